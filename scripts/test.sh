@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Builds everything for Linux and for 32-bit Windows and runs every test, the Windows ones under Wine.
+# Exits non-zero if anything fails.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh all || exit 1
+
+status=0
+passed=0
+failed=0
+for preset in linux windows; do
+    echo "=== $preset ==="
+    if ! { cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"; }; then
+        echo "$preset: build failed"
+        status=1
+        continue
+    fi
+    log=build/$preset/ctest.log
+    ctest --preset "$preset" 2>&1 | tee "$log"
+    [[ ${PIPESTATUS[0]} == 0 ]] || status=1
+    # "100% tests passed, 0 tests failed out of 42"
+    if summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1); then
+        total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$summary")
+        bad=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$summary")
+        passed=$((passed + total - bad))
+        failed=$((failed + bad))
+    else
+        status=1
+    fi
+done
+echo "total: $passed passed, $failed failed"
+exit $status

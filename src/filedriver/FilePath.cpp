@@ -1,0 +1,112 @@
+#include "filedriver/FilePath.h"
+
+namespace filedriver {
+namespace {
+
+constexpr wchar_t archiveExtension[] = L".mca";
+constexpr wchar_t archiveExtensionUpper[] = L".MCA";
+constexpr std::size_t archiveExtensionLength = 4;
+
+// Where the archive extension ends, or npos.
+std::size_t archiveExtensionEnd(const FilePath& path)
+{
+    std::size_t at = path.find(archiveExtension);
+    if (at == FilePath::npos)
+        at = path.find(archiveExtensionUpper);
+    return at == FilePath::npos ? at : at + archiveExtensionLength;
+}
+
+// A lone separator is a root and stays.
+FilePath withoutTrailingSeparator(const FilePath& path)
+{
+    if (path.size() > 1 && isSeparator(path.back()))
+        return FilePath(path.substr(0, path.size() - 1));
+    return path;
+}
+
+} // namespace
+
+bool isSeparator(wchar_t c)
+{
+    return c == Separators[0] || c == Separators[1];
+}
+
+FilePath FilePath::trimmedRight(const FilePath& set) const
+{
+    const size_type last = find_last_not_of(set);
+    return FilePath(last == npos ? std::wstring() : substr(0, last + 1));
+}
+
+FilePath FilePath::fileName(bool withoutExtension) const
+{
+    const size_type separator = find_last_of(Separators);
+    FilePath name(separator == npos ? std::wstring(*this) : substr(separator + 1));
+    if (withoutExtension) {
+        const size_type dot = name.rfind(L'.');
+        if (dot != npos)
+            name.erase(dot);
+    }
+    return name;
+}
+
+FilePath FilePath::normalised() const
+{
+    FilePath result(*this);
+    for (wchar_t& c : result)
+        if (isSeparator(c))
+            c = Separators[0];
+    return result;
+}
+
+FilePath FilePath::withTrailingSeparator(bool add) const
+{
+    FilePath result = trimmedRight(FilePath(L" "));
+    const bool endsInSeparator = !result.empty() && isSeparator(result.back());
+    if (add && !endsInSeparator)
+        result.push_back(Separators[0]);
+    else if (!add && endsInSeparator)
+        result.pop_back();
+    return result;
+}
+
+FilePath FilePath::directoryPart() const
+{
+    const size_type separator = find_last_of(Separators);
+    if (separator == npos)
+        return FilePath(L".").withTrailingSeparator(true);
+    return FilePath(substr(0, separator + 1));
+}
+
+bool createDirectories(const FilePath& path)
+{
+    const FilePath level = withoutTrailingSeparator(path);
+    if (pathExists(level, true))
+        return true;
+    const FilePath parent = level.directoryPart();
+    // Only "." can be its own parent; when it cannot be examined the walk would never end.
+    if (withoutTrailingSeparator(parent) == level)
+        return false;
+    return createDirectories(parent) && createDirectory(level);
+}
+
+bool isArchivePath(const FilePath& path)
+{
+    const std::size_t end = archiveExtensionEnd(path);
+    return end != FilePath::npos && end != path.size();
+}
+
+FilePath archivePart(const FilePath& path)
+{
+    const std::size_t end = archiveExtensionEnd(path);
+    return end == FilePath::npos ? FilePath() : FilePath(path.substr(0, end));
+}
+
+bool existsAware(const FilePath& path, bool directory)
+{
+    if (!isArchivePath(path))
+        return pathExists(path, directory);
+    // Archives cannot be read yet: no member is known to exist.
+    return false;
+}
+
+} // namespace filedriver

@@ -1,0 +1,58 @@
+#pragma once
+// The library's path type and the free functions that test and create paths on disk.
+//
+// A FilePath is a wide string: paths compare as exact strings, letter case included, and nothing is
+// normalised behind the caller's back. Both '\' and '/' separate components wherever a path is parsed;
+// operations that write a separator write the platform's own ('\' on Windows, '/' on Linux).
+// A path such as D:\maps\europe.mca\roads.dat runs through the archive D:\maps\europe.mca.
+// None of these operations throws; failures answer false.
+
+#include <string>
+
+namespace filedriver {
+
+// The two separators, the one that is written first.
+extern const wchar_t Separators[3];
+
+class FilePath : public std::wstring {
+public:
+    FilePath() = default;
+    FilePath(const std::wstring& text) : std::wstring(text) {}
+    FilePath(const wchar_t* text) : std::wstring(text) {}
+    FilePath(const FilePath&) = default;
+    FilePath(FilePath&&) = default;
+    FilePath& operator=(const FilePath&) = default;
+    FilePath& operator=(FilePath&&) = default;
+    virtual ~FilePath() = default;
+
+    bool operator==(const FilePath& other) const { return compare(other) == 0; }
+
+    // Without the trailing run of characters that occur in `set`.
+    FilePath trimmedRight(const FilePath& set) const;
+    // The part after the last separator (all of it without one); `withoutExtension` cuts it at its last '.'.
+    FilePath fileName(bool withoutExtension) const;
+    // Every separator turned into the written one.
+    FilePath normalised() const;
+    // Trailing spaces dropped, then one separator ensured (`add`) or one trailing separator removed.
+    FilePath withTrailingSeparator(bool add) const;
+    // Up to and including the last separator; "." and a separator when there is none.
+    FilePath directoryPart() const;
+};
+
+bool isSeparator(wchar_t c);
+
+// True when `path` exists and is a directory (`directory`) or exists and is not one.
+bool pathExists(const FilePath& path, bool directory);
+// Creates one directory whose parent exists; true on success.
+bool createDirectory(const FilePath& path);
+// True when `path` is a directory afterwards; missing parents are created first.
+bool createDirectories(const FilePath& path);
+// True when the path runs through an archive file: ".mca" (or, only where that does not occur at all,
+// ".MCA") is found and is not the very end of the path.
+bool isArchivePath(const FilePath& path);
+// The archive file that `path` runs through (up to and including that extension), else empty.
+FilePath archivePart(const FilePath& path);
+// pathExists for ordinary paths; a path through an archive asks the archive for the member.
+bool existsAware(const FilePath& path, bool directory);
+
+} // namespace filedriver
