@@ -5,9 +5,3 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/wine-run.sh.in ${CMAKE_BINARY_DIR}/wine
     @ONLY)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run.sh)
 
-# Boots the prefix once before the tests, so that tests running in parallel do not race to create it.
-function(gleaner_wine_boot_test)
-    add_test(NAME wine.boot COMMAND sh -c
-        "WINEPREFIX='${GLEANER_WINEPREFIX}' WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' wineboot --init && WINEPREFIX='${GLEANER_WINEPREFIX}' wineserver -w")
-    set_tests_properties(wine.boot PROPERTIES FIXTURES_SETUP winePrefix TIMEOUT 300)
-endfunction()

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# The real GleanerQt, copied with its engine into a fresh directory: headless for the two outcomes,
+# then under Xvfb with the real folder dialog, driven by xdotool.
+#   end_to_end.sh <GleanerQt> <libdataGleaner.so>
+set -uo pipefail
+
+work=$(mktemp -d)
+xvfb=
+cleanup() {
+    [[ -n $xvfb ]] && kill "$xvfb" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+passed=0
+failed=0
+check() { # name, expected, actual
+    if [[ $2 == "$3" ]]; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        printf 'FAILED %s\n  expected: %q\n  actual:   %q\n' "$1" "$2" "$3"
+    fi
+}
+
+app=$work/app
+mkdir -p "$app" "$work/xdg" "$work/runtime"
+chmod 700 "$work/runtime"
+cp "$1" "$2" "$app/"
+export XDG_CONFIG_DIRS=$work/xdg XDG_RUNTIME_DIR=$work/runtime
+settings_dir="$work/xdg/Orvana/Set"
+
+# No settings: "import" is created beside the copied executable.
+out=$(QT_QPA_PLATFORM=offscreen "$app/GleanerQt"); rc=$?
+check "no settings: exit code" 0 "$rc"
+check "no settings: engine line" "dataGleaner: import $app/import (0 files)" "$out"
+check "no settings: import created" yes "$([[ -d $app/import ]] && echo yes)"
+
+# Settings naming an existing file: the engine gets it as it was read.
+mkdir -p "$settings_dir"
+touch "$work/atlas.dat"
+printf '# written by the test\nAtlas=%s\n' "$work/atlas.dat" >"$settings_dir/Wayscope 10.conf"
+out=$(QT_QPA_PLATFORM=offscreen "$app/GleanerQt"); rc=$?
+check "atlas: exit code" 0 "$rc"
+check "atlas: engine line" "dataGleaner: atlas $work/atlas.dat" "$out"
+
+# Settings naming a directory: not an atlas.
+printf 'Atlas=%s\n' "$work" >"$settings_dir/Wayscope 10.conf"
+out=$(QT_QPA_PLATFORM=offscreen "$app/GleanerQt")
+check "atlas directory: engine line" "dataGleaner: import $app/import (0 files)" "$out"
+rm "$settings_dir/Wayscope 10.conf"
+
+# "import" beside the executable blocked by a file: the real dialog comes.
+rm -r "$app/import"
+touch "$app/import"
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb=$!
+exec 3>&-
+for _ in $(seq 50); do [[ -s $work/display ]] && break; sleep 0.1; done
+export DISPLAY=:$(cat "$work/display")
+
+dialog() { # waits for the folder dialog and gives it the keyboard
+    local window
+    window=$(timeout 30 xdotool search --sync --name 'Select root path for user data' | head -n 1)
+    [[ -n $window ]] && xdotool windowfocus --sync "$window"
+}
+
+"$app/GleanerQt" >"$work/out" 2>"$work/err" &
+program=$!
+dialog && xdotool key Escape
+wait "$program"; rc=$?
+check "dialog cancelled: exit code" 255 "$rc"
+check "dialog cancelled: engine not called" "" "$(cat "$work/out")"
+
+mkdir -p "$work/chosen dir"
+"$app/GleanerQt" >"$work/out" 2>"$work/err" &
+program=$!
+dialog && xdotool type --delay 10 "$work/chosen dir" && xdotool key Return
+wait "$program"; rc=$?
+check "dialog answered: exit code" 0 "$rc"
+check "dialog answered: engine line" "dataGleaner: import $work/chosen dir/import (0 files)" "$(cat "$work/out")"
+check "dialog answered: import created" yes "$([[ -d "$work/chosen dir/import" ]] && echo yes)"
+
+echo "end to end: $passed passed, $failed failed"
+[[ $failed == 0 ]]
