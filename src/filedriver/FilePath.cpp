@@ -16,12 +16,13 @@ std::size_t archiveExtensionEnd(const FilePath& path)
     return at == FilePath::npos ? at : at + archiveExtensionLength;
 }
 
-// A lone separator is a root and stays.
+// The whole trailing run goes, or "a//" would be its own parent; a lone separator is a root and stays.
 FilePath withoutTrailingSeparator(const FilePath& path)
 {
-    if (path.size() > 1 && isSeparator(path.back()))
-        return FilePath(path.substr(0, path.size() - 1));
-    return path;
+    std::size_t end = path.size();
+    while (end > 1 && isSeparator(path[end - 1]))
+        --end;
+    return FilePath(path.substr(0, end));
 }
 
 } // namespace

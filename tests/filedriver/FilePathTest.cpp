@@ -1,1 +1,253 @@
+#include "filedriver/FilePath.h"
+
+#include "support/TempDir.h"
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+namespace {
+
+using filedriver::FilePath;
+
+// Expected paths write '|' for the separator that the platform writes, so one table serves both.
+std::wstring written(const wchar_t* text)
+{
+    std::wstring result(text);
+    for (wchar_t& c : result)
+        if (c == L'|')
+            c = filedriver::Separators[0];
+    return result;
+}
+
+struct Case {
+    const wchar_t* input;
+    const wchar_t* expected;
+};
+
+std::set<std::u8string> entriesOf(const std::filesystem::path& directory)
+{
+    std::set<std::u8string> names;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(directory))
+        names.insert(std::filesystem::relative(entry.path(), directory).generic_u8string());
+    return names;
+}
+
+// Moves into a directory for the test's lifetime.
+class WorkingDirectory {
+public:
+    explicit WorkingDirectory(const std::filesystem::path& to) : previous(std::filesystem::current_path())
+    {
+        std::filesystem::current_path(to);
+    }
+    ~WorkingDirectory() { std::filesystem::current_path(previous); }
+
+private:
+    std::filesystem::path previous;
+};
+
+TEST(FilePathText, WithTrailingSeparator)
+{
+    const Case adding[] = {
+        {L"C:\\dir  ", L"C:\\dir|"},
+        {L"C:/dir/", L"C:/dir/"},
+        {L"C:\\dir\\", L"C:\\dir\\"},
+        {L"", L"|"},
+        {L"   ", L"|"},
+    };
+    for (const Case& c : adding)
+        EXPECT_EQ(FilePath(c.input).withTrailingSeparator(true), written(c.expected)) << c.input;
+
+    const Case removing[] = {
+        {L"C:\\dir\\\\", L"C:\\dir\\"},
+        {L"C:/dir/  ", L"C:/dir"},
+        {L"C:\\dir", L"C:\\dir"},
+        {L"", L""},
+    };
+    for (const Case& c : removing)
+        EXPECT_EQ(FilePath(c.input).withTrailingSeparator(false), written(c.expected)) << c.input;
+}
+
+TEST(FilePathText, DirectoryPart)
+{
+    const Case cases[] = {
+        {L"file.txt", L".|"},
+        {L"", L".|"},
+        {L"C:\\a\\b", L"C:\\a\\"},
+        {L"C:\\a\\b\\", L"C:\\a\\b\\"},
+        {L"C:/a\\b/c", L"C:/a\\b/"},
+        {L"/", L"/"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FilePath(c.input).directoryPart(), written(c.expected)) << c.input;
+}
+
+TEST(FilePathText, FileName)
+{
+    const Case withoutExtension[] = {
+        {L"C:\\a\\b.tar.gz", L"b.tar"},
+        {L"C:\\a.d\\b", L"b"},
+        {L"C:/a.d/b", L"b"},
+        {L"C:\\a\\.profile", L""},
+        {L"b.txt", L"b"},
+    };
+    for (const Case& c : withoutExtension)
+        EXPECT_EQ(FilePath(c.input).fileName(true), c.expected) << c.input;
+
+    const Case withExtension[] = {
+        {L"C:\\a\\", L""},
+        {L"C:\\a/b.tar.gz", L"b.tar.gz"},
+        {L"plain", L"plain"},
+    };
+    for (const Case& c : withExtension)
+        EXPECT_EQ(FilePath(c.input).fileName(false), c.expected) << c.input;
+}
+
+TEST(FilePathText, NormalisedWritesOneSeparatorAndKeepsDoubledOnes)
+{
+    EXPECT_EQ(FilePath(L"C:/a//b").normalised(), written(L"C:|a||b"));
+    EXPECT_EQ(FilePath(L"C:\\a\\/b").normalised(), written(L"C:|a||b"));
+    EXPECT_EQ(FilePath(L"").normalised(), L"");
+}
+
+TEST(FilePathText, TrimmedRightAndExactEquality)
+{
+    EXPECT_EQ(FilePath(L"name \t \t").trimmedRight(L" \t"), L"name");
+    EXPECT_EQ(FilePath(L"  ").trimmedRight(L" "), L"");
+    EXPECT_EQ(FilePath(L" a ").trimmedRight(L""), L" a ");
+
+    EXPECT_TRUE(FilePath(L"C:\\A") == FilePath(L"C:\\A"));
+    EXPECT_FALSE(FilePath(L"C:\\A") == FilePath(L"C:\\a"));
+    EXPECT_FALSE(FilePath(L"C:\\a") == FilePath(L"C:/a"));
+    EXPECT_FALSE(FilePath(L"C:\\a") == FilePath(L"C:\\a\\"));
+}
+
+TEST(FilePathArchive, IsArchivePathAndArchivePart)
+{
+    struct ArchiveCase {
+        const wchar_t* path;
+        bool isArchive;
+        const wchar_t* archive;
+    };
+    const ArchiveCase cases[] = {
+        {L"D:\\m.mca", false, L"D:\\m.mca"},
+        {L"D:\\m.mca\\x", true, L"D:\\m.mca"},
+        {L"D:\\m.MCA\\x", true, L"D:\\m.MCA"},
+        {L"D:\\m.mca\\", true, L"D:\\m.mca"},
+        {L"D:\\m.Mca\\x", false, L""},
+        // The lower-case spelling is looked for first, and here it ends the path.
+        {L"D:\\a.MCA\\b.mca", false, L"D:\\a.MCA\\b.mca"},
+        {L"D:\\m.mca\\x\\y", true, L"D:\\m.mca"},
+        {L"D:/m.mca/x", true, L"D:/m.mca"},
+        {L"D:\\plain\\x", false, L""},
+        {L"", false, L""},
+    };
+    for (const ArchiveCase& c : cases) {
+        EXPECT_EQ(filedriver::isArchivePath(c.path), c.isArchive) << c.path;
+        EXPECT_EQ(filedriver::archivePart(c.path), c.archive) << c.path;
+    }
+}
+
+TEST(FilePathDisk, PathExistsTellsFilesFromDirectories)
+{
+    testsupport::TempDir tmp;
+    tmp.writeFile(L"file.txt", "x");
+    std::filesystem::create_directory(tmp.path() / "dir");
+
+    EXPECT_TRUE(filedriver::pathExists(tmp.wide(L"dir"), true));
+    EXPECT_FALSE(filedriver::pathExists(tmp.wide(L"dir"), false));
+    EXPECT_TRUE(filedriver::pathExists(tmp.wide(L"file.txt"), false));
+    EXPECT_FALSE(filedriver::pathExists(tmp.wide(L"file.txt"), true));
+    EXPECT_FALSE(filedriver::pathExists(tmp.wide(L"missing"), false));
+    EXPECT_FALSE(filedriver::pathExists(tmp.wide(L"missing"), true));
+    EXPECT_FALSE(filedriver::pathExists(L"", false));
+    EXPECT_FALSE(filedriver::pathExists(L"", true));
+    // Either separator reaches the same entry.
+    EXPECT_TRUE(filedriver::pathExists(tmp.wide() + L"/dir", true));
+    EXPECT_TRUE(filedriver::pathExists(tmp.wide() + L"\\dir", true));
+}
+
+TEST(FilePathDisk, ExistsAwareAnswersLikePathExistsOutsideArchives)
+{
+    testsupport::TempDir tmp;
+    tmp.writeFile(L"file.txt", "x");
+    std::filesystem::create_directory(tmp.path() / "dir");
+
+    EXPECT_TRUE(filedriver::existsAware(tmp.wide(L"file.txt"), false));
+    EXPECT_FALSE(filedriver::existsAware(tmp.wide(L"file.txt"), true));
+    EXPECT_TRUE(filedriver::existsAware(tmp.wide(L"dir"), true));
+    EXPECT_FALSE(filedriver::existsAware(tmp.wide(L"dir"), false));
+    EXPECT_FALSE(filedriver::existsAware(tmp.wide(L"missing"), false));
+}
+
+TEST(FilePathDisk, CreateDirectoriesCreatesMissingParents)
+{
+    testsupport::TempDir tmp;
+    EXPECT_TRUE(filedriver::createDirectories(tmp.wide(L"a/b/c")));
+    EXPECT_TRUE(std::filesystem::is_directory(tmp.path() / "a" / "b" / "c"));
+    EXPECT_EQ(entriesOf(tmp.path()), (std::set<std::u8string>{u8"a", u8"a/b", u8"a/b/c"}));
+}
+
+TEST(FilePathDisk, CreateDirectoriesOnAnExistingDirectoryCreatesNothing)
+{
+    testsupport::TempDir tmp;
+    std::filesystem::create_directory(tmp.path() / "dir");
+    EXPECT_TRUE(filedriver::createDirectories(FilePath(tmp.wide(L"dir")).withTrailingSeparator(true)));
+    EXPECT_TRUE(filedriver::createDirectories(tmp.wide(L"dir")));
+    EXPECT_EQ(entriesOf(tmp.path()), (std::set<std::u8string>{u8"dir"}));
+}
+
+TEST(FilePathDisk, CreateDirectoriesFailsThroughAFile)
+{
+    testsupport::TempDir tmp;
+    tmp.writeFile(L"file", "x");
+    EXPECT_FALSE(filedriver::createDirectories(tmp.wide(L"file/sub/deeper")));
+    EXPECT_FALSE(filedriver::createDirectories(tmp.wide(L"file")));
+    EXPECT_EQ(entriesOf(tmp.path()), (std::set<std::u8string>{u8"file"}));
+}
+
+TEST(FilePathDisk, CreateDirectoriesAcceptsTheRoot)
+{
+#ifdef _WIN32
+    EXPECT_TRUE(filedriver::createDirectories(L"C:\\"));
+    EXPECT_TRUE(filedriver::createDirectories(L"C:/"));
+#else
+    EXPECT_TRUE(filedriver::createDirectories(L"/"));
+#endif
+}
+
+TEST(FilePathDisk, CreateDirectoriesRelativeToTheCurrentDirectory)
+{
+    testsupport::TempDir tmp;
+    WorkingDirectory inside(tmp.path());
+    EXPECT_TRUE(filedriver::createDirectories(L"bare"));
+    EXPECT_TRUE(filedriver::createDirectories(L"rel/sub/"));
+    EXPECT_EQ(entriesOf(tmp.path()), (std::set<std::u8string>{u8"bare", u8"rel", u8"rel/sub"}));
+}
+
+TEST(FilePathDisk, CreateDirectoriesWithMixedAndDoubledSeparators)
+{
+    testsupport::TempDir tmp;
+    EXPECT_TRUE(filedriver::createDirectories(tmp.wide() + L"/a\\b/c\\"));
+    EXPECT_TRUE(filedriver::createDirectories(tmp.wide() + L"/x//y\\\\z//"));
+    EXPECT_EQ(entriesOf(tmp.path()),
+              (std::set<std::u8string>{u8"a", u8"a/b", u8"a/b/c", u8"x", u8"x/y", u8"x/y/z"}));
+    EXPECT_TRUE(filedriver::pathExists(tmp.wide() + L"\\a/b\\c", true));
+}
+
+TEST(FilePathDisk, NonAsciiNamesAreCreatedAndFound)
+{
+    testsupport::TempDir tmp;
+    // Built by hand: the test's own path conversions on Linux follow the C locale.
+    const std::wstring path = tmp.wide() + written(L"|Straße|日本");
+    EXPECT_TRUE(filedriver::createDirectories(path));
+    EXPECT_TRUE(filedriver::pathExists(path, true));
+    EXPECT_EQ(entriesOf(tmp.path()), (std::set<std::u8string>{u8"Straße", u8"Straße/日本"}));
+
+    // A name made by someone else is found too.
+    std::filesystem::create_directory(tmp.path() / std::filesystem::path(u8"Ωmega"));
+    EXPECT_TRUE(filedriver::pathExists(tmp.wide() + written(L"|Ωmega"), true));
+}
+
+} // namespace
