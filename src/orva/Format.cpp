@@ -196,14 +196,39 @@ void putFloating(Sink<Char>& sink, const Spec& spec, std::va_list& args)
     putNumber(sink, text);
 }
 
+// Units of the character that starts at `text` (not at its end), so that it is written whole or not at all.
+std::size_t characterUnits(const char* text)
+{
+    std::size_t available = 1;
+    while (available < maxNativeCharBytes && text[available])
+        ++available;
+    wchar_t decoded[2];
+    std::size_t consumed = 1;
+    decodeNativeChar(text, available, decoded, consumed);
+    return consumed;
+}
+
+std::size_t characterUnits(const wchar_t* text)
+{
+    if constexpr (sizeof(wchar_t) == 2) {
+        if (text[0] >= 0xD800 && text[0] <= 0xDBFF && text[1] >= 0xDC00 && text[1] <= 0xDFFF)
+            return 2;
+    }
+    return 1;
+}
+
 // Calls emit(units, count) for each character of `text` as it will be written, up to `limit` units.
 template <class Out, class In, class Emit>
 void forEachConverted(const In* text, std::size_t limit, Emit emit)
 {
     std::size_t written = 0;
     if constexpr (std::is_same_v<Out, In>) {
-        for (; *text && written < limit; ++text, ++written)
-            emit(text, 1);
+        for (std::size_t count; *text; text += count, written += count) {
+            count = characterUnits(text);
+            if (written + count > limit)
+                return;
+            emit(text, count);
+        }
     } else {
         const std::size_t length = std::char_traits<In>::length(text);
         for (std::size_t at = 0; at < length;) {
@@ -271,7 +296,9 @@ std::size_t format(Char* out, std::size_t capacity, const Char* format, std::va_
     va_copy(args, callerArgs);
     for (const Char* p = format; *p;) {
         if (*p != '%') {
-            sink.put(*p++);
+            const std::size_t units = characterUnits(p);
+            sink.put(p, units);
+            p += units;
             continue;
         }
         const Char* start = p++;

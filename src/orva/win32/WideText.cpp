@@ -10,9 +10,13 @@ std::size_t encodeNativeChar(const wchar_t* text, std::size_t length, char (&out
 {
     const bool pair = length > 1 && IS_HIGH_SURROGATE(text[0]) && IS_LOW_SURROGATE(text[1]);
     consumed = pair ? 2 : 1;
+    // A pair the code page lacks would otherwise come out as two '?'. UTF-7 and UTF-8 refuse the flag.
+    BOOL usedDefault = FALSE;
+    const UINT codePage = GetACP();
     const int bytes = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(consumed), out,
-                                          static_cast<int>(maxNativeCharBytes), nullptr, nullptr);
-    if (bytes <= 0) {
+                                          static_cast<int>(maxNativeCharBytes), nullptr,
+                                          codePage == CP_UTF7 || codePage == CP_UTF8 ? nullptr : &usedDefault);
+    if (bytes <= 0 || usedDefault) {
         out[0] = '?';
         return 1;
     }
