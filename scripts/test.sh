@@ -9,6 +9,7 @@ scripts/setup.sh all || exit 1
 status=0
 passed=0
 failed=0
+skipped=0
 for preset in linux windows; do
     echo "=== $preset ==="
     if ! { cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"; }; then
@@ -27,11 +28,13 @@ for preset in linux windows; do
     if summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1); then
         total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$summary")
         bad=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$summary")
-        passed=$((passed + total - bad))
+        skips=$(grep -c -E '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .*\*\*\*Skipped' "$log")
+        passed=$((passed + total - bad - skips))
         failed=$((failed + bad))
+        skipped=$((skipped + skips))
     else
         status=1
     fi
 done
-echo "total: $passed passed, $failed failed"
+echo "total: $passed passed, $failed failed, $skipped skipped"
 exit $status

@@ -35,6 +35,8 @@ Log::~Log()
 {
     if (file && file != stderr)
         std::fclose(file);
+    // Static objects finished after the log may still report; they find it null, not dangling.
+    file = nullptr;
 }
 
 std::size_t Log::prepareText(wchar_t* text, const wchar_t* format, std::va_list args)

@@ -27,10 +27,8 @@ public:
     bool setBinary(const std::wstring& product, const std::wstring& name, const std::string& bytes);
     bool removeValue(const std::wstring& product, const std::wstring& name);
 
-#ifndef _WIN32
-    // The settings file that stands in for the product's key.
+    // The settings file that stands in for the product's key; there is none on Windows.
     std::filesystem::path fileOf(const std::wstring& product) const;
-#endif
 
 private:
     struct State;

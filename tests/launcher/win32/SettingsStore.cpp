@@ -93,3 +93,8 @@ bool SettingsStore::removeValue(const std::wstring& product, const std::wstring&
 {
     return deleteValue(keyOf(product), orva::toNative(name)) == ERROR_SUCCESS;
 }
+
+std::filesystem::path SettingsStore::fileOf(const std::wstring&) const
+{
+    return {};
+}
