@@ -1,0 +1,74 @@
+#include "filedriver/FileDriver.h"
+
+#include "filedriver/FilePlatform.h"
+#include "filedriver/FileStream.h"
+#include "orva/Log.h"
+#include "orva/WideText.h"
+
+#include <limits>
+
+namespace filedriver {
+namespace {
+
+constexpr wchar_t sourcePath[] = L".\\src\\filedriver\\FileDriver.cpp";
+constexpr int unsupportedModeSite = 64;
+
+[[noreturn]] void refuseMode(std::uint32_t mode)
+{
+    orva::throwLogged(sourcePath, unsupportedModeSite, "unsupported file opening mode '%u'", mode);
+}
+
+std::unique_ptr<AFileCore> openCore(const FilePath& path, std::uint32_t mode)
+{
+    // Members are read only. Until archives can be read, a member path opens as the plain path it
+    // names, which does not exist.
+    if (isArchivePath(path) && mode != OpenRead && mode != OpenReadBuffered)
+        refuseMode(mode);
+    switch (mode) {
+    case OpenRead:
+    case OpenReadWrite:
+    case CreateWrite:
+    case CreateReadWrite:
+    case Temporary: return std::make_unique<FilePlatform>(path, mode);
+    case OpenReadBuffered:
+    case CreateWriteBuffered: return std::make_unique<FileStream<FilePlatform>>(path, mode);
+    default: refuseMode(mode);
+    }
+}
+
+} // namespace
+
+FileDriver::FileDriver(const FilePath& path, std::uint32_t mode) : core(openCore(path, mode)) {}
+
+FileDriver::~FileDriver() = default;
+
+std::uint32_t FileDriver::readItems(void* buffer, std::uint32_t itemSize, std::uint32_t count)
+{
+    // The request is cut to whole items that a 32-bit length can carry.
+    const std::uint64_t wanted = std::min<std::uint64_t>(std::uint64_t(itemSize) * count,
+                                                         std::numeric_limits<std::uint32_t>::max() / itemSize * itemSize);
+    return core->read(buffer, static_cast<std::uint32_t>(wanted)) / itemSize;
+}
+
+std::int32_t FileDriver::readInt32()
+{
+    const std::uint8_t* bytes = core->fetch(4);
+    return static_cast<std::int32_t>(std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8
+                                     | std::uint32_t(bytes[2]) << 16 | std::uint32_t(bytes[3]) << 24);
+}
+
+std::wstring FileDriver::readWString(char16_t terminator)
+{
+    std::u16string units;
+    const std::int64_t left = std::int64_t(core->size()) - core->tell();
+    for (std::int64_t n = left > 0 ? left / 2 : 0; n > 0; --n) {
+        const std::uint8_t* bytes = core->fetch(2);
+        const auto unit = static_cast<char16_t>(bytes[0] | bytes[1] << 8);
+        if (unit == terminator)
+            break;
+        units.push_back(unit);
+    }
+    return orva::fromUtf16(units);
+}
+
+} // namespace filedriver

@@ -1,0 +1,44 @@
+#pragma once
+// A plain file on disk, or an anonymous temporary file, with no buffering: every operation is one
+// system call on one handle. Modes (OpenMode):
+//   1, 9    an existing file, read only
+//   3       an existing file, read and write
+//   6, 14   created or truncated, write only
+//   7       created or truncated, read and write
+//   19      a new file in the system's temporary directory named "orv...", opened exclusively and gone
+//           when closed; the path is not used
+// Files are shared for reading and writing with other handles, and inherited by child processes.
+// The constructor throws orva::exception: "unknown file opening mode", "can't open file '<path>'",
+// "can't create temporary file". Positions and sizes beyond 2 GiB - 1 are reported as failures (-1).
+
+#include "filedriver/AFileCore.h"
+#include "filedriver/FilePath.h"
+
+#include <cstdint>
+
+namespace filedriver {
+
+class FilePlatform : public AFileCore {
+public:
+    FilePlatform(const FilePath& path, std::uint32_t mode);
+    ~FilePlatform() override;
+
+    std::int32_t seek(std::int32_t offset, std::int32_t origin) override;
+    std::int32_t tell() override;
+    std::int32_t size() override;
+    std::uint32_t read(void* buffer, std::uint32_t length) override;
+    std::uint32_t write(const void* buffer, std::uint32_t length) override;
+    // At most 4 bytes; bytes the file does not hold read as zeros.
+    const std::uint8_t* fetch(std::uint32_t length) override;
+    void put(const void* buffer, std::uint32_t length) override;
+
+private:
+    static constexpr std::uint32_t scratchSize = 4;
+    // The system's handle (a Win32 HANDLE or a POSIX descriptor); noFile stands for none.
+    static constexpr std::intptr_t noFile = -1;
+
+    std::uint8_t scratch[scratchSize] = {};
+    std::intptr_t handle = noFile;
+};
+
+} // namespace filedriver

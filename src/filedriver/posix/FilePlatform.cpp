@@ -1,0 +1,163 @@
+// POSIX half of the plain file: open(2) and friends on one descriptor, UTF-8 file names.
+#include "filedriver/FilePlatform.h"
+
+#include "orva/Log.h"
+#include "orva/WideText.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace filedriver {
+namespace {
+
+constexpr wchar_t sourcePath[] = L".\\src\\filedriver\\posix\\FilePlatform.cpp";
+constexpr int temporarySite = 56;
+constexpr int unknownModeSite = 60;
+constexpr int openSite = 63;
+
+constexpr mode_t newFilePermissions = 0666; // before the umask
+constexpr char temporaryPrefix[] = "orv";
+constexpr char defaultTemporaryDirectory[] = "/tmp";
+
+// The open(2) flags of a mode; false for a value outside the table. Descriptors stay inheritable,
+// as the Windows handles are.
+bool openFlags(std::uint32_t mode, int& flags)
+{
+    switch (mode) {
+    case OpenRead:
+    case OpenReadBuffered: flags = O_RDONLY; return true;
+    case OpenReadWrite: flags = O_RDWR; return true;
+    case CreateWrite:
+    case CreateWriteBuffered: flags = O_WRONLY | O_CREAT | O_TRUNC; return true;
+    case CreateReadWrite: flags = O_RDWR | O_CREAT | O_TRUNC; return true;
+    default: return false;
+    }
+}
+
+bool whence(std::int32_t origin, int& result)
+{
+    switch (origin) {
+    case SeekCurrent: result = SEEK_CUR; return true;
+    case SeekBegin: result = SEEK_SET; return true;
+    case SeekEnd: result = SEEK_END; return true;
+    default: return false;
+    }
+}
+
+// Created exclusively and unlinked at once, so that nothing of it outlives the descriptor and nobody
+// else can open it by name.
+int openTemporary()
+{
+    const char* directory = std::getenv("TMPDIR");
+    std::string name = (directory && *directory) ? directory : defaultTemporaryDirectory;
+    name += '/';
+    name += temporaryPrefix;
+    name += "XXXXXX";
+    const int file = mkstemp(name.data());
+    if (file >= 0)
+        unlink(name.c_str());
+    return file;
+}
+
+int fd(std::intptr_t handle)
+{
+    return static_cast<int>(handle);
+}
+
+} // namespace
+
+FilePlatform::FilePlatform(const FilePath& path, std::uint32_t mode) : AFileCore(mode)
+{
+    int file;
+    if (mode == Temporary) {
+        file = openTemporary();
+        if (file < 0)
+            orva::throwLogged(sourcePath, temporarySite, "can't create temporary file");
+    } else {
+        int flags;
+        if (!openFlags(mode, flags))
+            orva::throwLogged(sourcePath, unknownModeSite, "unknown file opening mode");
+        do
+            file = open(orva::toNative(path).c_str(), flags, newFilePermissions);
+        while (file < 0 && errno == EINTR);
+        if (file < 0)
+            orva::throwLogged(sourcePath, openSite, "can't open file '%ls'", path.c_str());
+    }
+    posix_fadvise(file, 0, 0, POSIX_FADV_RANDOM);
+    handle = file;
+}
+
+FilePlatform::~FilePlatform()
+{
+    if (handle != noFile)
+        close(fd(handle));
+}
+
+std::int32_t FilePlatform::seek(std::int32_t offset, std::int32_t origin)
+{
+    int how;
+    if (!whence(origin, how))
+        return -1;
+    // Only a relative move can land beyond 2 GiB - 1; then the old position is put back.
+    const off_t before = how == SEEK_SET ? 0 : lseek(fd(handle), 0, SEEK_CUR);
+    const off_t after = lseek(fd(handle), offset, how);
+    if (after < 0)
+        return -1;
+    if (after > INT32_MAX) {
+        lseek(fd(handle), before, SEEK_SET);
+        return -1;
+    }
+    return static_cast<std::int32_t>(after);
+}
+
+std::int32_t FilePlatform::tell()
+{
+    const off_t position = lseek(fd(handle), 0, SEEK_CUR);
+    return position < 0 || position > INT32_MAX ? -1 : static_cast<std::int32_t>(position);
+}
+
+std::int32_t FilePlatform::size()
+{
+    struct stat status;
+    if (fstat(fd(handle), &status) != 0 || status.st_size > INT32_MAX)
+        return -1;
+    return static_cast<std::int32_t>(status.st_size);
+}
+
+std::uint32_t FilePlatform::read(void* buffer, std::uint32_t length)
+{
+    ssize_t count;
+    do
+        count = ::read(fd(handle), buffer, length);
+    while (count < 0 && errno == EINTR);
+    return count < 0 ? 0 : static_cast<std::uint32_t>(count);
+}
+
+std::uint32_t FilePlatform::write(const void* buffer, std::uint32_t length)
+{
+    ssize_t count;
+    do
+        count = ::write(fd(handle), buffer, length);
+    while (count < 0 && errno == EINTR);
+    return count < 0 ? 0 : static_cast<std::uint32_t>(count);
+}
+
+const std::uint8_t* FilePlatform::fetch(std::uint32_t length)
+{
+    std::memset(scratch, 0, sizeof scratch);
+    read(scratch, length < scratchSize ? length : scratchSize);
+    return scratch;
+}
+
+void FilePlatform::put(const void* buffer, std::uint32_t length)
+{
+    write(buffer, length);
+}
+
+} // namespace filedriver
