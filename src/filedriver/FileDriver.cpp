@@ -1,5 +1,6 @@
 #include "filedriver/FileDriver.h"
 
+#include "filedriver/ArchiveCursor.h"
 #include "filedriver/FilePlatform.h"
 #include "filedriver/FileStream.h"
 #include "orva/Log.h"
@@ -20,10 +21,13 @@ constexpr int unsupportedModeSite = 64;
 
 std::unique_ptr<AFileCore> openCore(const FilePath& path, std::uint32_t mode)
 {
-    // Members are read only. Until archives can be read, a member path opens as the plain path it
-    // names, which does not exist.
-    if (isArchivePath(path) && mode != OpenRead && mode != OpenReadBuffered)
-        refuseMode(mode);
+    if (isArchivePath(path)) {
+        switch (mode) {
+        case OpenRead: return std::make_unique<ArchiveCursor>(path, mode);
+        case OpenReadBuffered: return std::make_unique<FileStream<ArchiveCursor>>(path, mode);
+        default: refuseMode(mode);
+        }
+    }
     switch (mode) {
     case OpenRead:
     case OpenReadWrite:

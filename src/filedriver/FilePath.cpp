@@ -1,5 +1,7 @@
 #include "filedriver/FilePath.h"
 
+#include "filedriver/ArchiveManager.h"
+
 namespace filedriver {
 namespace {
 
@@ -106,8 +108,7 @@ bool existsAware(const FilePath& path, bool directory)
 {
     if (!isArchivePath(path))
         return pathExists(path, directory);
-    // Archives cannot be read yet: no member is known to exist.
-    return false;
+    return existsInArchiveBranch(path, directory);
 }
 
 } // namespace filedriver

@@ -1,9 +1,13 @@
 #include "dataGleaner/dataGleaner.h"
 
+#include "filedriver/ArchiveWriter.h"
 #include "orva/WideText.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -29,22 +33,58 @@ RunParameters launcherBlock()
     return block;
 }
 
-TEST(RunGleaner, AnAtlasBlockPrintsTheAtlasLine)
+// crc32 of "hello"
+constexpr char helloLine[] = " (5 bytes, crc32 3610a686)\n";
+
+TEST(RunGleaner, AnAtlasFileIsReadWholeThroughTheLibrary)
 {
+    testsupport::TempDir dir;
+    dir.writeFile(L"atlas.dat", "hello");
     RunParameters block = launcherBlock();
-    launcher::setPath(block.atlasPath, L"D:\\maps\\europe.mca\\roads.dat");
+    launcher::setPath(block.atlasPath, dir.wide(L"atlas.dat"));
     const Outcome outcome = run(block);
     EXPECT_EQ(outcome.result, 0);
-    EXPECT_EQ(outcome.out, "dataGleaner: atlas D:\\maps\\europe.mca\\roads.dat\n");
+    EXPECT_EQ(outcome.out, "dataGleaner: atlas " + orva::toNative(dir.wide(L"atlas.dat")) + helloLine);
     EXPECT_EQ(outcome.err, "");
+}
+
+TEST(RunGleaner, AnAtlasInsideAnArchiveIsReadAsItsMember)
+{
+    testsupport::TempDir dir;
+    const std::wstring archive = dir.wide(L"europe.mca");
+    filedriver::ArchiveWriterOptions options;
+    options.blockSize = 2;
+    ASSERT_TRUE(filedriver::writeArchive(archive, {{L"other", {'x'}}, {L"roads.dat", {'h', 'e', 'l', 'l', 'o'}}},
+                                         options));
+    const std::wstring atlas = archive + filedriver::Separators[0] + L"roads.dat";
+    RunParameters block = launcherBlock();
+    launcher::setPath(block.atlasPath, atlas);
+    EXPECT_EQ(run(block).out, "dataGleaner: atlas " + orva::toNative(atlas) + helloLine);
+}
+
+TEST(RunGleaner, AnAtlasThatCannotBeReadFailsWithOneAndTheLibrarysMessage)
+{
+    testsupport::TempDir dir;
+    RunParameters block = launcherBlock();
+    launcher::setPath(block.atlasPath, dir.wide(L"missing.dat"));
+    const Outcome outcome = run(block);
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_NE(outcome.err.find("dataGleaner: orvana exception: can't open file '"
+                               + orva::toNative(dir.wide(L"missing.dat")) + "'\n"),
+              std::string::npos)
+        << outcome.err;
 }
 
 TEST(RunGleaner, AnAtlasPathOutsideAsciiComesOutInNativeText)
 {
-    const std::wstring path = L"/karten/stra\u00DFe.dat";
+    testsupport::TempDir dir;
+    const std::wstring name = L"stra\u00DFe.dat";
+    std::ofstream(dir.path() / std::filesystem::path(orva::toUtf16(name)), std::ios::binary) << "hello";
     RunParameters block = launcherBlock();
-    launcher::setPath(block.atlasPath, path);
-    EXPECT_EQ(run(block).out, "dataGleaner: atlas " + orva::toNative(path) + "\n");
+    launcher::setPath(block.atlasPath, dir.wide() + filedriver::Separators[0] + name);
+    EXPECT_EQ(run(block).out, "dataGleaner: atlas " + orva::toNative(dir.wide() + filedriver::Separators[0] + name)
+                                  + helloLine);
 }
 
 TEST(RunGleaner, AnImportBlockCountsOnlyTheRegularFilesDirectlyInside)

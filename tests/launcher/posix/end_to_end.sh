@@ -38,11 +38,11 @@ check "no settings: import created" yes "$([[ -d $app/import ]] && echo yes)"
 
 # Settings naming an existing file: the engine gets it as it was read.
 mkdir -p "$settings_dir"
-touch "$work/atlas.dat"
+printf hello >"$work/atlas.dat"
 printf '# written by the test\nAtlas=%s\n' "$work/atlas.dat" >"$settings_dir/Wayscope 10.conf"
 out=$(QT_QPA_PLATFORM=offscreen "$app/GleanerQt"); rc=$?
 check "atlas: exit code" 0 "$rc"
-check "atlas: engine line" "dataGleaner: atlas $work/atlas.dat" "$out"
+check "atlas: engine line" "dataGleaner: atlas $work/atlas.dat (5 bytes, crc32 3610a686)" "$out"
 
 # Settings naming a directory: not an atlas.
 printf 'Atlas=%s\n' "$work" >"$settings_dir/Wayscope 10.conf"

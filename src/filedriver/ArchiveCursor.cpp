@@ -1,0 +1,191 @@
+#include "filedriver/ArchiveCursor.h"
+
+#include "filedriver/ArchiveManager.h"
+#include "filedriver/OrvaArchive.h"
+#include "orva/Log.h"
+#include "synchronisation/ScopedLock.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace filedriver {
+namespace {
+
+constexpr wchar_t sourcePath[] = L".\\src\\filedriver\\ArchiveCursor.cpp";
+constexpr int notFoundSite = 28;
+constexpr int pastDataSite = 112;           // integrity failed 1
+constexpr int pastBlocksSite = 117;         // 2
+constexpr int storedOffsetSite = 129;       // 3
+constexpr int storedSizeSite = 135;         // 4
+constexpr int shortReadSite = 144;          // 5
+constexpr int emptyStoredSite = 146;        // 6
+constexpr int damagedBlockSite = 150;       // 7
+constexpr int decodedLengthSite = 155;      // 8
+
+[[noreturn]] void integrityFailed(int site, int check)
+{
+    orva::throwLogged(sourcePath, site, "ArchiveCursor.read: integrity failed %d", check);
+}
+
+// Holds one block of the cache for the length of a read; a block left unfilled by a failure is
+// abandoned so that nobody is served it as filled.
+class BlockHold {
+public:
+    BlockHold(ArchiveManager* manager, OrvaArchive* archive, std::int32_t block)
+        : manager(manager), archive(archive), block(block), buffer(manager->acquireBlock(archive, block, filled))
+    {
+    }
+    ~BlockHold()
+    {
+        if (filled)
+            manager->releaseBlock(archive, block);
+        else
+            manager->abandonBlock(archive, block);
+    }
+    BlockHold(const BlockHold&) = delete;
+    BlockHold& operator=(const BlockHold&) = delete;
+
+    ArchiveManager* const manager;
+    OrvaArchive* const archive;
+    const std::int32_t block;
+    bool filled = false;
+    ByteBuffer* const buffer;
+};
+
+} // namespace
+
+ArchiveCursor::ArchiveCursor(const FilePath& path, std::uint32_t mode)
+    : AFileCore(mode), archive(archiveManager.getArchive(path))
+{
+    archive->attachCursor(this);
+    const FilePath name = path.fileName(false);
+    while (memberIndex < archive->header.fileCount && !(archive->fileEntries[memberIndex].name == name))
+        ++memberIndex;
+    if (memberIndex == archive->header.fileCount) {
+        archive->detachCursor(this);
+        orva::throwLogged(sourcePath, notFoundSite, "ArchiveCursor: file '%ls' not found in archive '%ls'",
+                          path.c_str(), archive->path.c_str());
+    }
+}
+
+ArchiveCursor::~ArchiveCursor()
+{
+    archive->detachCursor(this);
+}
+
+const FileEntry& ArchiveCursor::member() const
+{
+    return archive->fileEntries[memberIndex];
+}
+
+std::int32_t ArchiveCursor::seek(std::int32_t offset, std::int32_t origin)
+{
+    std::int64_t target = offset;
+    if (origin == SeekCurrent)
+        target += position;
+    else if (origin == SeekEnd)
+        target += size();
+    if (target < 0 || target > size())
+        return -1;
+    position = static_cast<std::int32_t>(target);
+    return position;
+}
+
+std::int32_t ArchiveCursor::tell()
+{
+    return position;
+}
+
+std::int32_t ArchiveCursor::size()
+{
+    return static_cast<std::int32_t>(member().dataSize);
+}
+
+std::uint32_t ArchiveCursor::read(void* buffer, std::uint32_t length)
+{
+    if (!buffer)
+        return 0;
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    std::uint32_t total = 0;
+    while (length > 0 && tell() < size()) {
+        const std::uint32_t got = readChunk(out + total, length);
+        if (got == 0)
+            break;
+        total += got;
+        length -= got;
+    }
+    return total;
+}
+
+std::uint32_t ArchiveCursor::readChunk(std::uint8_t* buffer, std::uint32_t length)
+{
+    const ArchiveHeader& header = archive->header;
+    const std::uint32_t streamPosition = member().dataOffset + static_cast<std::uint32_t>(position);
+    if (streamPosition >= header.dataLength)
+        integrityFailed(pastDataSite, 1);
+    const std::uint32_t block = streamPosition / header.blockSize;
+    if (block >= header.blockCount)
+        integrityFailed(pastBlocksSite, 2);
+
+    BlockHold hold(archive->manager, archive, static_cast<std::int32_t>(block));
+    if (!hold.filled) {
+        loadBlock(block, *hold.buffer);
+        hold.filled = true;
+    }
+    const ByteBuffer& decoded = *hold.buffer;
+    const std::uint32_t within = streamPosition % header.blockSize;
+    const std::uint32_t n = std::min({static_cast<std::uint32_t>(decoded.size()) - within, length,
+                                      member().dataSize - static_cast<std::uint32_t>(position)});
+    if (n > 0)
+        std::memcpy(buffer, decoded.data() + within, n);
+    position += static_cast<std::int32_t>(n);
+    return n;
+}
+
+void ArchiveCursor::loadBlock(std::uint32_t block, ByteBuffer& decoded)
+{
+    const ArchiveHeader& header = archive->header;
+    const StoredBlock& stored = archive->storedBlocks[block];
+    const std::uint64_t fileOffset = std::uint64_t(stored.storedOffset) + header.blocksOffset;
+    if (fileOffset >= header.dataEnd)
+        integrityFailed(storedOffsetSite, 3);
+    archive->sharedFile->seek(static_cast<std::int32_t>(fileOffset), SeekBegin);
+    if (stored.storedSize > header.maxStoredBlockSize)
+        integrityFailed(storedSizeSite, 4);
+    if (stored.storedSize == 0)
+        integrityFailed(emptyStoredSite, 6);
+    ByteBuffer& raw = archive->readBuffer;
+    raw.resize(stored.storedSize);
+    std::uint32_t got;
+    {
+        synchronisation::ScopedLock lock(&cursorMutex);
+        got = archive->sharedFile->read(raw.data(), stored.storedSize);
+    }
+    if (got != stored.storedSize)
+        integrityFailed(shortReadSite, 5);
+
+    // Every block holds blockSize bytes of the data stream but the last, which holds the rest.
+    const std::uint32_t expected =
+        block + 1 == header.blockCount ? header.dataLength - block * header.blockSize : header.blockSize;
+    decoded.resize(header.blockSize);
+    if (!archive->compression->decompress(raw, decoded))
+        integrityFailed(damagedBlockSite, 7);
+    if (decoded.size() != expected)
+        integrityFailed(decodedLengthSite, 8);
+}
+
+std::uint32_t ArchiveCursor::write(const void*, std::uint32_t)
+{
+    return 0;
+}
+
+const std::uint8_t* ArchiveCursor::fetch(std::uint32_t length)
+{
+    std::memset(scratch, 0, sizeof scratch);
+    read(scratch, std::min(length, scratchSize));
+    return scratch;
+}
+
+void ArchiveCursor::put(const void*, std::uint32_t) {}
+
+} // namespace filedriver

@@ -1,0 +1,56 @@
+#pragma once
+// Reads one member of an archive as a file of its own, block by block through the manager's cache.
+//
+// The member is the archive entry named as the path's last component (the first such in table order);
+// directories between the archive file and that name are not looked at. The constructor throws
+// orva::exception when the archive cannot be had, its file cannot be opened, or no member has the
+// name ("ArchiveCursor: file '<path>' not found in archive '<archive>'").
+//
+// Reads throw orva::exception "ArchiveCursor.read: integrity failed <n>" when the archive's data is
+// damaged; a damaged block fails only when a read needs it, and is never served later as good.
+// The cursor never writes: write returns 0, put does nothing.
+
+#include "filedriver/AFileCore.h"
+#include "filedriver/BlockCompression.h"
+#include "filedriver/FilePath.h"
+#include "synchronisation/Mutex.h"
+
+#include <cstdint>
+
+namespace filedriver {
+
+class OrvaArchive;
+struct FileEntry;
+
+class ArchiveCursor : public AFileCore {
+public:
+    ArchiveCursor(const FilePath& path, std::uint32_t mode);
+    ~ArchiveCursor() override;
+
+    // Refuses (-1, position kept) a target below 0 or beyond the member's size.
+    std::int32_t seek(std::int32_t offset, std::int32_t origin) override;
+    std::int32_t tell() override;
+    std::int32_t size() override;
+    std::uint32_t read(void* buffer, std::uint32_t length) override;
+    std::uint32_t write(const void* buffer, std::uint32_t length) override;
+    // At most 4 bytes; bytes past the member's end read as zeros.
+    const std::uint8_t* fetch(std::uint32_t length) override;
+    void put(const void* buffer, std::uint32_t length) override;
+
+private:
+    static constexpr std::uint32_t scratchSize = 4;
+
+    const FileEntry& member() const;
+    // As much of the request as the block holding the position gives.
+    std::uint32_t readChunk(std::uint8_t* buffer, std::uint32_t length);
+    // Reads and decodes `block` into `decoded`, or throws.
+    void loadBlock(std::uint32_t block, ByteBuffer& decoded);
+
+    std::uint8_t scratch[scratchSize] = {};
+    OrvaArchive* archive;
+    synchronisation::Mutex cursorMutex;
+    std::int32_t position = 0;
+    std::uint32_t memberIndex = 0;
+};
+
+} // namespace filedriver

@@ -1,0 +1,133 @@
+#include "filedriver/ArchiveManager.h"
+
+#include "orva/Log.h"
+#include "synchronisation/ScopedLock.h"
+
+#include <climits>
+
+namespace filedriver {
+namespace {
+
+constexpr wchar_t sourcePath[] = L".\\src\\filedriver\\ArchiveManager.cpp";
+constexpr int notFoundSite = 70;
+constexpr int caughtSite = 97;
+constexpr int cacheFullSite = 140;
+
+// Raised for every cache entry created, process-wide.
+std::int32_t blockSequence = 0;
+
+} // namespace
+
+ArchiveManager archiveManager;
+
+ArchiveManager::ArchiveManager()
+{
+    // Reserved once, so that the buffers never move while handed out.
+    blockBuffers.reserve(BlockCacheCapacity);
+}
+
+ArchiveManager::~ArchiveManager()
+{
+    for (auto& archive : archives)
+        archive.second.reset();
+}
+
+OrvaArchive* ArchiveManager::getArchive(const FilePath& path)
+{
+    const FilePath key = archivePart(path);
+    if (!pathExists(key, false))
+        orva::throwLogged(sourcePath, notFoundSite, "ArchiveManager: archive '%ls' not found", key.c_str());
+    const auto known = archives.find(key);
+    if (known != archives.end())
+        return known->second.get();
+    auto archive = std::make_unique<OrvaArchive>(key, this);
+    OrvaArchive* loaded = archive.get();
+    archives.emplace(key, std::move(archive));
+    return loaded;
+}
+
+bool ArchiveManager::existsInArchive(const FilePath& path)
+{
+    try {
+        return getArchive(path)->hasMember(path.fileName(false));
+    } catch (orva::exception& ex) {
+        orva::logCaught(sourcePath, caughtSite, ex);
+        return false;
+    }
+}
+
+ByteBuffer* ArchiveManager::acquireBlock(OrvaArchive* archive, std::int32_t block, bool& filled)
+{
+    synchronisation::ScopedLock lock(&mutex);
+    filled = false;
+    const BlockKey key{archive, block};
+    auto found = blockTable.find(key);
+    if (found != blockTable.end()) {
+        filled = found->second.filled;
+    } else if (blockTable.size() < BlockCacheCapacity) {
+        found = blockTable.emplace(key, BlockEntry{static_cast<std::int32_t>(blockBuffers.size()), ++blockSequence,
+                                                   false, 0})
+                    .first;
+        blockBuffers.emplace_back();
+    } else {
+        // The entry not held with the lowest score gives way; of equal scores, the first in key order.
+        auto candidate = blockTable.end();
+        std::int32_t bound = INT32_MAX;
+        for (auto entry = blockTable.begin(); entry != blockTable.end(); ++entry)
+            if (entry->second.holders == 0 && entry->second.score < bound) {
+                candidate = entry;
+                bound = entry->second.score;
+            }
+        if (candidate == blockTable.end())
+            orva::throwLogged(sourcePath, cacheFullSite, "ArchiveManager: all %u cache blocks are in use",
+                              static_cast<unsigned>(BlockCacheCapacity));
+        const std::int32_t slot = candidate->second.slot;
+        blockTable.erase(candidate);
+        found = blockTable.emplace(key, BlockEntry{slot, ++blockSequence, false, 0}).first;
+    }
+    BlockEntry& entry = found->second;
+    entry.score += 1;
+    entry.filled = true;
+    entry.holders += 1;
+    return &blockBuffers[static_cast<std::size_t>(entry.slot)];
+}
+
+void ArchiveManager::release(OrvaArchive* archive, std::int32_t block, bool keepFilled)
+{
+    synchronisation::ScopedLock lock(&mutex);
+    const auto found = blockTable.find(BlockKey{archive, block});
+    if (found == blockTable.end() || found->second.holders == 0)
+        return;
+    found->second.holders -= 1;
+    if (!keepFilled)
+        found->second.filled = false;
+}
+
+void ArchiveManager::releaseBlock(OrvaArchive* archive, std::int32_t block)
+{
+    release(archive, block, true);
+}
+
+void ArchiveManager::abandonBlock(OrvaArchive* archive, std::int32_t block)
+{
+    release(archive, block, false);
+}
+
+void ArchiveManager::invalidateBlocks(OrvaArchive* archive)
+{
+    synchronisation::ScopedLock lock(&mutex);
+    for (auto& entry : blockTable)
+        if (entry.first.archive == archive)
+            entry.second.filled = false;
+}
+
+bool existsInArchiveBranch(const FilePath& path, bool directory)
+{
+    if (!pathExists(archivePart(path), false))
+        return false;
+    if (directory && path.directoryPart() == path)
+        return true;
+    return archiveManager.existsInArchive(path);
+}
+
+} // namespace filedriver

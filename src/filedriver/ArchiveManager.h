@@ -1,0 +1,82 @@
+#pragma once
+// The process-wide registry of open archives and the one cache of decoded blocks that they share.
+//
+// Archives are keyed by the archive part of a path, compared as exact strings (letter case and kind
+// of separator count), opened at the first request and kept until the manager is destroyed.
+//
+// The block cache holds at most BlockCacheCapacity decoded blocks of all archives together; buffers
+// are reused and keep their addresses for the manager's life. A block reader:
+//   acquireBlock -> (if not filled: fill the buffer, or abandonBlock on failure) -> releaseBlock.
+// A block that any holder has acquired and not released is never replaced; when all are held, a
+// miss throws orva::exception. The entry given way is the one with the lowest score: the value of a
+// process-wide counter when it entered the cache plus the number of times it was acquired.
+
+#include "filedriver/BlockCompression.h"
+#include "filedriver/FilePath.h"
+#include "filedriver/OrvaArchive.h"
+#include "synchronisation/Mutex.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace filedriver {
+
+class ArchiveManager {
+public:
+    static constexpr std::size_t BlockCacheCapacity = 256;
+
+    ArchiveManager();
+    virtual ~ArchiveManager();
+    ArchiveManager(const ArchiveManager&) = delete;
+    ArchiveManager& operator=(const ArchiveManager&) = delete;
+
+    // The archive that `path` runs through (or names); the manager keeps ownership. Throws
+    // orva::exception "ArchiveManager: archive '<path>' not found" when no such file exists, and the
+    // archive's load failures.
+    OrvaArchive* getArchive(const FilePath& path);
+    // Whether the archive holds a member named as the path's last component; failures are logged and
+    // answer false.
+    bool existsInArchive(const FilePath& path);
+
+    // The cache buffer of (archive, block); `filled` tells whether it holds the block's bytes already.
+    ByteBuffer* acquireBlock(OrvaArchive* archive, std::int32_t block, bool& filled);
+    void releaseBlock(OrvaArchive* archive, std::int32_t block);
+    // Releases a block that its holder could not fill, so that nobody is served it as filled.
+    void abandonBlock(OrvaArchive* archive, std::int32_t block);
+    // Marks every block of `archive` not filled; entries and buffers stay.
+    void invalidateBlocks(OrvaArchive* archive);
+
+private:
+    struct BlockKey {
+        OrvaArchive* archive;
+        std::int32_t block;
+        bool operator<(const BlockKey& other) const
+        {
+            return archive != other.archive ? std::less<OrvaArchive*>()(archive, other.archive) : block < other.block;
+        }
+    };
+    struct BlockEntry {
+        std::int32_t slot;
+        std::int32_t score;
+        bool filled;
+        std::int32_t holders; // acquires not yet released
+    };
+
+    void release(OrvaArchive* archive, std::int32_t block, bool keepFilled);
+
+    std::vector<ByteBuffer> blockBuffers;
+    std::map<FilePath, std::unique_ptr<OrvaArchive>> archives;
+    std::map<BlockKey, BlockEntry> blockTable;
+    synchronisation::Mutex mutex;
+};
+
+// The process's one manager.
+extern ArchiveManager archiveManager;
+
+// The archive side of existsAware: the archive file must exist; with `directory`, a path ending in a
+// separator answers true without asking the archive; otherwise the archive must hold the member.
+bool existsInArchiveBranch(const FilePath& path, bool directory);
+
+} // namespace filedriver

@@ -1,0 +1,192 @@
+#include "filedriver/ArchiveWriter.h"
+
+#include "orva/Log.h"
+#include "orva/WideText.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace filedriver {
+namespace {
+
+constexpr wchar_t sourcePath[] = L".\\src\\filedriver\\ArchiveWriter.cpp";
+constexpr int optionsSite = 40;
+constexpr int tooLargeSite = 44;
+constexpr int indexTooLargeSite = 48;
+
+constexpr std::int32_t lowestLevel = -1;
+constexpr std::int32_t highestLevel = 9;
+
+std::uint64_t textBytes(const std::wstring& text)
+{
+    return 2 * (std::uint64_t(orva::toUtf16(text).size()) + 1);
+}
+
+void putLittleEndian(std::uint32_t value, std::uint8_t* out)
+{
+    for (int b = 0; b < 4; ++b)
+        out[b] = static_cast<std::uint8_t>(value >> (8 * b));
+}
+
+} // namespace
+
+ArchiveWriter::ArchiveWriter(const FilePath& path, const std::vector<ArchiveMemberPlan>& members,
+                             const ArchiveWriterOptions& options)
+{
+    if (options.blockSize == 0 || options.compressionType > 1 || options.level < lowestLevel
+        || options.level > highestLevel)
+        orva::throwLogged(sourcePath, optionsSite,
+                          "archive writer: unusable options (blockSize %u, compressionType %u, level %d)",
+                          options.blockSize, options.compressionType, options.level);
+    std::uint64_t dataLength = 0;
+    std::uint64_t namesLength = 0;
+    for (const ArchiveMemberPlan& member : members) {
+        dataLength += member.size;
+        namesLength += textBytes(member.name);
+    }
+    std::uint64_t propertiesLength = 0;
+    for (const auto& property : options.properties)
+        propertiesLength += textBytes(property.first) + textBytes(property.second);
+    if (dataLength > std::numeric_limits<std::uint32_t>::max())
+        orva::throwLogged(sourcePath, tooLargeSite, "archive writer: %llu bytes of data do not fit an archive",
+                          static_cast<unsigned long long>(dataLength));
+
+    header.magic = archiveMagic;
+    header.version = archiveVersion;
+    header.fileCount = static_cast<std::uint32_t>(members.size());
+    header.compressionType = options.compressionType;
+    header.blockSize = options.blockSize;
+    header.dataLength = static_cast<std::uint32_t>(dataLength);
+    header.blockCount = static_cast<std::uint32_t>((dataLength + options.blockSize - 1) / options.blockSize);
+    header.propertyCount = static_cast<std::uint32_t>(options.properties.size());
+    header.fileSizesOffset = archiveHeaderSize;
+    const std::uint64_t namesOffset = archiveHeaderSize + 4 * std::uint64_t(members.size());
+    const std::uint64_t propertiesOffset = namesOffset + namesLength;
+    const std::uint64_t blockSizesOffset = propertiesOffset + propertiesLength;
+    const std::uint64_t blocksOffset = blockSizesOffset + 4 * std::uint64_t(header.blockCount);
+    if (blocksOffset > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
+        orva::throwLogged(sourcePath, indexTooLargeSite, "archive writer: the index does not fit an archive");
+    header.fileNamesOffset = static_cast<std::uint32_t>(namesOffset);
+    header.propertiesOffset = static_cast<std::uint32_t>(propertiesOffset);
+    header.blockSizesOffset = static_cast<std::uint32_t>(blockSizesOffset);
+    header.blocksOffset = static_cast<std::uint32_t>(blocksOffset);
+
+    PropertyMap codecProperties{{"compressionType", static_cast<std::int32_t>(options.compressionType)},
+                                {"compressionLevel", options.level}};
+    codec = createCompression(codecProperties);
+    block.reserve(options.blockSize);
+    storedSizes.reserve(header.blockCount);
+
+    file = std::make_unique<FileDriver>(path, CreateWriteBuffered);
+    // The header and the stored sizes are written again by finish, once they are known.
+    std::uint8_t headerBytes[archiveHeaderSize] = {};
+    writeAll(headerBytes, archiveHeaderSize);
+    for (const ArchiveMemberPlan& member : members) {
+        std::uint8_t size[4];
+        putLittleEndian(member.size, size);
+        writeAll(size, 4);
+    }
+    for (const ArchiveMemberPlan& member : members)
+        writeText(member.name);
+    for (const auto& property : options.properties) {
+        writeText(property.first);
+        writeText(property.second);
+    }
+    const std::uint8_t zero[4] = {};
+    for (std::uint32_t k = 0; k < header.blockCount; ++k)
+        writeAll(zero, 4);
+}
+
+ArchiveWriter::~ArchiveWriter() = default;
+
+bool ArchiveWriter::writeAll(const void* data, std::uint32_t length)
+{
+    if (!failed && length > 0 && file->write(data, length) != length)
+        failed = true;
+    return !failed;
+}
+
+bool ArchiveWriter::writeText(const std::wstring& text)
+{
+    std::u16string units = orva::toUtf16(text);
+    units.push_back(0);
+    std::vector<std::uint8_t> bytes(units.size() * 2);
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        bytes[2 * i] = static_cast<std::uint8_t>(units[i]);
+        bytes[2 * i + 1] = static_cast<std::uint8_t>(units[i] >> 8);
+    }
+    return writeAll(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+}
+
+bool ArchiveWriter::append(const void* data, std::uint32_t length)
+{
+    if (failed || appended + length > header.dataLength) {
+        failed = true;
+        return false;
+    }
+    const auto* in = static_cast<const std::uint8_t*>(data);
+    appended += length;
+    while (length > 0) {
+        const std::uint32_t room = header.blockSize - static_cast<std::uint32_t>(block.size());
+        const std::uint32_t piece = std::min(room, length);
+        block.insert(block.end(), in, in + piece);
+        in += piece;
+        length -= piece;
+        if (block.size() == header.blockSize && !storeBlock())
+            return false;
+    }
+    return true;
+}
+
+bool ArchiveWriter::storeBlock()
+{
+    const ByteBuffer stored = codec->compress(block);
+    block.clear();
+    if (stored.empty() || std::uint64_t(storedTotal) + stored.size() + header.blocksOffset
+                              > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
+        failed = true;
+        return false;
+    }
+    storedSizes.push_back(static_cast<std::uint32_t>(stored.size()));
+    storedTotal += static_cast<std::uint32_t>(stored.size());
+    header.maxStoredBlockSize = std::max(header.maxStoredBlockSize, static_cast<std::uint32_t>(stored.size()));
+    return writeAll(stored.data(), static_cast<std::uint32_t>(stored.size()));
+}
+
+bool ArchiveWriter::finish()
+{
+    if (failed || appended != header.dataLength || (!block.empty() && !storeBlock()))
+        return false;
+    header.dataEnd = header.blocksOffset + storedTotal;
+
+    std::vector<std::uint8_t> sizes(storedSizes.size() * 4);
+    for (std::size_t k = 0; k < storedSizes.size(); ++k)
+        putLittleEndian(storedSizes[k], sizes.data() + 4 * k);
+    std::uint8_t headerBytes[archiveHeaderSize];
+    encodeArchiveHeader(header, headerBytes);
+    if (file->seek(static_cast<std::int32_t>(header.blockSizesOffset), SeekBegin) == -1
+        || !writeAll(sizes.data(), static_cast<std::uint32_t>(sizes.size())) || file->seek(0, SeekBegin) == -1
+        || !writeAll(headerBytes, archiveHeaderSize)
+        // Moving away makes the stream hand over its last bytes now, where a failure can be seen.
+        || file->seek(0, SeekEnd) == -1) {
+        failed = true;
+        return false;
+    }
+    file.reset();
+    return true;
+}
+
+bool writeArchive(const FilePath& path, const std::vector<std::pair<std::wstring, ByteBuffer>>& members,
+                  const ArchiveWriterOptions& options)
+{
+    std::vector<ArchiveMemberPlan> plan;
+    for (const auto& member : members)
+        plan.push_back({member.first, static_cast<std::uint32_t>(member.second.size())});
+    ArchiveWriter writer(path, plan, options);
+    for (const auto& member : members)
+        if (!writer.append(member.second.data(), static_cast<std::uint32_t>(member.second.size())))
+            return false;
+    return writer.finish();
+}
+
+} // namespace filedriver

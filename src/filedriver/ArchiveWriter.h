@@ -1,0 +1,72 @@
+#pragma once
+// Writes an archive file that meets every rule of the format: the caller chooses the block size, the
+// codec (stored or zlib), the zlib level and the properties; members are stored in the order given.
+// Member bytes are streamed: only one block is held in memory at a time.
+//
+//   ArchiveWriter writer(path, {{L"roads.dat", 1234}, {L"names.txt", 56}}, options);
+//   writer.append(roadsBytes, 1234); writer.append(namesBytes, 56);
+//   if (!writer.finish()) ...
+//
+// The constructor throws orva::exception for options the format cannot hold (a block size of 0, an
+// unknown codec, a zlib level outside -1 to 9, more than 4 GiB - 1 of data) and when the file cannot
+// be created. append and finish answer false on a write failure or when the bytes do not match the
+// members' sizes; a writer that did not finish leaves an incomplete file for the caller to remove.
+
+#include "filedriver/BlockCompression.h"
+#include "filedriver/FileDriver.h"
+#include "filedriver/FilePath.h"
+#include "filedriver/OrvaArchive.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace filedriver {
+
+struct ArchiveWriterOptions {
+    std::uint32_t blockSize = 65536;
+    std::uint32_t compressionType = 1; // 0 stored, 1 zlib
+    std::int32_t level = ZlibCompression::defaultLevel;
+    std::map<std::wstring, std::wstring> properties;
+};
+
+struct ArchiveMemberPlan {
+    std::wstring name;
+    std::uint32_t size;
+};
+
+class ArchiveWriter {
+public:
+    ArchiveWriter(const FilePath& path, const std::vector<ArchiveMemberPlan>& members,
+                  const ArchiveWriterOptions& options);
+    ~ArchiveWriter();
+    ArchiveWriter(const ArchiveWriter&) = delete;
+    ArchiveWriter& operator=(const ArchiveWriter&) = delete;
+
+    // The next bytes of the data stream (the members one after another).
+    bool append(const void* data, std::uint32_t length);
+    // Writes the last block and the index.
+    bool finish();
+
+private:
+    bool storeBlock();
+    bool writeAll(const void* data, std::uint32_t length);
+    bool writeText(const std::wstring& text);
+
+    ArchiveHeader header{};
+    std::unique_ptr<ABlockCompression> codec;
+    std::unique_ptr<FileDriver> file;
+    ByteBuffer block;
+    std::vector<std::uint32_t> storedSizes;
+    std::uint64_t appended = 0;
+    std::uint32_t storedTotal = 0;
+    bool failed = false;
+};
+
+// An archive of members held in memory.
+bool writeArchive(const FilePath& path, const std::vector<std::pair<std::wstring, ByteBuffer>>& members,
+                  const ArchiveWriterOptions& options);
+
+} // namespace filedriver

@@ -1,0 +1,190 @@
+#include "filedriver/OrvaArchive.h"
+
+#include "filedriver/ArchiveManager.h"
+#include "orva/Log.h"
+#include "orva/WideText.h"
+
+namespace filedriver {
+namespace {
+
+constexpr wchar_t sourcePath[] = L".\\src\\filedriver\\OrvaArchive.cpp";
+constexpr int indexCheck2Site = 273;
+constexpr int dataLengthSite = 275;
+constexpr int indexCheck3Site = 279;
+constexpr int indexCheck4Site = 292;
+constexpr int indexCheck6Site = 298;
+constexpr int indexCheck7Site = 312;
+constexpr int shortHeaderSite = 344;
+constexpr int magicSite = 346;
+constexpr int versionSite = 348;
+constexpr int compressionSite = 350;
+constexpr int lengthSite = 352;
+constexpr int countsSite = 354;
+constexpr int blockSizeSite = 356;
+constexpr int blockCountSite = 358;
+
+// The least room an entry takes on disk: a size and an empty name; a key and a value; a stored size.
+constexpr std::uint64_t minimalMemberBytes = 6;
+constexpr std::uint64_t minimalPropertyBytes = 4;
+constexpr std::uint64_t minimalBlockBytes = 4;
+
+const char* const headerFieldNames[archiveHeaderFieldCount] = {
+    "magic", "version", "fileCount", "compressionType", "blockSize", "maxStoredBlockSize", "blockCount",
+    "dataLength", "propertyCount", "fileSizesOffset", "fileNamesOffset", "propertiesOffset",
+    "blockSizesOffset", "blocksOffset", "dataEnd"};
+
+constexpr std::uint32_t ArchiveHeader::*headerFields[archiveHeaderFieldCount] = {
+    &ArchiveHeader::magic, &ArchiveHeader::version, &ArchiveHeader::fileCount, &ArchiveHeader::compressionType,
+    &ArchiveHeader::blockSize, &ArchiveHeader::maxStoredBlockSize, &ArchiveHeader::blockCount,
+    &ArchiveHeader::dataLength, &ArchiveHeader::propertyCount, &ArchiveHeader::fileSizesOffset,
+    &ArchiveHeader::fileNamesOffset, &ArchiveHeader::propertiesOffset, &ArchiveHeader::blockSizesOffset,
+    &ArchiveHeader::blocksOffset, &ArchiveHeader::dataEnd};
+
+std::uint32_t readLittleEndian(const std::uint8_t* bytes)
+{
+    return std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 | std::uint32_t(bytes[2]) << 16
+           | std::uint32_t(bytes[3]) << 24;
+}
+
+} // namespace
+
+const char* const* archiveHeaderFieldNames()
+{
+    return headerFieldNames;
+}
+
+void decodeArchiveHeader(const std::uint8_t (&bytes)[archiveHeaderSize], ArchiveHeader& header)
+{
+    for (std::size_t i = 0; i < archiveHeaderFieldCount; ++i)
+        header.*headerFields[i] = readLittleEndian(bytes + 4 * i);
+}
+
+void encodeArchiveHeader(const ArchiveHeader& header, std::uint8_t (&bytes)[archiveHeaderSize])
+{
+    for (std::size_t i = 0; i < archiveHeaderFieldCount; ++i)
+        for (std::size_t b = 0; b < 4; ++b)
+            bytes[4 * i + b] = static_cast<std::uint8_t>(header.*headerFields[i] >> (8 * b));
+}
+
+OrvaArchive::OrvaArchive(const FilePath& path, ArchiveManager* manager) : path(path), manager(manager)
+{
+    loadIndex();
+}
+
+OrvaArchive::~OrvaArchive() = default;
+
+bool OrvaArchive::hasMember(const FilePath& name) const
+{
+    for (const FileEntry& entry : fileEntries)
+        if (entry.name == name)
+            return true;
+    return false;
+}
+
+void OrvaArchive::loadHeader(FileDriver& file)
+{
+    // Messages of this stage name the archive in the system's narrow text.
+    const std::string name = orva::toNative(path);
+    std::uint8_t bytes[archiveHeaderSize];
+    if (file.read(bytes, archiveHeaderSize) < archiveHeaderSize)
+        orva::throwLogged(sourcePath, shortHeaderSite, "%s : failed to load ArchiveHeader", name.c_str());
+    decodeArchiveHeader(bytes, header);
+    if (header.magic != archiveMagic)
+        orva::throwLogged(sourcePath, magicSite, "%s : magic check failed .. not in OrvaArchive format?",
+                          name.c_str());
+    if (header.version != archiveVersion)
+        orva::throwLogged(sourcePath, versionSite, "%s : version not supported", name.c_str());
+    if (header.compressionType != 0 && header.compressionType != 1)
+        orva::throwLogged(sourcePath, compressionSite, "%s : compression type not supported", name.c_str());
+    if (static_cast<std::uint32_t>(file.tell()) != header.fileSizesOffset)
+        orva::throwLogged(sourcePath, lengthSite, "%s : bad length of file", name.c_str());
+
+    // Before anything is allocated from them: counts the file cannot hold, and a block layout that
+    // does not cover the data exactly.
+    const auto fileLength = static_cast<std::uint64_t>(file.size() < 0 ? 0 : file.size());
+    if (header.fileCount * minimalMemberBytes > fileLength || header.propertyCount * minimalPropertyBytes > fileLength
+        || header.blockCount * minimalBlockBytes > fileLength)
+        orva::throwLogged(sourcePath, countsSite,
+                          "%s : counts do not fit a file of %llu bytes (fileCount %u, propertyCount %u, blockCount %u)",
+                          name.c_str(), static_cast<unsigned long long>(fileLength), header.fileCount,
+                          header.propertyCount, header.blockCount);
+    if (header.blockSize == 0)
+        orva::throwLogged(sourcePath, blockSizeSite, "%s : blockSize is 0", name.c_str());
+    const std::uint64_t blocksNeeded = (std::uint64_t(header.dataLength) + header.blockSize - 1) / header.blockSize;
+    if (header.blockCount != blocksNeeded)
+        orva::throwLogged(sourcePath, blockCountSite,
+                          "%s : blockCount %u does not match dataLength %u in blocks of %u bytes", name.c_str(),
+                          header.blockCount, header.dataLength, header.blockSize);
+}
+
+void OrvaArchive::loadIndex()
+{
+    FileDriver file(path, OpenReadBuffered);
+    loadHeader(file);
+
+    fileEntries.clear();
+    fileEntries.reserve(header.fileCount);
+    std::uint32_t running = 0;
+    std::uint64_t total = 0;
+    for (std::uint32_t i = 0; i < header.fileCount; ++i) {
+        const auto size = static_cast<std::uint32_t>(file.readInt32());
+        fileEntries.push_back(FileEntry{size, running, FilePath()});
+        running += size;
+        total += size;
+    }
+    if (static_cast<std::uint32_t>(file.tell()) != header.fileNamesOffset)
+        orva::throwLogged(sourcePath, indexCheck2Site, "integrity check failed in ArchiveHeader 2");
+    if (total != header.dataLength)
+        orva::throwLogged(sourcePath, dataLengthSite,
+                          "integrity check failed in ArchiveHeader: dataLength %u is not the %llu bytes of the files",
+                          header.dataLength, static_cast<unsigned long long>(total));
+
+    for (FileEntry& entry : fileEntries)
+        entry.name = file.readWString(0);
+    if (static_cast<std::uint32_t>(file.tell()) != header.propertiesOffset)
+        orva::throwLogged(sourcePath, indexCheck3Site, "integrity check failed in ArchiveHeader 3");
+
+    properties.clear();
+    for (std::uint32_t i = 0; i < header.propertyCount; ++i) {
+        std::wstring key = file.readWString(0);
+        properties[key] = file.readWString(0);
+    }
+
+    storedBlocks.clear();
+    if (static_cast<std::uint32_t>(file.tell()) != header.blockSizesOffset)
+        orva::throwLogged(sourcePath, indexCheck4Site, "integrity check failed in ArchiveHeader 4");
+    std::vector<std::uint8_t> sizes(std::size_t(header.blockCount) * 4);
+    if (header.blockCount > 0) {
+        if (file.readItems(sizes.data(), 4, header.blockCount) != header.blockCount)
+            orva::throwLogged(sourcePath, indexCheck6Site, "integrity check failed in ArchiveHeader 6");
+        storedBlocks.reserve(header.blockCount);
+        std::uint32_t runningStored = 0;
+        for (std::uint32_t k = 0; k < header.blockCount; ++k) {
+            const std::uint32_t size = readLittleEndian(sizes.data() + 4 * k);
+            storedBlocks.push_back(StoredBlock{size, runningStored});
+            runningStored += size;
+        }
+    }
+    if (static_cast<std::uint32_t>(file.tell()) != header.blocksOffset)
+        orva::throwLogged(sourcePath, indexCheck7Site, "integrity check failed in ArchiveHeader 7");
+
+    compression = createCompression(PropertyMap{{"compressionType", static_cast<std::int32_t>(header.compressionType)}});
+}
+
+void OrvaArchive::attachCursor(ArchiveCursor* cursor)
+{
+    if (!sharedFile)
+        sharedFile = std::make_unique<FileDriver>(path, OpenReadBuffered);
+    cursors.insert(cursor);
+}
+
+void OrvaArchive::detachCursor(ArchiveCursor* cursor)
+{
+    cursors.erase(cursor);
+    if (cursors.empty()) {
+        manager->invalidateBlocks(this);
+        sharedFile.reset();
+    }
+}
+
+} // namespace filedriver

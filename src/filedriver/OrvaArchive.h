@@ -1,0 +1,112 @@
+#pragma once
+// One loaded archive file (".mca"): its 60-byte header, member table, properties and stored block
+// table, checked when it is loaded and never changed afterwards. Created and owned by the
+// ArchiveManager; read by its cursors, which share the archive's data file while any is attached.
+//
+// On-disk layout, all numbers uint32 little-endian, all texts UTF-16LE ended by a 0 unit, no gaps:
+//   header (60) | N member sizes | N member names | P key/value pairs | B stored block sizes | blocks
+// The data stream (all members one after another) is cut into blocks of blockSize bytes, the last
+// holding the rest; each block is stored on its own, unchanged or as one zlib stream.
+//
+// The constructor throws orva::exception for a malformed archive (after the trace line), or the file
+// driver's exception when the file cannot be opened. Nothing is left behind either way.
+
+#include "filedriver/BlockCompression.h"
+#include "filedriver/FileDriver.h"
+#include "filedriver/FilePath.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace filedriver {
+
+class ArchiveCursor;
+class ArchiveManager;
+
+constexpr std::uint32_t archiveMagic = 0x42000001;
+constexpr std::uint32_t archiveVersion = 1;
+constexpr std::uint32_t archiveHeaderSize = 60;
+
+struct ArchiveHeader {
+    std::uint32_t magic;
+    std::uint32_t version;
+    std::uint32_t fileCount;
+    std::uint32_t compressionType; // 0 stored, 1 zlib
+    std::uint32_t blockSize;
+    std::uint32_t maxStoredBlockSize;
+    std::uint32_t blockCount;
+    std::uint32_t dataLength;
+    std::uint32_t propertyCount;
+    std::uint32_t fileSizesOffset;
+    std::uint32_t fileNamesOffset;
+    std::uint32_t propertiesOffset;
+    std::uint32_t blockSizesOffset;
+    std::uint32_t blocksOffset;
+    std::uint32_t dataEnd;
+};
+static_assert(sizeof(ArchiveHeader) == archiveHeaderSize);
+
+constexpr std::size_t archiveHeaderFieldCount = archiveHeaderSize / 4;
+
+// The fields in layout order, as the format names them.
+const char* const* archiveHeaderFieldNames();
+// The header's fields in layout order; the two directions of its little-endian bytes.
+void decodeArchiveHeader(const std::uint8_t (&bytes)[archiveHeaderSize], ArchiveHeader& header);
+void encodeArchiveHeader(const ArchiveHeader& header, std::uint8_t (&bytes)[archiveHeaderSize]);
+
+struct FileEntry {
+    std::uint32_t dataSize;
+    std::uint32_t dataOffset; // start in the data stream
+    FilePath name;            // exactly as stored
+};
+
+struct StoredBlock {
+    std::uint32_t storedSize;
+    std::uint32_t storedOffset; // from blocksOffset
+};
+
+class OrvaArchive {
+public:
+    OrvaArchive(const FilePath& path, ArchiveManager* manager);
+    virtual ~OrvaArchive();
+    OrvaArchive(const OrvaArchive&) = delete;
+    OrvaArchive& operator=(const OrvaArchive&) = delete;
+
+    // A member named exactly `name` (letter case counts).
+    bool hasMember(const FilePath& name) const;
+
+    // Cursor bookkeeping: the first attached cursor opens the data file (throwing if it cannot), and
+    // when the last detaches the archive's cached blocks are invalidated and the file is closed.
+    void attachCursor(ArchiveCursor* cursor);
+    void detachCursor(ArchiveCursor* cursor);
+
+    const ArchiveHeader& archiveHeader() const { return header; }
+    const std::vector<FileEntry>& members() const { return fileEntries; }
+    const std::vector<StoredBlock>& blocks() const { return storedBlocks; }
+    const std::map<std::wstring, std::wstring>& propertyTable() const { return properties; }
+    const FilePath& archivePath() const { return path; }
+    bool isDataFileOpen() const { return sharedFile != nullptr; }
+
+private:
+    friend class ArchiveCursor;
+
+    void loadIndex();
+    void loadHeader(FileDriver& file);
+
+    ArchiveHeader header{};
+    std::unique_ptr<FileDriver> sharedFile;
+    std::unique_ptr<ABlockCompression> compression;
+    std::vector<FileEntry> fileEntries;
+    std::vector<StoredBlock> storedBlocks;
+    std::set<ArchiveCursor*> cursors;
+    FilePath path;
+    std::map<std::wstring, std::wstring> properties;
+    ByteBuffer readBuffer;
+    ArchiveManager* manager;
+};
+
+} // namespace filedriver
