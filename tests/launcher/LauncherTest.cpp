@@ -1,5 +1,6 @@
 #include "launcher/Launcher.h"
 
+#include "filedriver/ArchiveWriter.h"
 #include "launcher/SettingsStore.h"
 #include "orva/Log.h"
 #include "orva/WideText.h"
@@ -270,13 +271,30 @@ TEST_F(LauncherFlow, AnArchiveFileItselfIsAnOrdinaryAtlasFile)
     expectSameBytes(launch.block, expectedBlock(dir.wide(L"maps/europe.mca"), L""));
 }
 
+TEST_F(LauncherFlow, AnAtlasInsideAnArchiveGoesToTheEngineWhenTheMemberExists)
+{
+    fs::create_directories(dir.path() / "maps");
+    ASSERT_TRUE(filedriver::writeArchive(dir.wide(L"maps/europe.mca"), {{L"roads.dat", {1, 2, 3}}}, {}));
+    // Directories between the archive and the member name are not looked at.
+    const std::wstring atlas = dir.wide(L"maps/europe.mca") + sep + L"any" + sep + L"roads.dat";
+    setAtlas(atlas);
+    Launch launch;
+    EXPECT_EQ(launch.run(appDir), 0);
+    expectSameBytes(launch.block, expectedBlock(atlas, L""));
+}
+
 TEST_F(LauncherFlow, AnAtlasThatIsNoExistingFileGivesTheImportDirectory)
 {
     fs::create_directories(dir.path() / "maps");
+    ASSERT_TRUE(filedriver::writeArchive(dir.wide(L"maps/europe.mca"), {{L"roads.dat", {1}}}, {}));
+    dir.writeFile(L"maps/damaged.mca", "not an archive at all, but long enough to hold a header of sixty bytes");
     const std::wstring unusable[] = {
-        dir.wide(L"maps"),                    // a directory
-        dir.wide(L"maps/missing.dat"),        // no such file
+        dir.wide(L"maps"),                               // a directory
+        dir.wide(L"maps/missing.dat"),                   // no such file
         dir.wide(L"maps/none.mca") + sep + L"roads.dat", // through an archive that is not there
+        dir.wide(L"maps/europe.mca") + sep + L"Roads.dat",   // letter case counts
+        dir.wide(L"maps/europe.mca") + sep + L"rivers.dat",  // no such member
+        dir.wide(L"maps/damaged.mca") + sep + L"roads.dat",  // not an archive
     };
     for (const std::wstring& atlas : unusable) {
         setAtlas(atlas);
