@@ -28,4 +28,8 @@ std::wstring fromNative(std::string_view text);
 std::u16string toUtf16(std::wstring_view text);
 std::wstring fromUtf16(std::u16string_view text);
 
+// UTF-8 on every platform (command lines, tools); malformed input becomes U+FFFD, a lone surrogate '?'.
+std::string toUtf8(std::wstring_view text);
+std::wstring fromUtf8(std::string_view text);
+
 } // namespace orva
