@@ -5,7 +5,7 @@
 set -euo pipefail
 
 want=${1:-all}
-packages=(cmake ninja-build g++ pkg-config zlib1g-dev googletest xvfb xauth xdotool)
+packages=(cmake ninja-build g++ pkg-config zlib1g-dev googletest libcli11-dev xvfb xauth xdotool)
 if [[ $want == all ]]; then
     packages+=(g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386)
 fi

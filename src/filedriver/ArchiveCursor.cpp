@@ -142,6 +142,17 @@ std::uint32_t ArchiveCursor::readChunk(std::uint8_t* buffer, std::uint32_t lengt
     return n;
 }
 
+void ArchiveCursor::checkBlock(std::uint32_t block)
+{
+    if (block >= archive->header.blockCount)
+        integrityFailed(pastBlocksSite, 2);
+    BlockHold hold(archive->manager, archive, static_cast<std::int32_t>(block));
+    if (!hold.filled) {
+        loadBlock(block, *hold.buffer);
+        hold.filled = true;
+    }
+}
+
 void ArchiveCursor::loadBlock(std::uint32_t block, ByteBuffer& decoded)
 {
     const ArchiveHeader& header = archive->header;

@@ -37,6 +37,10 @@ public:
     const std::uint8_t* fetch(std::uint32_t length) override;
     void put(const void* buffer, std::uint32_t length) override;
 
+    // Decodes block `block` of the archive's data stream, unless the cache holds it already, and
+    // checks it; throws the integrity failures that a read of it would.
+    void checkBlock(std::uint32_t block);
+
 private:
     static constexpr std::uint32_t scratchSize = 4;
 

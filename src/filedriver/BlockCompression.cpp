@@ -47,7 +47,9 @@ bool ZlibCompression::decompress(const ByteBuffer& input, ByteBuffer& output)
     inflateReset(stream.get());
     stream->next_in = const_cast<Bytef*>(input.data());
     stream->avail_in = static_cast<uInt>(input.size());
-    stream->next_out = output.data();
+    // inflate refuses a null output even with no room asked for, and an empty block decodes into none.
+    Bytef none = 0;
+    stream->next_out = output.empty() ? &none : output.data();
     stream->avail_out = static_cast<uInt>(output.size());
     const int result = inflate(stream.get(), Z_SYNC_FLUSH);
     output.resize(output.size() - stream->avail_out);

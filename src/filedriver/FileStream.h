@@ -45,6 +45,8 @@ public:
 
     std::int32_t seek(std::int32_t offset, std::int32_t origin) override
     {
+        if (origin != filedriver::SeekBegin && origin != filedriver::SeekCurrent && origin != filedriver::SeekEnd)
+            return -1;
         std::int64_t target = offset;
         if (origin == filedriver::SeekEnd)
             target += length;
@@ -55,7 +57,8 @@ public:
         if (target == position())
             return static_cast<std::int32_t>(target);
         if (writing()) {
-            if (!flush())
+            // The core would refuse it only at the flush, and the bytes written there would be lost.
+            if (target < 0 || !flush())
                 return -1;
             bufferStart = static_cast<std::int32_t>(target);
             bufferOffset = 0;
@@ -165,15 +168,22 @@ private:
     bool writing() const { return mode == filedriver::CreateWriteBuffered; }
     std::int64_t position() const { return std::int64_t(bufferStart) + bufferOffset; }
 
-    // Loads the window at bufferStart. On failure the window is empty and all zeros.
+    // Loads the window at bufferStart. On failure the window is empty and all zeros. A file that has
+    // become shorter than the size taken fails too, rather than have zeros pass for its bytes.
     bool refill()
     {
         bufferOffset = 0;
         const std::int64_t available = std::int64_t(length) - bufferStart;
         if (available > 0 && bufferStart >= 0 && core.seek(bufferStart, filedriver::SeekBegin) != -1) {
             const auto wanted = static_cast<std::uint32_t>(std::min<std::int64_t>(available, bufferSize));
-            const std::uint32_t got = core.read(buffer.get(), wanted);
-            if (got > 0) {
+            std::uint32_t got = 0;
+            while (got < wanted) {
+                const std::uint32_t piece = core.read(buffer.get() + got, wanted - got);
+                if (piece == 0)
+                    break;
+                got += piece;
+            }
+            if (got == wanted) {
                 if (got < bufferSize)
                     std::memset(buffer.get() + got, 0, bufferSize - got);
                 windowFilled = true;

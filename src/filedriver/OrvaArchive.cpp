@@ -53,6 +53,11 @@ const char* const* archiveHeaderFieldNames()
     return headerFieldNames;
 }
 
+std::uint32_t archiveHeaderField(const ArchiveHeader& header, std::size_t index)
+{
+    return header.*headerFields[index];
+}
+
 void decodeArchiveHeader(const std::uint8_t (&bytes)[archiveHeaderSize], ArchiveHeader& header)
 {
     for (std::size_t i = 0; i < archiveHeaderFieldCount; ++i)

@@ -52,8 +52,9 @@ static_assert(sizeof(ArchiveHeader) == archiveHeaderSize);
 
 constexpr std::size_t archiveHeaderFieldCount = archiveHeaderSize / 4;
 
-// The fields in layout order, as the format names them.
+// The fields in layout order, as the format names them, and their values.
 const char* const* archiveHeaderFieldNames();
+std::uint32_t archiveHeaderField(const ArchiveHeader& header, std::size_t index);
 // The header's fields in layout order; the two directions of its little-endian bytes.
 void decodeArchiveHeader(const std::uint8_t (&bytes)[archiveHeaderSize], ArchiveHeader& header);
 void encodeArchiveHeader(const ArchiveHeader& header, std::uint8_t (&bytes)[archiveHeaderSize]);

@@ -1,0 +1,119 @@
+// mca: list, read, check, extract and make archives. Exit status: 0 success; 1 failure ("mca: ..."
+// on standard error); 2 a usage error (the usage on standard error).
+#include "mca/Console.h"
+#include "mca/McaCommands.h"
+#include "orva/WideText.h"
+#include "orva/exception.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int failed = 1;
+constexpr int usageError = 2;
+
+filedriver::FilePath path(const std::string& utf8)
+{
+    return filedriver::FilePath(orva::fromUtf8(utf8));
+}
+
+std::vector<filedriver::FilePath> paths(const std::vector<std::string>& utf8)
+{
+    std::vector<filedriver::FilePath> result;
+    for (const std::string& text : utf8)
+        result.push_back(path(text));
+    return result;
+}
+
+// "KEY=VALUE", the key not empty.
+std::string checkProperty(const std::string& text)
+{
+    const std::size_t equals = text.find('=');
+    return equals == std::string::npos || equals == 0 ? "a property is KEY=VALUE" : "";
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    CLI::App app("mca: list, read, check, extract and make archives (.mca)", "mca");
+    app.require_subcommand(1);
+
+    std::string archive;
+    std::string directory = ".";
+    std::vector<std::string> files;
+    std::vector<std::string> properties;
+    bool force = false;
+    mca::PackOptions pack;
+
+    CLI::App* list = app.add_subcommand("list", "Print \"<size>\\t<name>\" for each member, in table order");
+    list->add_option("ARCHIVE", archive, "the archive file")->required();
+    CLI::App* info = app.add_subcommand("info", "Print the header fields and the properties");
+    info->add_option("ARCHIVE", archive, "the archive file")->required();
+    CLI::App* cat = app.add_subcommand("cat", "Write the bytes of each file to standard output");
+    cat->add_option("PATH", files, "a plain file, or a path through an archive to a member")->required();
+    CLI::App* extract = app.add_subcommand("extract", "Write every member into a directory");
+    extract->add_option("ARCHIVE", archive, "the archive file")->required();
+    extract->add_option("DIR", directory, "where the members go (default: the current directory)");
+    extract->add_flag("--force", force, "overwrite existing files");
+    CLI::App* verify = app.add_subcommand("verify", "Decode and check every block");
+    verify->add_option("ARCHIVE", archive, "the archive file")->required();
+    CLI::App* packCommand = app.add_subcommand("pack", "Make an archive of files, each under its file name");
+    packCommand->add_option("--block-size", pack.blockSize, "bytes of data per block (default 65536)")
+        ->check(CLI::Range(1u, 0x7FFFFFFFu));
+    CLI::Option* store = packCommand->add_flag("--store", pack.store, "store blocks as they are");
+    CLI::Option* level =
+        packCommand->add_option("--level", pack.level, "zlib level, -1 (default) to 9")->check(CLI::Range(-1, 9));
+    store->excludes(level);
+    packCommand->add_option("--property", properties, "a property KEY=VALUE (repeatable)")
+        ->allow_extra_args(false)
+        ->check(CLI::Validator(checkProperty, "KEY=VALUE"));
+    packCommand->add_option("ARCHIVE", archive, "the archive to make")->required();
+    packCommand->add_option("FILE", files, "the files to store, in this order")->required();
+
+    const std::vector<std::string> arguments = mca::utf8Arguments(argc, argv);
+    std::vector<char*> argumentPointers;
+    for (const std::string& argument : arguments)
+        argumentPointers.push_back(const_cast<char*>(argument.c_str()));
+    try {
+        app.parse(static_cast<int>(argumentPointers.size()), argumentPointers.data());
+    } catch (const CLI::CallForHelp&) {
+        const std::vector<CLI::App*> chosen = app.get_subcommands();
+        std::fputs((chosen.empty() ? app.help() : chosen.front()->help()).c_str(), stdout);
+        return 0;
+    } catch (const CLI::ParseError& error) {
+        const std::vector<CLI::App*> chosen = app.get_subcommands();
+        std::fprintf(stderr, "mca: %s\n%s", error.what(), (chosen.empty() ? app.help() : chosen.front()->help()).c_str());
+        return usageError;
+    }
+
+    try {
+        if (*list)
+            mca::listMembers(path(archive));
+        else if (*info)
+            mca::showInfo(path(archive));
+        else if (*cat)
+            mca::catFiles(paths(files));
+        else if (*extract)
+            mca::extractMembers(path(archive), path(directory), force);
+        else if (*verify)
+            mca::verifyArchive(path(archive));
+        else {
+            for (const std::string& property : properties) {
+                const std::size_t equals = property.find('=');
+                pack.properties[orva::fromUtf8(property.substr(0, equals))] = orva::fromUtf8(property.substr(equals + 1));
+            }
+            mca::packFiles(path(archive), paths(files), pack);
+        }
+    } catch (const orva::exception& error) {
+        std::fprintf(stderr, "mca: %s\n", error.what());
+        return failed;
+    } catch (const mca::Failure& error) {
+        std::fprintf(stderr, "mca: %s\n", error.what());
+        return failed;
+    }
+    std::fflush(stdout);
+    return 0;
+}

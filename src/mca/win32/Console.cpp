@@ -1,0 +1,59 @@
+// Win32 half of the tool's system edges.
+#include "mca/Console.h"
+
+#include "orva/WideText.h"
+
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+
+#include <cstdio>
+
+namespace mca {
+
+// The ANSI argv would lose every character outside the code page.
+std::vector<std::string> utf8Arguments(int, char**)
+{
+    std::vector<std::string> arguments;
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    for (int i = 0; wide && i < count; ++i)
+        arguments.push_back(orva::toUtf8(wide[i]));
+    LocalFree(wide);
+    return arguments;
+}
+
+void useBinaryOutput()
+{
+    _setmode(_fileno(stdout), _O_BINARY);
+}
+
+bool errorIsTerminal()
+{
+    return _isatty(_fileno(stderr)) != 0;
+}
+
+bool replaceFile(const filedriver::FilePath& from, const filedriver::FilePath& to)
+{
+    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+void removeFile(const filedriver::FilePath& path)
+{
+    DeleteFileW(path.c_str());
+}
+
+std::string lastSystemError()
+{
+    wchar_t* text = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                   GetLastError(), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message = text ? text : L"unknown error";
+    LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L'.'))
+        message.pop_back();
+    return orva::toNative(message);
+}
+
+} // namespace mca
