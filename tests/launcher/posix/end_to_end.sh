@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The real GleanerQt, copied with its engine into a fresh directory: headless for the two outcomes,
 # then under Xvfb with the real folder dialog, driven by xdotool.
-#   end_to_end.sh <GleanerQt> <libdataGleaner.so>
+#   end_to_end.sh <GleanerQt> <libdataGleaner.so> <mca>
 set -uo pipefail
 
 work=$(mktemp -d)
@@ -43,6 +43,18 @@ printf '# written by the test\nAtlas=%s\n' "$work/atlas.dat" >"$settings_dir/Way
 out=$(QT_QPA_PLATFORM=offscreen "$app/GleanerQt"); rc=$?
 check "atlas: exit code" 0 "$rc"
 check "atlas: engine line" "dataGleaner: atlas $work/atlas.dat (5 bytes, crc32 3610a686)" "$out"
+
+# An atlas inside an archive, made with the archive tool.
+mkdir -p "$work/maps"
+printf hello >"$work/maps/roads.dat"
+"$3" pack --block-size 2 "$work/maps/europe.mca" "$work/maps/roads.dat" || check "pack the archive" 0 "$?"
+printf 'Atlas=%s\n' "$work/maps/europe.mca/roads.dat" >"$settings_dir/Wayscope 10.conf"
+out=$(QT_QPA_PLATFORM=offscreen "$app/GleanerQt"); rc=$?
+check "atlas in archive: exit code" 0 "$rc"
+check "atlas in archive: engine line" "dataGleaner: atlas $work/maps/europe.mca/roads.dat (5 bytes, crc32 3610a686)" "$out"
+printf 'Atlas=%s\n' "$work/maps/europe.mca/Roads.dat" >"$settings_dir/Wayscope 10.conf"
+out=$(QT_QPA_PLATFORM=offscreen "$app/GleanerQt" 2>/dev/null)
+check "atlas not in archive: engine line" "dataGleaner: import $app/import (0 files)" "$out"
 
 # Settings naming a directory: not an atlas.
 printf 'Atlas=%s\n' "$work" >"$settings_dir/Wayscope 10.conf"
