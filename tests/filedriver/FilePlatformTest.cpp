@@ -1,1 +1,193 @@
+#include "filedriver/FilePlatform.h"
+
+#include "orva/Log.h"
+#include "orva/WideText.h"
+#include "support/TempDir.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <list>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using filedriver::FilePlatform;
+
+bool onWindows() { return filedriver::Separators[0] == L'\\'; }
+
+// Opens, expecting `message` thrown and one ERR line ending in the trace of `site` logged into `logFile`.
+void expectThrows(const std::filesystem::path& logFile, const std::wstring& path, std::uint32_t mode,
+                  const std::string& message, int site)
+{
+    std::FILE* const saved = std::exchange(orva::errorLog.file, std::fopen(logFile.string().c_str(), "wb"));
+    try {
+        FilePlatform file(path, mode);
+        ADD_FAILURE() << "mode " << mode << " opened";
+    } catch (const orva::exception& ex) {
+        EXPECT_EQ(std::string(ex.what()), "orvana exception: " + message) << "mode " << mode;
+    }
+    std::fclose(std::exchange(orva::errorLog.file, saved));
+    const std::string log = testsupport::readFile(logFile);
+    const std::string trace = std::string("Exception thrown: .\\src\\filedriver\\") + (onWindows() ? "win32" : "posix")
+                              + "\\FilePlatform.cpp(" + std::to_string(site) + ")\n";
+    EXPECT_TRUE(log.starts_with("ERR ") && log.ends_with(trace) && std::count(log.begin(), log.end(), '\n') == 1)
+        << log;
+}
+
+// Sets TMPDIR (Linux) and TMP and TEMP (Windows) for the test; unset ones become unset again.
+class TemporaryDirectory {
+public:
+    explicit TemporaryDirectory(const std::filesystem::path& directory)
+    {
+        for (std::string name : {"TMPDIR", "TMP", "TEMP"}) {
+            const char* value = std::getenv(name.c_str());
+            saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+            put(name + "=" + directory.string());
+        }
+    }
+    ~TemporaryDirectory()
+    {
+        for (const auto& [name, value] : saved) {
+            put(name + "=" + value.value_or("")); // unsets on Windows
+            if (!value)
+                put(name); // unsets with glibc
+        }
+    }
+
+private:
+    // glibc keeps the very string.
+    static void put(std::string entry)
+    {
+        static std::list<std::string> kept;
+        putenv(kept.emplace_back(std::move(entry)).data());
+    }
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+};
+
+std::vector<std::string> namesIn(const std::filesystem::path& directory)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory))
+        names.push_back(entry.path().filename().string());
+    return names;
+}
+
+TEST(FilePlatformOpen, MissingFileAndUnknownModesThrowAndLog)
+{
+    testsupport::TempDir tmp;
+    // Built by hand: the test's own path conversions on Linux follow the C locale.
+    const std::wstring missing = tmp.wide() + filedriver::Separators[0] + L"missing-\u00e9.dat";
+    expectThrows(tmp.path() / "log", missing, filedriver::OpenRead, "can't open file '" + orva::toNative(missing) + "'", 63);
+    for (std::uint32_t mode : {0u, 2u, 20u})
+        expectThrows(tmp.path() / "log", missing, mode, "unknown file opening mode", 60);
+    EXPECT_EQ(namesIn(tmp.path()), std::vector<std::string>{"log"});
+}
+
+TEST(FilePlatformOpen, EachModeTruncatesKeepsReadsAndWritesAsItsRowSays)
+{
+    // After opening: the size, what writing "ab" and reading 4 bytes at 0 give; the file after; whether a
+    // missing file gets created.
+    struct Row { std::uint32_t mode; std::int32_t size; std::uint32_t written; std::string read, after; bool creates; };
+    const Row rows[] = {
+        {1, 10, 0, "0123", "0123456789", false}, {9, 10, 0, "0123", "0123456789", false},
+        {3, 10, 2, "ab23", "ab23456789", false}, {6, 0, 2, "", "ab", true},
+        {14, 0, 2, "", "ab", true},              {7, 0, 2, "ab", "ab", true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.mode);
+        testsupport::TempDir tmp;
+        tmp.writeFile(L"f", "0123456789");
+        {
+            FilePlatform file(tmp.wide(L"f"), row.mode);
+            EXPECT_EQ(file.size(), row.size);
+            EXPECT_EQ(file.write("ab", 2), row.written);
+            EXPECT_EQ(file.seek(0, filedriver::SeekBegin), 0);
+            char buffer[4] = {};
+            EXPECT_EQ(std::string(buffer, file.read(buffer, 4)), row.read);
+        }
+        EXPECT_EQ(testsupport::readFile(tmp.path() / "f"), row.after);
+        try {
+            FilePlatform file(tmp.wide(L"new"), row.mode);
+        } catch (const orva::exception&) {
+        }
+        EXPECT_EQ(std::filesystem::exists(tmp.path() / "new"), row.creates);
+    }
+}
+
+TEST(FilePlatformOpen, HandlesShareTheFile)
+{
+    testsupport::TempDir tmp;
+    tmp.writeFile(L"f", "0123456789");
+    FilePlatform first(tmp.wide(L"f"), filedriver::OpenRead);
+    FilePlatform second(tmp.wide(L"f"), filedriver::OpenRead);
+    FilePlatform writer(tmp.wide(L"f"), filedriver::OpenReadWrite);
+    char buffer[4] = {};
+    EXPECT_EQ(std::string(buffer, first.read(buffer, 2)), "01");
+    EXPECT_EQ(writer.seek(2, filedriver::SeekBegin), 2);
+    EXPECT_EQ(writer.write("XY", 2), 2u);
+    EXPECT_EQ(std::string(buffer, first.read(buffer, 4)), "XY45");
+    EXPECT_EQ(std::string(buffer, second.read(buffer, 4)), "01XY");
+}
+
+TEST(FilePlatformTemporary, LivesInTheTemporaryDirectoryAndLeavesNothing)
+{
+    testsupport::TempDir tmp;
+    TemporaryDirectory inside(tmp.path());
+    {
+        FilePlatform file(tmp.wide(L"unused"), filedriver::Temporary);
+        EXPECT_EQ(file.write("temp", 4), 4u);
+        EXPECT_EQ(file.seek(0, filedriver::SeekBegin), 0);
+        char buffer[4] = {};
+        EXPECT_EQ(std::string(buffer, file.read(buffer, 4)), "temp");
+
+        const std::vector<std::string> names = namesIn(tmp.path());
+        if (onWindows()) {
+            ASSERT_EQ(names.size(), 1u);
+            EXPECT_TRUE(names[0].starts_with("orv") && names[0].ends_with(".tmp")) << names[0];
+        } else {
+            // Unlinked at once, so only the descriptor still knows the name.
+            EXPECT_TRUE(names.empty());
+            int found = 0;
+            for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+                std::error_code error;
+                const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+                found += target.starts_with((tmp.path() / "orv").string()) && target.ends_with(" (deleted)");
+            }
+            EXPECT_EQ(found, 1);
+        }
+    }
+    EXPECT_TRUE(namesIn(tmp.path()).empty());
+
+    TemporaryDirectory missing(tmp.path() / "missing");
+    expectThrows(tmp.path() / "log", L"", filedriver::Temporary, "can't create temporary file", 56);
+}
+
+TEST(FilePlatformPosition, SeekOriginsRefusalsAndTheEnd)
+{
+    testsupport::TempDir tmp;
+    tmp.writeFile(L"f", "0123456789");
+    FilePlatform file(tmp.wide(L"f"), filedriver::OpenRead);
+    // The origins are not stdio's.
+    EXPECT_EQ(file.seek(2, filedriver::SeekBegin), 2);
+    EXPECT_EQ(file.seek(3, filedriver::SeekCurrent), 5);
+    EXPECT_EQ(file.seek(-3, filedriver::SeekEnd), 7);
+    const std::pair<std::int32_t, std::int32_t> refused[] = {{1, -1}, {1, 3}, {-1, filedriver::SeekBegin},
+                                                            {-8, filedriver::SeekCurrent}, {-11, filedriver::SeekEnd}};
+    for (const auto& [offset, origin] : refused) {
+        EXPECT_EQ(file.seek(offset, origin), -1) << offset << ", " << origin;
+        EXPECT_EQ(file.tell(), 7);
+    }
+    EXPECT_EQ(file.seek(-2, filedriver::SeekEnd), 8);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(file.fetch(4)), 4), std::string("89\0\0", 4));
+    char buffer[4];
+    EXPECT_EQ(file.read(buffer, 4), 0u);
+    EXPECT_EQ(file.tell(), 10);
+}
+
+} // namespace
