@@ -1,0 +1,446 @@
+// Measures the library against the limit of its design and against peer libraries, side by side in
+// one run, and prints one table: figure, ours, reference, ratio (how many times the reference's speed
+// ours reaches), goal.
+#include "Corpus.h"
+
+#include "filedriver/ArchiveManager.h"
+#include "filedriver/ArchiveWriter.h"
+#include "filedriver/FileDriver.h"
+#include "filedriver/OrvaArchive.h"
+#include "orva/WideText.h"
+
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <physfs.h>
+#include <unistd.h>
+#include <zip.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using filedriver::ByteBuffer;
+
+constexpr std::size_t corpusSize = 64u << 20;
+constexpr std::uint32_t blockSize = 64u << 10;
+constexpr std::uint32_t readSize = 4096;
+constexpr int randomReads = 2000;
+// Peers that re-inflate from the start for every random read are timed on a few reads only.
+constexpr int slowRandomReads = 6;
+constexpr std::uint32_t hotWorkingSet = 8u << 20;
+constexpr int manyMembers = 100000;
+constexpr int lookups = 10000;
+
+struct Data {
+    std::string dir;
+    std::vector<std::uint8_t> corpus;
+    std::string plain, deflated, stored, zip, many;
+    std::vector<ByteBuffer> storedBlocks;
+    std::vector<std::wstring> manyNames;
+    std::vector<std::uint32_t> randomOffsets, hotOffsets;
+};
+
+std::wstring wide(const std::string& text)
+{
+    return orva::fromNative(text);
+}
+
+void writeFile(const std::string& path, const std::uint8_t* bytes, std::size_t size)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file || std::fwrite(bytes, 1, size, file) != size || std::fclose(file) != 0) {
+        std::fprintf(stderr, "cannot write %s\n", path.c_str());
+        std::exit(1);
+    }
+}
+
+const Data& data()
+{
+    static const Data made = [] {
+        Data d;
+        char dirTemplate[] = "/tmp/gleaner-bench-XXXXXX";
+        d.dir = mkdtemp(dirTemplate);
+        d.corpus = bench::makeCorpus(corpusSize);
+        d.plain = d.dir + "/atlas.bin";
+        writeFile(d.plain, d.corpus.data(), d.corpus.size());
+
+        const std::vector<std::pair<std::wstring, ByteBuffer>> one{{L"atlas.bin", ByteBuffer(d.corpus.begin(), d.corpus.end())}};
+        filedriver::ArchiveWriterOptions options;
+        options.blockSize = blockSize;
+        d.deflated = d.dir + "/deflated.mca";
+        filedriver::writeArchive(wide(d.deflated), one, options);
+        options.compressionType = 0;
+        d.stored = d.dir + "/stored.mca";
+        filedriver::writeArchive(wide(d.stored), one, options);
+
+        for (std::size_t at = 0; at < d.corpus.size(); at += blockSize) {
+            ByteBuffer block(d.corpus.begin() + at, d.corpus.begin() + std::min(d.corpus.size(), at + blockSize));
+            d.storedBlocks.push_back(filedriver::ZlibCompression().compress(block));
+        }
+
+        d.zip = d.dir + "/atlas.zip";
+        int error = 0;
+        zip_t* archive = zip_open(d.zip.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+        for (const char* name : {"deflated.bin", "stored.bin"}) {
+            zip_source_t* source = zip_source_buffer(archive, d.corpus.data(), d.corpus.size(), 0);
+            const zip_int64_t index = zip_file_add(archive, name, source, ZIP_FL_OVERWRITE);
+            zip_set_file_compression(archive, static_cast<zip_uint64_t>(index),
+                                     std::strcmp(name, "stored.bin") == 0 ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 0);
+        }
+        zip_close(archive);
+
+        std::vector<std::pair<std::wstring, ByteBuffer>> members;
+        for (int i = 0; i < manyMembers; ++i) {
+            members.push_back({L"member-" + std::to_wstring(i) + L".dat", ByteBuffer(16, static_cast<std::uint8_t>(i))});
+            d.manyNames.push_back(members.back().first);
+        }
+        d.many = d.dir + "/many.mca";
+        filedriver::writeArchive(wide(d.many), members, filedriver::ArchiveWriterOptions{});
+
+        std::uint64_t seed = 12345;
+        for (int i = 0; i < randomReads; ++i) {
+            seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+            d.randomOffsets.push_back(static_cast<std::uint32_t>((seed >> 20) % (corpusSize - readSize)));
+            d.hotOffsets.push_back(static_cast<std::uint32_t>((seed >> 20) % (hotWorkingSet - readSize)));
+        }
+        return d;
+    }();
+    return made;
+}
+
+std::wstring member(const std::string& archive, const char* name)
+{
+    return wide(archive) + L"/" + wide(name);
+}
+
+void readAll(benchmark::State& state, const std::wstring& path)
+{
+    std::vector<std::uint8_t> buffer(readSize);
+    for (auto _ : state) {
+        filedriver::FileDriver file(path, filedriver::OpenReadBuffered);
+        std::uint64_t total = 0;
+        for (std::uint32_t got; (got = file.read(buffer.data(), readSize)) > 0;)
+            total += got;
+        if (total != corpusSize)
+            state.SkipWithError("short read");
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpusSize));
+}
+
+// ---- sequential member reads
+
+void seqDeflatedOurs(benchmark::State& state) { readAll(state, member(data().deflated, "atlas.bin")); }
+
+void seqDeflatedRawInflate(benchmark::State& state)
+{
+    z_stream stream{};
+    inflateInit(&stream);
+    std::vector<std::uint8_t> out(blockSize);
+    for (auto _ : state)
+        for (const ByteBuffer& block : data().storedBlocks) {
+            inflateReset(&stream);
+            stream.next_in = const_cast<Bytef*>(block.data());
+            stream.avail_in = static_cast<uInt>(block.size());
+            stream.next_out = out.data();
+            stream.avail_out = blockSize;
+            inflate(&stream, Z_SYNC_FLUSH);
+            benchmark::DoNotOptimize(out.data());
+        }
+    inflateEnd(&stream);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpusSize));
+}
+
+void seqDeflatedLibzip(benchmark::State& state)
+{
+    std::vector<std::uint8_t> buffer(readSize);
+    for (auto _ : state) {
+        zip_t* archive = zip_open(data().zip.c_str(), ZIP_RDONLY, nullptr);
+        zip_file_t* file = zip_fopen(archive, "deflated.bin", 0);
+        while (zip_fread(file, buffer.data(), readSize) > 0) {
+        }
+        zip_fclose(file);
+        zip_close(archive);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpusSize));
+}
+
+struct PhysfsMount {
+    PhysfsMount()
+    {
+        PHYSFS_init(nullptr);
+        PHYSFS_mount(data().zip.c_str(), nullptr, 1);
+    }
+    ~PhysfsMount() { PHYSFS_deinit(); }
+};
+
+void seqDeflatedPhysfs(benchmark::State& state)
+{
+    PhysfsMount mount;
+    std::vector<std::uint8_t> buffer(readSize);
+    for (auto _ : state) {
+        PHYSFS_File* file = PHYSFS_openRead("deflated.bin");
+        while (PHYSFS_readBytes(file, buffer.data(), readSize) > 0) {
+        }
+        PHYSFS_close(file);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpusSize));
+}
+
+void seqStoredOurs(benchmark::State& state) { readAll(state, member(data().stored, "atlas.bin")); }
+
+void seqStoredRead(benchmark::State& state)
+{
+    std::vector<std::uint8_t> buffer(readSize);
+    for (auto _ : state) {
+        const int file = open(data().plain.c_str(), O_RDONLY);
+        while (read(file, buffer.data(), readSize) > 0) {
+        }
+        close(file);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpusSize));
+}
+
+// ---- random reads
+
+void randomOurs(benchmark::State& state, const std::vector<std::uint32_t>& offsets, bool warm)
+{
+    std::vector<std::uint8_t> buffer(readSize);
+    // Kept open for a hot cache: the last cursor's detach invalidates the archive's blocks.
+    std::unique_ptr<filedriver::FileDriver> keep;
+    if (warm) {
+        keep = std::make_unique<filedriver::FileDriver>(member(data().deflated, "atlas.bin"), filedriver::OpenRead);
+        for (std::uint32_t offset : offsets) {
+            keep->seek(static_cast<std::int32_t>(offset), filedriver::SeekBegin);
+            keep->read(buffer.data(), readSize);
+        }
+    }
+    for (auto _ : state) {
+        filedriver::FileDriver file(member(data().deflated, "atlas.bin"), filedriver::OpenRead);
+        for (std::uint32_t offset : offsets) {
+            file.seek(static_cast<std::int32_t>(offset), filedriver::SeekBegin);
+            if (file.read(buffer.data(), readSize) != readSize)
+                state.SkipWithError("short read");
+        }
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * offsets.size()));
+}
+
+void randomColdOurs(benchmark::State& state) { randomOurs(state, data().randomOffsets, false); }
+void randomHotOurs(benchmark::State& state) { randomOurs(state, data().hotOffsets, true); }
+
+// libzip cannot seek in a deflated member: reopen and skip.
+void randomColdLibzip(benchmark::State& state)
+{
+    std::vector<std::uint8_t> buffer(1 << 16);
+    zip_t* archive = zip_open(data().zip.c_str(), ZIP_RDONLY, nullptr);
+    for (auto _ : state)
+        for (int i = 0; i < slowRandomReads; ++i) {
+            zip_file_t* file = zip_fopen(archive, "deflated.bin", 0);
+            std::uint32_t skip = data().randomOffsets[static_cast<std::size_t>(i)];
+            while (skip > 0)
+                skip -= static_cast<std::uint32_t>(zip_fread(file, buffer.data(), std::min<std::uint32_t>(skip, 1 << 16)));
+            zip_fread(file, buffer.data(), readSize);
+            zip_fclose(file);
+        }
+    zip_close(archive);
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * slowRandomReads));
+}
+
+void randomColdPhysfs(benchmark::State& state)
+{
+    PhysfsMount mount;
+    std::vector<std::uint8_t> buffer(readSize);
+    for (auto _ : state) {
+        PHYSFS_File* file = PHYSFS_openRead("deflated.bin");
+        for (int i = 0; i < slowRandomReads; ++i) {
+            PHYSFS_seek(file, data().randomOffsets[static_cast<std::size_t>(i)]);
+            PHYSFS_readBytes(file, buffer.data(), readSize);
+        }
+        PHYSFS_close(file);
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * slowRandomReads));
+}
+
+void randomHotLibzipStored(benchmark::State& state)
+{
+    std::vector<std::uint8_t> buffer(readSize);
+    zip_t* archive = zip_open(data().zip.c_str(), ZIP_RDONLY, nullptr);
+    zip_file_t* file = zip_fopen(archive, "stored.bin", 0);
+    for (auto _ : state)
+        for (std::uint32_t offset : data().hotOffsets) {
+            zip_fseek(file, offset, SEEK_SET);
+            zip_fread(file, buffer.data(), readSize);
+        }
+    zip_fclose(file);
+    zip_close(archive);
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * data().hotOffsets.size()));
+}
+
+// ---- plain file
+
+void plainOurs(benchmark::State& state) { readAll(state, wide(data().plain)); }
+
+void plainFread(benchmark::State& state)
+{
+    std::vector<std::uint8_t> buffer(readSize);
+    for (auto _ : state) {
+        std::FILE* file = std::fopen(data().plain.c_str(), "rb");
+        std::setvbuf(file, nullptr, _IOFBF, 4096);
+        while (std::fread(buffer.data(), 1, readSize, file) > 0) {
+        }
+        std::fclose(file);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpusSize));
+}
+
+// ---- many members
+
+void openOurs(benchmark::State& state)
+{
+    for (auto _ : state) {
+        filedriver::OrvaArchive archive(wide(data().many), &filedriver::archiveManager);
+        benchmark::DoNotOptimize(&archive);
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+
+void openReadOnce(benchmark::State& state)
+{
+    std::vector<std::uint8_t> buffer(1 << 16);
+    for (auto _ : state) {
+        const int file = open(data().many.c_str(), O_RDONLY);
+        while (read(file, buffer.data(), buffer.size()) > 0) {
+        }
+        close(file);
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+
+const filedriver::OrvaArchive& manyArchive()
+{
+    static const filedriver::OrvaArchive archive(wide(data().many), &filedriver::archiveManager);
+    return archive;
+}
+
+void lookupOurs(benchmark::State& state)
+{
+    const filedriver::OrvaArchive& archive = manyArchive();
+    for (auto _ : state)
+        for (int i = 0; i < lookups; ++i)
+            benchmark::DoNotOptimize(archive.hasMember(data().manyNames[static_cast<std::size_t>(i * 7 % manyMembers)]));
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * lookups));
+}
+
+void lookupLinear(benchmark::State& state)
+{
+    const filedriver::OrvaArchive& archive = manyArchive();
+    for (auto _ : state)
+        for (int i = 0; i < lookups; ++i) {
+            const std::wstring& name = data().manyNames[static_cast<std::size_t>(i * 7 % manyMembers)];
+            const auto& entries = archive.members();
+            benchmark::DoNotOptimize(
+                std::find_if(entries.begin(), entries.end(), [&](const filedriver::FileEntry& e) { return e.name.compare(name) == 0; }));
+        }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * lookups));
+}
+
+// ---- the table
+
+struct Figure {
+    const char* name;
+    const char* ours;
+    const char* reference;
+    const char* referenceName;
+    double goal;
+};
+
+const Figure figures[] = {
+    {"sequential deflated member, 4 KiB reads", "seq_deflated/ours", "seq_deflated/raw_inflate", "raw zlib inflate", 2.0},
+    {"sequential deflated member, 4 KiB reads", "seq_deflated/ours", "seq_deflated/libzip", "libzip", 2.0},
+    {"sequential deflated member, 4 KiB reads", "seq_deflated/ours", "seq_deflated/physfs", "PhysicsFS", 2.0},
+    {"sequential stored member, 4 KiB reads", "seq_stored/ours", "seq_stored/read", "read() page cache", 0.5},
+    {"random 4 KiB reads, cold", "random_cold/ours", "random_cold/libzip", "libzip reopen+skip", 300},
+    {"random 4 KiB reads, cold", "random_cold/ours", "random_cold/physfs", "PhysicsFS seek", 300},
+    {"random 4 KiB reads, hot", "random_hot/ours", "random_hot/libzip_stored", "libzip stored member", 1.0},
+    {"plain file, 4 KiB reads", "plain/ours", "plain/fread", "fread, 4 KiB buffer", 0.9},
+    {"name lookup, 100000 members", "lookup/ours", "lookup/linear", "linear scan", 100},
+    {"archive open, 100000 members", "open/ours", "open/read_once", "reading the file once", 1.0 / 1.5},
+};
+
+class Collector : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            // Speed in work per second: bytes, reads, lookups or opens.
+            auto rate = run.counters.find("bytes_per_second");
+            if (rate == run.counters.end())
+                rate = run.counters.find("items_per_second");
+            std::string name = run.benchmark_name();
+            const std::size_t suffix = name.find("/real_time");
+            if (suffix != std::string::npos)
+                name.erase(suffix);
+            if (rate != run.counters.end())
+                speeds[name] = rate->second;
+        }
+    }
+    std::map<std::string, double> speeds;
+};
+
+std::string speedText(const std::string& name, double speed)
+{
+    char text[64];
+    if (name.rfind("seq_", 0) == 0 || name.rfind("plain", 0) == 0)
+        std::snprintf(text, sizeof text, "%.0f MB/s", speed / 1e6);
+    else if (name.rfind("open", 0) == 0)
+        std::snprintf(text, sizeof text, "%.2f ms", 1e3 / speed);
+    else
+        std::snprintf(text, sizeof text, "%.0f /s", speed);
+    return text;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::pair<const char*, void (*)(benchmark::State&)> all[] = {
+        {"seq_deflated/ours", seqDeflatedOurs},          {"seq_deflated/raw_inflate", seqDeflatedRawInflate},
+        {"seq_deflated/libzip", seqDeflatedLibzip},      {"seq_deflated/physfs", seqDeflatedPhysfs},
+        {"seq_stored/ours", seqStoredOurs},              {"seq_stored/read", seqStoredRead},
+        {"random_cold/ours", randomColdOurs},            {"random_cold/libzip", randomColdLibzip},
+        {"random_cold/physfs", randomColdPhysfs},        {"random_hot/ours", randomHotOurs},
+        {"random_hot/libzip_stored", randomHotLibzipStored}, {"plain/ours", plainOurs},
+        {"plain/fread", plainFread},                     {"lookup/ours", lookupOurs},
+        {"lookup/linear", lookupLinear},                 {"open/ours", openOurs},
+        {"open/read_once", openReadOnce},
+    };
+    for (const auto& [name, function] : all)
+        benchmark::RegisterBenchmark(name, function)->Unit(benchmark::kMillisecond)->UseRealTime();
+    benchmark::Initialize(&argc, argv);
+    data();
+    Collector collector;
+    benchmark::RunSpecifiedBenchmarks(&collector);
+
+    std::printf("\n| figure | reference | ours | reference speed | ratio | goal |\n|---|---|---|---|---|---|\n");
+    for (const Figure& figure : figures) {
+        const auto ours = collector.speeds.find(figure.ours);
+        const auto reference = collector.speeds.find(figure.reference);
+        if (ours == collector.speeds.end() || reference == collector.speeds.end())
+            continue;
+        const double ratio = ours->second / reference->second;
+        std::printf("| %s | %s | %s | %s | %.2f | %s %.2f |\n", figure.name, figure.referenceName,
+                    speedText(figure.ours, ours->second).c_str(), speedText(figure.reference, reference->second).c_str(),
+                    ratio, ratio >= figure.goal ? "met, >=" : "MISSED, >=", figure.goal);
+    }
+    std::string command = "rm -rf '" + data().dir + "'";
+    return std::system(command.c_str()) == 0 ? 0 : 1;
+}
