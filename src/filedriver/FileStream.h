@@ -97,14 +97,21 @@ public:
             bufferOffset += count;
             return count;
         }
-        for (std::uint32_t done = 0; done < count;) {
-            bufferStart += static_cast<std::int32_t>(bufferOffset);
+        // Whole windows go straight to the caller in one transfer; only the tail passes the window.
+        const std::uint32_t direct = count - count % bufferSize;
+        if (!placeCore(current) || !readCore(out, direct)) {
+            bufferStart = static_cast<std::int32_t>(current);
+            emptyWindow();
+            return 0;
+        }
+        bufferStart = static_cast<std::int32_t>(current + direct);
+        bufferOffset = 0;
+        windowFilled = false;
+        if (direct < count) {
             if (!refill())
                 return 0;
-            const std::uint32_t piece = std::min(count - done, bufferSize);
-            std::memcpy(out + done, buffer.get(), piece);
-            bufferOffset = piece;
-            done += piece;
+            bufferOffset = count - direct;
+            std::memcpy(out + direct, buffer.get(), bufferOffset);
         }
         return count;
     }
@@ -174,25 +181,48 @@ private:
     {
         bufferOffset = 0;
         const std::int64_t available = std::int64_t(length) - bufferStart;
-        if (available > 0 && bufferStart >= 0 && core.seek(bufferStart, filedriver::SeekBegin) != -1) {
+        if (available > 0 && bufferStart >= 0 && placeCore(bufferStart)) {
             const auto wanted = static_cast<std::uint32_t>(std::min<std::int64_t>(available, bufferSize));
-            std::uint32_t got = 0;
-            while (got < wanted) {
-                const std::uint32_t piece = core.read(buffer.get() + got, wanted - got);
-                if (piece == 0)
-                    break;
-                got += piece;
-            }
-            if (got == wanted) {
-                if (got < bufferSize)
-                    std::memset(buffer.get() + got, 0, bufferSize - got);
+            if (readCore(buffer.get(), wanted)) {
+                if (wanted < bufferSize)
+                    std::memset(buffer.get() + wanted, 0, bufferSize - wanted);
                 windowFilled = true;
                 return true;
             }
         }
+        return emptyWindow();
+    }
+
+    bool emptyWindow()
+    {
         std::memset(buffer.get(), 0, bufferSize);
         windowFilled = false;
         return false;
+    }
+
+    // The core's own position is tracked, so that moving it where it already stands costs nothing.
+    bool placeCore(std::int64_t at)
+    {
+        if (corePosition == at)
+            return true;
+        corePosition = core.seek(static_cast<std::int32_t>(at), filedriver::SeekBegin) == -1 ? -1 : at;
+        return corePosition == at;
+    }
+
+    // All of `wanted` bytes, or false. A core that throws leaves its position unknown.
+    bool readCore(std::uint8_t* to, std::uint32_t wanted)
+    {
+        const std::int64_t start = corePosition;
+        corePosition = -1;
+        std::uint32_t got = 0;
+        while (got < wanted) {
+            const std::uint32_t piece = core.read(to + got, wanted - got);
+            if (piece == 0)
+                break;
+            got += piece;
+        }
+        corePosition = start + got;
+        return got == wanted;
     }
 
     // Hands the pending bytes to the core; on failure nothing changes, so nothing is lost.
@@ -200,10 +230,11 @@ private:
     {
         if (bufferOffset == 0)
             return true;
-        if (core.seek(bufferStart, filedriver::SeekBegin) == -1)
+        if (!placeCore(bufferStart))
             return false;
         for (std::uint32_t done = 0; done < bufferOffset;) {
             const std::uint32_t wrote = core.write(buffer.get() + done, bufferOffset - done);
+            corePosition += wrote;
             if (wrote == 0)
                 return false;
             done += wrote;
@@ -219,4 +250,5 @@ private:
     std::uint32_t bufferOffset = 0;
     std::unique_ptr<std::uint8_t[]> buffer;
     bool windowFilled = false;
+    std::int64_t corePosition = -1; // -1: unknown
 };
