@@ -2,12 +2,16 @@
 # Installs what the build needs and is missing, from Debian's packages. Safe to run again.
 #   scripts/setup.sh linux   the native build: compiler, CMake, Qt, zlib, GoogleTest, Xvfb
 #   scripts/setup.sh all     that and the 32-bit Windows cross build with Wine
+#   scripts/setup.sh bench   the native build and the benchmark's libraries
 set -euo pipefail
 
 want=${1:-all}
-packages=(cmake ninja-build g++ pkg-config zlib1g-dev googletest libcli11-dev xvfb xauth xdotool)
+packages=(cmake ninja-build g++ pkg-config zlib1g-dev libdeflate-dev googletest libcli11-dev xvfb xauth xdotool)
 if [[ $want == all ]]; then
     packages+=(g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386)
+fi
+if [[ $want == bench ]]; then
+    packages+=(libbenchmark-dev libzip-dev libphysfs-dev)
 fi
 
 as_root() {

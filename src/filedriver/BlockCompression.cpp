@@ -1,5 +1,7 @@
 #include "filedriver/BlockCompression.h"
 
+#include "filedriver/ZlibDecoder.h"
+
 #include <zlib.h>
 
 #include <new>
@@ -19,16 +21,9 @@ bool NullCompression::decompress(const ByteBuffer& input, ByteBuffer& output)
 
 ZlibCompression::ZlibCompression() : ZlibCompression(defaultLevel) {}
 
-ZlibCompression::ZlibCompression(std::int32_t level) : stream(std::make_unique<z_stream>()), level(level)
-{
-    if (inflateInit(stream.get()) != Z_OK)
-        throw std::bad_alloc();
-}
+ZlibCompression::ZlibCompression(std::int32_t level) : decoder(makeZlibDecoder()), level(level) {}
 
-ZlibCompression::~ZlibCompression()
-{
-    inflateEnd(stream.get());
-}
+ZlibCompression::~ZlibCompression() = default;
 
 ByteBuffer ZlibCompression::compress(const ByteBuffer& input)
 {
@@ -44,16 +39,7 @@ ByteBuffer ZlibCompression::compress(const ByteBuffer& input)
 
 bool ZlibCompression::decompress(const ByteBuffer& input, ByteBuffer& output)
 {
-    inflateReset(stream.get());
-    stream->next_in = const_cast<Bytef*>(input.data());
-    stream->avail_in = static_cast<uInt>(input.size());
-    // inflate refuses a null output even with no room asked for, and an empty block decodes into none.
-    Bytef none = 0;
-    stream->next_out = output.empty() ? &none : output.data();
-    stream->avail_out = static_cast<uInt>(output.size());
-    const int result = inflate(stream.get(), Z_SYNC_FLUSH);
-    output.resize(output.size() - stream->avail_out);
-    return result == Z_STREAM_END && stream->avail_in == 0;
+    return decoder->decode(input, output);
 }
 
 std::unique_ptr<ABlockCompression> createCompression(const PropertyMap& properties)

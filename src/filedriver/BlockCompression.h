@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-struct z_stream_s;
-
 namespace filedriver {
+
+class ZlibDecoder;
 
 using ByteBuffer = std::vector<std::uint8_t>;
 // Named integer settings of a codec: "compressionType" (0 or 1) and "compressionLevel".
@@ -50,8 +50,8 @@ public:
     bool decompress(const ByteBuffer& input, ByteBuffer& output) override;
 
 private:
-    // One inflate state, set up once and reset for every block.
-    std::unique_ptr<z_stream_s> stream;
+    // Set up once and reused for every block.
+    std::unique_ptr<ZlibDecoder> decoder;
     std::int32_t level;
 };
 

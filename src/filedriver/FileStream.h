@@ -87,7 +87,7 @@ public:
         if (count == 0)
             return 0;
         auto* out = static_cast<std::uint8_t*>(destination);
-        if (count <= bufferSize) {
+        if (count < bufferSize) {
             if (!windowFilled || bufferOffset >= bufferSize - count) {
                 bufferStart = static_cast<std::int32_t>(current);
                 if (!refill())

@@ -1,0 +1,51 @@
+#include "filedriver/ZlibDecoder.h"
+
+#include <zlib.h>
+
+#include <new>
+
+namespace filedriver {
+namespace {
+
+// One inflate state, set up once and reset for every stream.
+class InflateDecoder : public ZlibDecoder {
+public:
+    InflateDecoder()
+    {
+        if (inflateInit(&stream) != Z_OK)
+            throw std::bad_alloc();
+    }
+    ~InflateDecoder() override { inflateEnd(&stream); }
+    InflateDecoder(const InflateDecoder&) = delete;
+    InflateDecoder& operator=(const InflateDecoder&) = delete;
+
+    bool decode(const ByteBuffer& input, ByteBuffer& output) override
+    {
+        inflateReset(&stream);
+        stream.next_in = const_cast<Bytef*>(input.data());
+        stream.avail_in = static_cast<uInt>(input.size());
+        stream.next_out = output.data();
+        stream.avail_out = static_cast<uInt>(output.size());
+        const int result = inflate(&stream, Z_SYNC_FLUSH);
+        output.resize(output.size() - stream.avail_out);
+        return result == Z_STREAM_END && stream.avail_in == 0;
+    }
+
+private:
+    z_stream stream{};
+};
+
+} // namespace
+
+std::unique_ptr<ZlibDecoder> makeInflateDecoder()
+{
+    return std::make_unique<InflateDecoder>();
+}
+
+std::unique_ptr<ZlibDecoder> makeZlibDecoder()
+{
+    std::unique_ptr<ZlibDecoder> fastest = makeLibdeflateDecoder();
+    return fastest ? std::move(fastest) : makeInflateDecoder();
+}
+
+} // namespace filedriver
