@@ -63,14 +63,25 @@ std::int32_t FileDriver::readInt32()
 
 std::wstring FileDriver::readWString(char16_t terminator)
 {
+    // Read in pieces rather than a unit at a time; what follows the terminator is given back.
+    constexpr std::uint32_t pieceUnits = 256;
+    std::uint8_t piece[2 * pieceUnits];
     std::u16string units;
     const std::int64_t left = std::int64_t(core->size()) - core->tell();
-    for (std::int64_t n = left > 0 ? left / 2 : 0; n > 0; --n) {
-        const std::uint8_t* bytes = core->fetch(2);
-        const auto unit = static_cast<char16_t>(bytes[0] | bytes[1] << 8);
-        if (unit == terminator)
+    for (std::int64_t n = left > 0 ? left / 2 : 0; n > 0;) {
+        const auto wanted = static_cast<std::uint32_t>(std::min<std::int64_t>(n, pieceUnits));
+        const std::uint32_t got = core->read(piece, 2 * wanted) / 2;
+        for (std::uint32_t i = 0; i < got; ++i) {
+            const auto unit = static_cast<char16_t>(piece[2 * i] | piece[2 * i + 1] << 8);
+            if (unit == terminator) {
+                core->seek(-static_cast<std::int32_t>(2 * (got - i - 1)), SeekCurrent);
+                return orva::fromUtf16(units);
+            }
+            units.push_back(unit);
+        }
+        if (got < wanted)
             break;
-        units.push_back(unit);
+        n -= got;
     }
     return orva::fromUtf16(units);
 }

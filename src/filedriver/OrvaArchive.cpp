@@ -80,10 +80,13 @@ OrvaArchive::~OrvaArchive() = default;
 
 bool OrvaArchive::hasMember(const FilePath& name) const
 {
-    for (const FileEntry& entry : fileEntries)
-        if (entry.name == name)
-            return true;
-    return false;
+    return findMember(name) != header.fileCount;
+}
+
+std::uint32_t OrvaArchive::findMember(const FilePath& name) const
+{
+    const auto found = nameIndex.find(std::wstring_view(name));
+    return found == nameIndex.end() ? header.fileCount : found->second;
 }
 
 void OrvaArchive::loadHeader(FileDriver& file)
@@ -146,6 +149,10 @@ void OrvaArchive::loadIndex()
 
     for (FileEntry& entry : fileEntries)
         entry.name = file.readWString(0);
+    // The entries do not move from here on: the index may point at their names.
+    nameIndex.reserve(fileEntries.size());
+    for (std::uint32_t i = 0; i < fileEntries.size(); ++i)
+        nameIndex.emplace(std::wstring_view(fileEntries[i].name), i);
     if (static_cast<std::uint32_t>(file.tell()) != header.propertiesOffset)
         orva::throwLogged(sourcePath, indexCheck3Site, "integrity check failed in ArchiveHeader 3");
 

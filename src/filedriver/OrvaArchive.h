@@ -20,6 +20,8 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace filedriver {
@@ -79,6 +81,8 @@ public:
 
     // A member named exactly `name` (letter case counts).
     bool hasMember(const FilePath& name) const;
+    // The index of the first member in table order named exactly `name`, or fileCount.
+    std::uint32_t findMember(const FilePath& name) const;
 
     // Cursor bookkeeping: the first attached cursor opens the data file (throwing if it cannot), and
     // when the last detaches the archive's cached blocks are invalidated and the file is closed.
@@ -108,6 +112,8 @@ private:
     std::map<std::wstring, std::wstring> properties;
     ByteBuffer readBuffer;
     ArchiveManager* manager;
+    // Name to the first entry of that name, built at load over the entries' own text.
+    std::unordered_map<std::wstring_view, std::uint32_t> nameIndex;
 };
 
 } // namespace filedriver
