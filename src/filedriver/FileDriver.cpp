@@ -66,7 +66,8 @@ std::wstring FileDriver::readWString(char16_t terminator)
     // Read in pieces rather than a unit at a time; what follows the terminator is given back.
     constexpr std::uint32_t pieceUnits = 256;
     std::uint8_t piece[2 * pieceUnits];
-    std::u16string units;
+    std::u16string& units = textUnits;
+    units.clear();
     const std::int64_t left = std::int64_t(core->size()) - core->tell();
     for (std::int64_t n = left > 0 ? left / 2 : 0; n > 0;) {
         const auto wanted = static_cast<std::uint32_t>(std::min<std::int64_t>(n, pieceUnits));

@@ -39,6 +39,8 @@ public:
 
 private:
     std::unique_ptr<AFileCore> core;
+    std::u16string textUnits; // reused by readWString
+
 };
 
 } // namespace filedriver

@@ -18,6 +18,7 @@ class FilePath : public std::wstring {
 public:
     FilePath() = default;
     FilePath(const std::wstring& text) : std::wstring(text) {}
+    FilePath(std::wstring&& text) : std::wstring(std::move(text)) {}
     FilePath(const wchar_t* text) : std::wstring(text) {}
     FilePath(const FilePath&) = default;
     FilePath(FilePath&&) = default;

@@ -46,6 +46,15 @@ std::uint32_t readLittleEndian(const std::uint8_t* bytes)
            | std::uint32_t(bytes[3]) << 24;
 }
 
+// FNV-1a over the name's code units.
+std::size_t nameHash(const std::wstring& name)
+{
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const wchar_t c : name)
+        hash = (hash ^ static_cast<std::uint32_t>(c)) * 1099511628211ull;
+    return static_cast<std::size_t>(hash ^ (hash >> 29));
+}
+
 } // namespace
 
 const char* const* archiveHeaderFieldNames()
@@ -85,8 +94,30 @@ bool OrvaArchive::hasMember(const FilePath& name) const
 
 std::uint32_t OrvaArchive::findMember(const FilePath& name) const
 {
-    const auto found = nameIndex.find(std::wstring_view(name));
-    return found == nameIndex.end() ? header.fileCount : found->second;
+    if (nameSlots.empty())
+        return header.fileCount;
+    const std::size_t mask = nameSlots.size() - 1;
+    for (std::size_t slot = nameHash(name) & mask; nameSlots[slot] != 0; slot = (slot + 1) & mask)
+        if (fileEntries[nameSlots[slot] - 1].name.compare(name) == 0)
+            return nameSlots[slot] - 1;
+    return header.fileCount;
+}
+
+void OrvaArchive::indexNames()
+{
+    std::size_t size = 1;
+    while (size < 2 * fileEntries.size())
+        size *= 2;
+    nameSlots.assign(fileEntries.empty() ? 0 : size, 0);
+    const std::size_t mask = size - 1;
+    for (std::uint32_t i = 0; i < fileEntries.size(); ++i) {
+        std::size_t slot = nameHash(fileEntries[i].name) & mask;
+        while (nameSlots[slot] != 0 && fileEntries[nameSlots[slot] - 1].name.compare(fileEntries[i].name) != 0)
+            slot = (slot + 1) & mask;
+        // An earlier entry of the same name keeps its place: the first in table order wins.
+        if (nameSlots[slot] == 0)
+            nameSlots[slot] = i + 1;
+    }
 }
 
 void OrvaArchive::loadHeader(FileDriver& file)
@@ -149,10 +180,7 @@ void OrvaArchive::loadIndex()
 
     for (FileEntry& entry : fileEntries)
         entry.name = file.readWString(0);
-    // The entries do not move from here on: the index may point at their names.
-    nameIndex.reserve(fileEntries.size());
-    for (std::uint32_t i = 0; i < fileEntries.size(); ++i)
-        nameIndex.emplace(std::wstring_view(fileEntries[i].name), i);
+    indexNames();
     if (static_cast<std::uint32_t>(file.tell()) != header.propertiesOffset)
         orva::throwLogged(sourcePath, indexCheck3Site, "integrity check failed in ArchiveHeader 3");
 

@@ -20,8 +20,6 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace filedriver {
@@ -100,6 +98,7 @@ private:
     friend class ArchiveCursor;
 
     void loadIndex();
+    void indexNames();
     void loadHeader(FileDriver& file);
 
     ArchiveHeader header{};
@@ -112,8 +111,9 @@ private:
     std::map<std::wstring, std::wstring> properties;
     ByteBuffer readBuffer;
     ArchiveManager* manager;
-    // Name to the first entry of that name, built at load over the entries' own text.
-    std::unordered_map<std::wstring_view, std::uint32_t> nameIndex;
+    // Open addressing over the names: a power-of-two table of entry number + 1 (0 empty), holding the
+    // first entry of each name. Built at load; the entries never move afterwards.
+    std::vector<std::uint32_t> nameSlots;
 };
 
 } // namespace filedriver
