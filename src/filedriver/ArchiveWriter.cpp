@@ -74,7 +74,8 @@ ArchiveWriter::ArchiveWriter(const FilePath& path, const std::vector<ArchiveMemb
     PropertyMap codecProperties{{"compressionType", static_cast<std::int32_t>(options.compressionType)},
                                 {"compressionLevel", options.level}};
     codec = createCompression(codecProperties);
-    block.reserve(options.blockSize);
+    // A block size beyond the data never needs its full room.
+    block.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(options.blockSize, dataLength)));
     storedSizes.reserve(header.blockCount);
 
     file = std::make_unique<FileDriver>(path, CreateWriteBuffered);
@@ -155,7 +156,8 @@ bool ArchiveWriter::storeBlock()
 
 bool ArchiveWriter::finish()
 {
-    if (failed || appended != header.dataLength || (!block.empty() && !storeBlock()))
+    // A finished writer has let its file go: there is nothing left to finish.
+    if (!file || failed || appended != header.dataLength || (!block.empty() && !storeBlock()))
         return false;
     header.dataEnd = header.blocksOffset + storedTotal;
 

@@ -24,7 +24,9 @@ public:
         inflateReset(&stream);
         stream.next_in = const_cast<Bytef*>(input.data());
         stream.avail_in = static_cast<uInt>(input.size());
-        stream.next_out = output.data();
+        // inflate refuses a null output even with no room asked for, and an empty block decodes into none.
+        Bytef none = 0;
+        stream.next_out = output.empty() ? &none : output.data();
         stream.avail_out = static_cast<uInt>(output.size());
         const int result = inflate(&stream, Z_SYNC_FLUSH);
         output.resize(output.size() - stream.avail_out);
