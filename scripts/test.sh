@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything for Linux and for 32-bit Windows and runs every test, the Windows ones under Wine.
+# Builds everything for Linux (plain, and under AddressSanitizer with UndefinedBehaviorSanitizer) and for
+# 32-bit Windows, and runs every test: natively, under the sanitizers, and under Wine.
 # Exits non-zero if anything fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -10,7 +11,7 @@ status=0
 passed=0
 failed=0
 skipped=0
-for preset in linux windows; do
+for preset in linux asan windows; do
     echo "=== $preset ==="
     if ! { cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"; }; then
         echo "$preset: build failed"
