@@ -3,6 +3,7 @@
 #include "filedriver/ArchiveManager.h"
 #include "filedriver/OrvaArchive.h"
 #include "orva/Log.h"
+#include "synchronisation/Mutex.h"
 #include "synchronisation/ScopedLock.h"
 
 #include <algorithm>
@@ -21,6 +22,15 @@ constexpr int shortReadSite = 144;          // 5
 constexpr int emptyStoredSite = 146;        // 6
 constexpr int damagedBlockSite = 150;       // 7
 constexpr int decodedLengthSite = 155;      // 8
+
+// An archive's data file, read buffer and codec are shared by its cursors, and a block counts as filled
+// from the moment it is acquired: so a block is read, decoded and copied out by one thread at a time,
+// and cursors attach and detach under the same lock.
+synchronisation::Mutex& archiveDataMutex()
+{
+    static synchronisation::Mutex mutex;
+    return mutex;
+}
 
 [[noreturn]] void integrityFailed(int site, int check)
 {
@@ -57,6 +67,7 @@ public:
 ArchiveCursor::ArchiveCursor(const FilePath& path, std::uint32_t mode)
     : AFileCore(mode), archive(archiveManager.getArchive(path))
 {
+    synchronisation::ScopedLock lock(&archiveDataMutex());
     archive->attachCursor(this);
     const FilePath name = path.fileName(false);
     while (memberIndex < archive->header.fileCount && !(archive->fileEntries[memberIndex].name == name))
@@ -70,6 +81,7 @@ ArchiveCursor::ArchiveCursor(const FilePath& path, std::uint32_t mode)
 
 ArchiveCursor::~ArchiveCursor()
 {
+    synchronisation::ScopedLock lock(&archiveDataMutex());
     archive->detachCursor(this);
 }
 
@@ -85,6 +97,8 @@ std::int32_t ArchiveCursor::seek(std::int32_t offset, std::int32_t origin)
         target += position;
     else if (origin == SeekEnd)
         target += size();
+    else if (origin != SeekBegin)
+        return -1;
     if (target < 0 || target > size())
         return -1;
     position = static_cast<std::int32_t>(target);
@@ -119,6 +133,7 @@ std::uint32_t ArchiveCursor::read(void* buffer, std::uint32_t length)
 
 std::uint32_t ArchiveCursor::readChunk(std::uint8_t* buffer, std::uint32_t length)
 {
+    synchronisation::ScopedLock lock(&archiveDataMutex());
     const ArchiveHeader& header = archive->header;
     const std::uint32_t streamPosition = member().dataOffset + static_cast<std::uint32_t>(position);
     if (streamPosition >= header.dataLength)
@@ -167,12 +182,7 @@ void ArchiveCursor::loadBlock(std::uint32_t block, ByteBuffer& decoded)
         integrityFailed(emptyStoredSite, 6);
     ByteBuffer& raw = archive->readBuffer;
     raw.resize(stored.storedSize);
-    std::uint32_t got;
-    {
-        synchronisation::ScopedLock lock(&cursorMutex);
-        got = archive->sharedFile->read(raw.data(), stored.storedSize);
-    }
-    if (got != stored.storedSize)
+    if (archive->sharedFile->read(raw.data(), stored.storedSize) != stored.storedSize)
         integrityFailed(shortReadSite, 5);
 
     // Every block holds blockSize bytes of the data stream but the last, which holds the rest.

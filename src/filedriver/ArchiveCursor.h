@@ -13,7 +13,6 @@
 #include "filedriver/AFileCore.h"
 #include "filedriver/BlockCompression.h"
 #include "filedriver/FilePath.h"
-#include "synchronisation/Mutex.h"
 
 #include <cstdint>
 
@@ -27,7 +26,7 @@ public:
     ArchiveCursor(const FilePath& path, std::uint32_t mode);
     ~ArchiveCursor() override;
 
-    // Refuses (-1, position kept) a target below 0 or beyond the member's size.
+    // Refuses (-1, position kept) an unknown origin, or a target below 0 or beyond the member's size.
     std::int32_t seek(std::int32_t offset, std::int32_t origin) override;
     std::int32_t tell() override;
     std::int32_t size() override;
@@ -52,7 +51,6 @@ private:
 
     std::uint8_t scratch[scratchSize] = {};
     OrvaArchive* archive;
-    synchronisation::Mutex cursorMutex;
     std::int32_t position = 0;
     std::uint32_t memberIndex = 0;
 };

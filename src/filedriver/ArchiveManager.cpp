@@ -35,6 +35,8 @@ ArchiveManager::~ArchiveManager()
 OrvaArchive* ArchiveManager::getArchive(const FilePath& path)
 {
     const FilePath key = archivePart(path);
+    // Cursors of several threads may be the first to ask for one archive.
+    synchronisation::ScopedLock lock(&mutex);
     if (!pathExists(key, false))
         orva::throwLogged(sourcePath, notFoundSite, "ArchiveManager: archive '%ls' not found", key.c_str());
     const auto known = archives.find(key);

@@ -1,1 +1,301 @@
+#include "filedriver/ArchiveCursor.h"
+
+#include "filedriver/ArchiveManager.h"
+#include "filedriver/ArchiveWriter.h"
+#include "filedriver/FileDriver.h"
+#include "orva/WideText.h"
+#include "support/TempDir.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Defined in ArchiveManagerTest.cpp.
+namespace archivetest {
+std::string logOf(const std::function<void()>& action);
+std::string whatOf(const std::function<void()>& action);
+std::size_t occurrences(const std::string& text, const std::string& part);
+} // namespace archivetest
+
+namespace {
+
+using namespace archivetest;
+using namespace filedriver;
+using Members = std::vector<std::pair<std::wstring, ByteBuffer>>;
+
+// Runs of equal bytes among random ones, so that zlib has something to do.
+ByteBuffer sample(std::size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    ByteBuffer bytes(size);
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<std::uint8_t>(random() % 4 == 0 ? random() : i / 64 + seed);
+    return bytes;
+}
+
+std::wstring makeArchive(const testsupport::TempDir& tmp, const std::wstring& file, const Members& members,
+                         std::uint32_t blockSize, std::uint32_t compressionType)
+{
+    ArchiveWriterOptions options;
+    options.blockSize = blockSize;
+    options.compressionType = compressionType;
+    EXPECT_TRUE(writeArchive(tmp.wide(file), members, options));
+    return tmp.wide(file);
+}
+
+std::wstring memberPath(const std::wstring& archive, const std::wstring& name)
+{
+    return archive + Separators[0] + name;
+}
+
+ByteBuffer readAt(FileDriver& file, std::int32_t offset, std::uint32_t length)
+{
+    EXPECT_EQ(file.seek(offset, SeekBegin), offset);
+    ByteBuffer bytes(length);
+    bytes.resize(file.read(bytes.data(), length));
+    return bytes;
+}
+
+ByteBuffer slice(const ByteBuffer& bytes, std::size_t offset, std::size_t length)
+{
+    return ByteBuffer(bytes.begin() + offset, bytes.begin() + std::min(bytes.size(), offset + length));
+}
+
+TEST(ArchiveCursorRead, RoundTripsEveryLayoutCodecAndMode)
+{
+    struct Layout {
+        std::uint32_t blockSize;
+        std::vector<std::uint32_t> sizes;
+    } const layouts[] = {{4096, {10000, 0, 4096, 5000}}, {1, {300, 0, 5}}, {65536, {70000, 3, 0}}};
+    const std::wstring names[] = {L"first.dat", L"stra\u00dfe \u65e5\u672c.bin", L"THIRD", L"last.x"};
+    testsupport::TempDir tmp;
+    std::mt19937 random(7);
+    for (const Layout& layout : layouts)
+        for (std::uint32_t type : {0u, 1u}) {
+            Members members;
+            for (std::size_t i = 0; i < layout.sizes.size(); ++i)
+                members.emplace_back(names[i], sample(layout.sizes[i], unsigned(i + 1)));
+            const std::wstring file = std::to_wstring(layout.blockSize) + L"-" + std::to_wstring(type) + L".mca";
+            const std::wstring archive = makeArchive(tmp, file, members, layout.blockSize, type);
+            for (std::uint32_t mode : {OpenRead, OpenReadBuffered})
+                for (const auto& [name, source] : members) {
+                    SCOPED_TRACE(orva::toNative(name) + " block " + std::to_string(layout.blockSize) + " type "
+                                 + std::to_string(type) + " mode " + std::to_string(mode));
+                    // Directories between the archive and the name do not count.
+                    FileDriver file(memberPath(archive, L"sub" + std::wstring(1, Separators[1]) + name), mode);
+                    ASSERT_EQ(file.size(), std::int32_t(source.size()));
+                    ByteBuffer whole(source.size() + 777);
+                    std::uint32_t at = 0;
+                    for (std::uint32_t got = 1; got > 0; at += got)
+                        got = file.read(whole.data() + at, 777);
+                    EXPECT_EQ(slice(whole, 0, at), source);
+                    for (int i = 0; i < 12; ++i) {
+                        const auto offset = std::int32_t(random() % (source.size() + 1));
+                        const std::uint32_t length = random() % 9000;
+                        EXPECT_EQ(readAt(file, offset, length), slice(source, offset, length))
+                            << offset << '+' << length;
+                    }
+                }
+        }
+}
+
+TEST(ArchiveCursorOpen, DataFileOpenWhileAnyCursorIsThenItsBlocksAreForgotten)
+{
+    testsupport::TempDir tmp;
+    ByteBuffer first = sample(40, 1);
+    const std::wstring archive = makeArchive(tmp, L"s.mca", {{L"a.dat", first}, {L"b.dat", sample(8, 2)}}, 16, 0);
+    const OrvaArchive* const loaded = archiveManager.getArchive(archive);
+    // A member that is not there leaves no cursor behind, beside another cursor or not.
+    const auto openMissing = [&](bool othersOpen) {
+        for (const wchar_t* name : {L"A.dat", L"missing.dat", L"a.dat\\"}) {
+            const std::wstring path = memberPath(archive, name);
+            std::string what;
+            const std::string log = logOf([&] { what = whatOf([&] { FileDriver file(path, OpenReadBuffered); }); });
+            EXPECT_EQ(what, "orvana exception: ArchiveCursor: file '" + orva::toNative(path)
+                                + "' not found in archive '" + orva::toNative(archive) + "'");
+            EXPECT_EQ(occurrences(log, "Exception thrown: .\\src\\filedriver\\ArchiveCursor.cpp(28)"), 1u) << log;
+            EXPECT_EQ(loaded->isDataFileOpen(), othersOpen);
+        }
+    };
+    openMissing(false);
+    {
+        FileDriver a(memberPath(archive, L"a.dat"), OpenRead);
+        {
+            FileDriver b(memberPath(archive, L"b.dat"), OpenReadBuffered);
+            EXPECT_EQ(readAt(b, 0, 8), sample(8, 2));
+        }
+        openMissing(true);
+        EXPECT_EQ(readAt(a, 0, 40), first);
+    }
+    EXPECT_FALSE(loaded->isDataFileOpen());
+    // Other stored bytes of the same sizes, written while no cursor is open, are what the next one reads.
+    std::string bytes = testsupport::readFile(tmp.path() / "s.mca");
+    for (std::size_t i = bytes.size() - 48; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(~bytes[i]);
+    tmp.writeFile(L"s.mca", bytes);
+    for (std::uint8_t& byte : first)
+        byte = static_cast<std::uint8_t>(~byte);
+    FileDriver again(memberPath(archive, L"a.dat"), OpenRead);
+    EXPECT_EQ(readAt(again, 0, 40), first);
+}
+
+TEST(ArchiveCursorSeek, EdgesOfTheMember)
+{
+    testsupport::TempDir tmp;
+    const ByteBuffer source = sample(100, 3);
+    const std::wstring archive = makeArchive(tmp, L"e.mca", {{L"empty", {}}, {L"data", source}}, 16, 1);
+    const std::string before = testsupport::readFile(tmp.path() / "e.mca");
+    std::uint8_t buffer[16] = {};
+    {
+        FileDriver empty(memberPath(archive, L"empty"), OpenRead);
+        EXPECT_EQ(empty.size(), 0);
+        EXPECT_EQ(empty.read(buffer, 10), 0u);
+        EXPECT_EQ(empty.seek(0, SeekEnd), 0);
+        EXPECT_EQ(empty.seek(1, SeekBegin), -1);
+
+        FileDriver file(memberPath(archive, L"data"), OpenRead);
+        FileDriver other(memberPath(archive, L"data"), OpenRead);
+        const std::pair<int, int> refused[] = {{-1, SeekCurrent}, {101, SeekBegin}, {1, SeekEnd}, {5, 7}};
+        for (auto [offset, origin] : refused)
+            EXPECT_EQ(file.seek(offset, origin), -1) << offset << " from " << origin;
+        EXPECT_EQ(file.tell(), 0);
+        EXPECT_EQ(file.seek(0, SeekEnd), 100);
+        EXPECT_EQ(file.read(buffer, 10), 0u);
+        EXPECT_EQ(readAt(file, 90, 16), slice(source, 90, 10));
+        EXPECT_EQ(file.read(buffer, 10), 0u);
+        EXPECT_EQ(file.seek(-95, SeekCurrent), 5);
+        EXPECT_EQ(file.read(buffer, 0), 0u);
+        EXPECT_EQ(file.tell(), 5);
+
+        EXPECT_EQ(file.seek(-2, SeekEnd), 98);
+        const std::uint8_t* fetched = file.fetch(4);
+        EXPECT_EQ(ByteBuffer(fetched, fetched + 4), ByteBuffer({source[98], source[99], 0, 0}));
+        EXPECT_EQ(file.tell(), 100);
+        EXPECT_EQ(file.write(buffer, 10), 0u);
+        file.put(buffer, 10);
+        EXPECT_EQ(readAt(other, 10, 1), slice(source, 10, 1));
+        EXPECT_EQ(file.tell(), 100);
+    }
+    EXPECT_EQ(testsupport::readFile(tmp.path() / "e.mca"), before);
+}
+
+// The stored file's uint32 fields: header fields at 4 * index, stored sizes from blockSizesOffset.
+std::uint32_t u32(const std::string& bytes, std::size_t at)
+{
+    std::uint32_t value = 0;
+    for (int b = 3; b >= 0; --b)
+        value = value << 8 | std::uint8_t(bytes[at + b]);
+    return value;
+}
+void setU32(std::string& bytes, std::size_t at, std::uint32_t value)
+{
+    for (int b = 0; b < 4; ++b)
+        bytes[at + b] = static_cast<char>(value >> (8 * b));
+}
+constexpr std::size_t maxStoredAt = 4 * 5, dataEndAt = 4 * 14;
+std::size_t sizeAt(const std::string& bytes, int block) { return u32(bytes, 4 * 12) + 4 * block; }
+std::size_t blockStart(const std::string& bytes, int block)
+{
+    std::size_t at = u32(bytes, 4 * 13);
+    for (int k = 0; k < block; ++k)
+        at += u32(bytes, sizeAt(bytes, k));
+    return at;
+}
+
+TEST(ArchiveCursorRead, DamagedBlockFailsEveryTimeItIsNeeded)
+{
+    struct Row {
+        const char* damage;
+        std::uint32_t type;
+        int check, site, damagedBlock;
+        std::function<void(std::string&)> apply;
+    } const rows[] = {
+        {"block starts at dataEnd", 1, 3, 129, 2,
+         [](std::string& f) { setU32(f, dataEndAt, std::uint32_t(blockStart(f, 2))); }},
+        {"stored size above the maximum", 1, 4, 135, 2,
+         [](std::string& f) { setU32(f, sizeAt(f, 2), u32(f, maxStoredAt) + 1); }},
+        {"file cut short", 1, 5, 144, 2, [](std::string& f) { f.pop_back(); }},
+        {"stored size 0", 1, 6, 146, 2, [](std::string& f) { setU32(f, sizeAt(f, 2), 0); }},
+        {"checksum byte flipped", 1, 7, 150, 1, [](std::string& f) { f[blockStart(f, 2) - 1] ^= 1; }},
+        {"stored block cut short", 0, 8, 155, 2, [](std::string& f) { setU32(f, sizeAt(f, 2), 950); }},
+        {"zlib stream of another length", 1, 8, 155, 2,
+         [](std::string& f) {
+             const ByteBuffer other = ZlibCompression().compress(sample(999, 9));
+             f.resize(blockStart(f, 2));
+             f.append(other.begin(), other.end());
+             setU32(f, sizeAt(f, 2), std::uint32_t(other.size()));
+             setU32(f, dataEndAt, std::uint32_t(f.size()));
+         }},
+    };
+    constexpr std::uint32_t blockSize = 4096;
+    const ByteBuffer source = sample(2 * blockSize + 1000, 5);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.damage);
+        testsupport::TempDir tmp;
+        const std::wstring archive = makeArchive(tmp, L"d.mca", {{L"m.dat", source}}, blockSize, row.type);
+        std::string bytes = testsupport::readFile(tmp.path() / "d.mca");
+        row.apply(bytes);
+        tmp.writeFile(L"d.mca", bytes);
+
+        FileDriver file(memberPath(archive, L"m.dat"), OpenRead);
+        std::string whats;
+        const std::string log = logOf([&] {
+            for (int attempt = 0; attempt < 2; ++attempt)
+                whats += whatOf([&] { readAt(file, row.damagedBlock * blockSize, 10); }) + "\n";
+        });
+        const std::string what = "orvana exception: ArchiveCursor.read: integrity failed " + std::to_string(row.check);
+        EXPECT_EQ(whats, what + "\n" + what + "\n");
+        EXPECT_EQ(occurrences(log, "ArchiveCursor.cpp(" + std::to_string(row.site) + ")"), 2u) << log;
+        for (int block = 0; block < 3; ++block)
+            EXPECT_TRUE(block == row.damagedBlock
+                        || readAt(file, block * blockSize, blockSize) == slice(source, block * blockSize, blockSize))
+                << block;
+    }
+}
+
+TEST(ArchiveCursorRead, CursorsOfSeveralThreadsOnFreshArchives)
+{
+    constexpr int threadCount = 6, archiveCount = 16;
+    constexpr std::uint32_t size = 3000;
+    testsupport::TempDir tmp;
+    Members members;
+    for (int t = 0; t < threadCount; ++t)
+        members.emplace_back(std::to_wstring(t), sample(size, unsigned(t)));
+    // Tiny blocks, far more than the cache holds: nearly every read decodes.
+    std::vector<std::wstring> archives;
+    for (int i = 0; i < archiveCount; ++i)
+        archives.push_back(makeArchive(tmp, L"t" + std::to_wstring(i) + L".mca", members, 7, 1));
+    std::string results[threadCount];
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < threadCount; ++t)
+        threads.emplace_back([&, t] {
+            // Started together, so that they also ask for each archive first together.
+            for (++ready; ready < threadCount;)
+                std::this_thread::yield();
+            results[t] = whatOf([&] {
+                std::vector<std::unique_ptr<FileDriver>> files;
+                for (const std::wstring& archive : archives)
+                    files.push_back(std::make_unique<FileDriver>(memberPath(archive, members[t].first), OpenRead));
+                std::vector<ByteBuffer> wholes(archiveCount, ByteBuffer(size));
+                for (std::uint32_t at = 0; at < size; at += 13)
+                    for (int k = 0; k < archiveCount; ++k)
+                        files[k]->read(wholes[k].data() + at, std::min(13u, size - at));
+                for (const ByteBuffer& whole : wholes)
+                    EXPECT_EQ(whole, members[t].second);
+            });
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    for (const std::string& result : results)
+        EXPECT_EQ(result, "nothing thrown");
+}
+
+} // namespace
