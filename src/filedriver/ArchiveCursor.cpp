@@ -23,6 +23,9 @@ constexpr int emptyStoredSite = 146;        // 6
 constexpr int damagedBlockSite = 150;       // 7
 constexpr int decodedLengthSite = 155;      // 8
 
+// Deflate never expands more than this: a block claiming more than its stored size allows is damaged.
+constexpr std::uint64_t deflateMostExpansion = 1032;
+
 // An archive's data file, read buffer and codec are shared by its cursors, and a block counts as filled
 // from the moment it is acquired: so a block is read, decoded and copied out by one thread at a time,
 // and cursors attach and detach under the same lock.
@@ -69,9 +72,7 @@ ArchiveCursor::ArchiveCursor(const FilePath& path, std::uint32_t mode)
 {
     synchronisation::ScopedLock lock(&archiveDataMutex());
     archive->attachCursor(this);
-    const FilePath name = path.fileName(false);
-    while (memberIndex < archive->header.fileCount && !(archive->fileEntries[memberIndex].name == name))
-        ++memberIndex;
+    memberIndex = archive->findMember(path.fileName(false));
     if (memberIndex == archive->header.fileCount) {
         archive->detachCursor(this);
         orva::throwLogged(sourcePath, notFoundSite, "ArchiveCursor: file '%ls' not found in archive '%ls'",
@@ -175,20 +176,34 @@ void ArchiveCursor::loadBlock(std::uint32_t block, ByteBuffer& decoded)
     const std::uint64_t fileOffset = std::uint64_t(stored.storedOffset) + header.blocksOffset;
     if (fileOffset >= header.dataEnd)
         integrityFailed(storedOffsetSite, 3);
-    archive->sharedFile->seek(static_cast<std::int32_t>(fileOffset), SeekBegin);
+    FileDriver& file = *archive->sharedFile;
+    const bool placed = file.seek(static_cast<std::int32_t>(fileOffset), SeekBegin) == std::int64_t(fileOffset);
     if (stored.storedSize > header.maxStoredBlockSize)
         integrityFailed(storedSizeSite, 4);
     if (stored.storedSize == 0)
         integrityFailed(emptyStoredSite, 6);
-    ByteBuffer& raw = archive->readBuffer;
-    raw.resize(stored.storedSize);
-    if (archive->sharedFile->read(raw.data(), stored.storedSize) != stored.storedSize)
+    // Sizes are checked against the file before anything is allocated for them.
+    if (!placed || fileOffset + stored.storedSize > static_cast<std::uint64_t>(std::max(file.size(), 0)))
         integrityFailed(shortReadSite, 5);
-
     // Every block holds blockSize bytes of the data stream but the last, which holds the rest.
     const std::uint32_t expected =
         block + 1 == header.blockCount ? header.dataLength - block * header.blockSize : header.blockSize;
-    decoded.resize(header.blockSize);
+    const bool stores = header.compressionType == 0;
+    if (stores ? expected != stored.storedSize : expected > std::uint64_t(stored.storedSize) * deflateMostExpansion)
+        integrityFailed(decodedLengthSite, 8);
+
+    if (stores) {
+        // A stored block is its own bytes: straight into the cache.
+        decoded.resize(stored.storedSize);
+        if (file.read(decoded.data(), stored.storedSize) != stored.storedSize)
+            integrityFailed(shortReadSite, 5);
+        return;
+    }
+    ByteBuffer& raw = archive->readBuffer;
+    raw.resize(stored.storedSize);
+    if (file.read(raw.data(), stored.storedSize) != stored.storedSize)
+        integrityFailed(shortReadSite, 5);
+    decoded.resize(expected);
     if (!archive->compression->decompress(raw, decoded))
         integrityFailed(damagedBlockSite, 7);
     if (decoded.size() != expected)

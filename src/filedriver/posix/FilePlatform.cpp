@@ -1,4 +1,5 @@
-// POSIX half of the plain file: open(2) and friends on one descriptor, UTF-8 file names.
+// POSIX half of the plain file: open(2) and friends on one descriptor, UTF-8 file names in which a
+// backslash separates too.
 #include "filedriver/FilePlatform.h"
 
 #include "orva/Log.h"
@@ -84,7 +85,7 @@ FilePlatform::FilePlatform(const FilePath& path, std::uint32_t mode) : AFileCore
         if (!openFlags(mode, flags))
             orva::throwLogged(sourcePath, unknownModeSite, "unknown file opening mode");
         do
-            file = open(orva::toNative(path).c_str(), flags, newFilePermissions);
+            file = open(orva::toNative(path.normalised()).c_str(), flags, newFilePermissions);
         while (file < 0 && errno == EINTR);
         if (file < 0)
             orva::throwLogged(sourcePath, openSite, "can't open file '%ls'", path.c_str());
