@@ -73,21 +73,19 @@ ByteBuffer* ArchiveManager::acquireBlock(OrvaArchive* archive, std::int32_t bloc
         blockBuffers.emplace_back();
     } else {
         // The entry not held with the lowest score gives way; of equal scores, the first in key order.
-        auto candidate = blockTable.end();
-        std::int32_t bound = INT32_MAX;
-        for (auto entry = blockTable.begin(); entry != blockTable.end(); ++entry)
-            if (entry->second.holders == 0 && entry->second.score < bound) {
-                candidate = entry;
-                bound = entry->second.score;
-            }
-        if (candidate == blockTable.end())
+        if (replaceable.empty())
             orva::throwLogged(sourcePath, cacheFullSite, "ArchiveManager: all %u cache blocks are in use",
                               static_cast<unsigned>(BlockCacheCapacity));
-        const std::int32_t slot = candidate->second.slot;
-        blockTable.erase(candidate);
+        const BlockKey candidate = replaceable.begin()->second;
+        replaceable.erase(replaceable.begin());
+        const auto old = blockTable.find(candidate);
+        const std::int32_t slot = old->second.slot;
+        blockTable.erase(old);
         found = blockTable.emplace(key, BlockEntry{slot, ++blockSequence, false, 0}).first;
     }
     BlockEntry& entry = found->second;
+    if (entry.holders == 0)
+        replaceable.erase({entry.score, key});
     entry.score += 1;
     entry.filled = true;
     entry.holders += 1;
@@ -101,6 +99,8 @@ void ArchiveManager::release(OrvaArchive* archive, std::int32_t block, bool keep
     if (found == blockTable.end() || found->second.holders == 0)
         return;
     found->second.holders -= 1;
+    if (found->second.holders == 0)
+        replaceable.insert({found->second.score, found->first});
     if (!keepFilled)
         found->second.filled = false;
 }

@@ -19,6 +19,8 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
+#include <utility>
 #include <vector>
 
 namespace filedriver {
@@ -69,6 +71,8 @@ private:
     std::vector<ByteBuffer> blockBuffers;
     std::map<FilePath, std::unique_ptr<OrvaArchive>> archives;
     std::map<BlockKey, BlockEntry> blockTable;
+    // The entries that nobody holds, by score and then key: the first is the one to give way.
+    std::set<std::pair<std::int32_t, BlockKey>> replaceable;
     synchronisation::Mutex mutex;
 };
 
