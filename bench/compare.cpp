@@ -23,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -44,7 +45,7 @@ constexpr int lookups = 10000;
 struct Data {
     std::string dir;
     std::vector<std::uint8_t> corpus;
-    std::string plain, deflated, stored, zip, many;
+    std::string plain, deflated, stored, zip, many, halves;
     std::vector<ByteBuffer> storedBlocks;
     std::vector<std::wstring> manyNames;
     std::vector<std::uint32_t> randomOffsets, hotOffsets;
@@ -83,6 +84,12 @@ const Data& data()
         d.stored = d.dir + "/stored.mca";
         filedriver::writeArchive(wide(d.stored), one, options);
 
+        const auto middle = d.corpus.begin() + static_cast<std::ptrdiff_t>(corpusSize / 2);
+        d.halves = d.dir + "/halves.mca";
+        filedriver::writeArchive(wide(d.halves),
+                                 {{L"first.bin", ByteBuffer(d.corpus.begin(), middle)},
+                                  {L"second.bin", ByteBuffer(middle, d.corpus.end())}},
+                                 filedriver::ArchiveWriterOptions{blockSize, 1, -1, {}});
         for (std::size_t at = 0; at < d.corpus.size(); at += blockSize) {
             ByteBuffer block(d.corpus.begin() + at, d.corpus.begin() + std::min(d.corpus.size(), at + blockSize));
             d.storedBlocks.push_back(filedriver::ZlibCompression().compress(block));
@@ -207,6 +214,39 @@ void seqStoredRead(benchmark::State& state)
         while (read(file, buffer.data(), readSize) > 0) {
         }
         close(file);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpusSize));
+}
+
+// ---- two members, by one thread and by two
+
+std::uint64_t readMember(const std::wstring& path)
+{
+    std::vector<std::uint8_t> buffer(readSize);
+    filedriver::FileDriver file(path, filedriver::OpenReadBuffered);
+    std::uint64_t total = 0;
+    for (std::uint32_t got; (got = file.read(buffer.data(), readSize)) > 0;)
+        total += got;
+    return total;
+}
+
+void parallelOneThread(benchmark::State& state)
+{
+    for (auto _ : state)
+        if (readMember(member(data().halves, "first.bin")) + readMember(member(data().halves, "second.bin")) != corpusSize)
+            state.SkipWithError("short read");
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpusSize));
+}
+
+void parallelTwoThreads(benchmark::State& state)
+{
+    for (auto _ : state) {
+        std::uint64_t first = 0;
+        std::thread other([&] { first = readMember(member(data().halves, "first.bin")); });
+        const std::uint64_t second = readMember(member(data().halves, "second.bin"));
+        other.join();
+        if (first + second != corpusSize)
+            state.SkipWithError("short read");
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpusSize));
 }
@@ -377,6 +417,7 @@ const Figure figures[] = {
     {"random 4 KiB reads, cold", "random_cold/ours", "random_cold/physfs", "PhysicsFS seek", 300},
     {"random 4 KiB reads, hot", "random_hot/ours", "random_hot/libzip_stored", "libzip stored member", 1.0},
     {"plain file, 4 KiB reads", "plain/ours", "plain/fread", "fread, 4 KiB buffer", 0.9},
+    {"two members of one archive, two threads", "parallel/two_threads", "parallel/one_thread", "one thread", 1.7},
     {"name lookup, 100000 members", "lookup/ours", "lookup/linear", "linear scan", 100},
     {"archive open, 100000 members", "open/ours", "open/read_once", "reading the file once", 1.0 / 1.5},
 };
@@ -405,7 +446,7 @@ public:
 std::string speedText(const std::string& name, double speed)
 {
     char text[64];
-    if (name.rfind("seq_", 0) == 0 || name.rfind("plain", 0) == 0)
+    if (name.rfind("seq_", 0) == 0 || name.rfind("plain", 0) == 0 || name.rfind("parallel", 0) == 0)
         std::snprintf(text, sizeof text, "%.0f MB/s", speed / 1e6);
     else if (name.rfind("open", 0) == 0)
         std::snprintf(text, sizeof text, "%.2f ms", 1e3 / speed);
@@ -427,7 +468,8 @@ int main(int argc, char** argv)
         {"random_hot/libzip_stored", randomHotLibzipStored}, {"plain/ours", plainOurs},
         {"plain/fread", plainFread},                     {"lookup/ours", lookupOurs},
         {"lookup/linear", lookupLinear},                 {"open/ours", openOurs},
-        {"open/read_once", openReadOnce},
+        {"open/read_once", openReadOnce},                {"parallel/one_thread", parallelOneThread},
+        {"parallel/two_threads", parallelTwoThreads},
     };
     for (const auto& [name, function] : all)
         benchmark::RegisterBenchmark(name, function)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -11,7 +11,7 @@ status=0
 passed=0
 failed=0
 skipped=0
-for preset in linux asan windows; do
+for preset in linux asan tsan windows; do
     echo "=== $preset ==="
     if ! { cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"; }; then
         echo "$preset: build failed"

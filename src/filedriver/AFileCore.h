@@ -47,6 +47,13 @@ public:
     virtual const std::uint8_t* fetch(std::uint32_t length) = 0;
     // Writes `length` bytes; no result.
     virtual void put(const void* buffer, std::uint32_t length) = 0;
+    // Reads up to `length` bytes at `offset` without moving the position; safe beside other readAt calls
+    // on the same core where the core offers it (plain files and streams over them). 0 where it does not.
+    virtual std::uint32_t readAt(std::int64_t offset, void* buffer, std::uint32_t length)
+    {
+        (void)offset, (void)buffer, (void)length;
+        return 0;
+    }
 
     const std::uint32_t mode;
 };

@@ -3,7 +3,6 @@
 #include "filedriver/ArchiveManager.h"
 #include "filedriver/OrvaArchive.h"
 #include "orva/Log.h"
-#include "synchronisation/Mutex.h"
 #include "synchronisation/ScopedLock.h"
 
 #include <algorithm>
@@ -25,15 +24,6 @@ constexpr int decodedLengthSite = 155;      // 8
 
 // Deflate never expands more than this: a block claiming more than its stored size allows is damaged.
 constexpr std::uint64_t deflateMostExpansion = 1032;
-
-// An archive's data file, read buffer and codec are shared by its cursors, and a block counts as filled
-// from the moment it is acquired: so a block is read, decoded and copied out by one thread at a time,
-// and cursors attach and detach under the same lock.
-synchronisation::Mutex& archiveDataMutex()
-{
-    static synchronisation::Mutex mutex;
-    return mutex;
-}
 
 [[noreturn]] void integrityFailed(int site, int check)
 {
@@ -68,9 +58,9 @@ public:
 } // namespace
 
 ArchiveCursor::ArchiveCursor(const FilePath& path, std::uint32_t mode)
-    : AFileCore(mode), archive(archiveManager.getArchive(path))
+    : AFileCore(mode), archive(archiveManager.getArchive(path)),
+      codec(createCompression(PropertyMap{{"compressionType", static_cast<std::int32_t>(archive->header.compressionType)}}))
 {
-    synchronisation::ScopedLock lock(&archiveDataMutex());
     archive->attachCursor(this);
     memberIndex = archive->findMember(path.fileName(false));
     if (memberIndex == archive->header.fileCount) {
@@ -82,7 +72,6 @@ ArchiveCursor::ArchiveCursor(const FilePath& path, std::uint32_t mode)
 
 ArchiveCursor::~ArchiveCursor()
 {
-    synchronisation::ScopedLock lock(&archiveDataMutex());
     archive->detachCursor(this);
 }
 
@@ -134,7 +123,6 @@ std::uint32_t ArchiveCursor::read(void* buffer, std::uint32_t length)
 
 std::uint32_t ArchiveCursor::readChunk(std::uint8_t* buffer, std::uint32_t length)
 {
-    synchronisation::ScopedLock lock(&archiveDataMutex());
     const ArchiveHeader& header = archive->header;
     const std::uint32_t streamPosition = member().dataOffset + static_cast<std::uint32_t>(position);
     if (streamPosition >= header.dataLength)
@@ -176,14 +164,14 @@ void ArchiveCursor::loadBlock(std::uint32_t block, ByteBuffer& decoded)
     const std::uint64_t fileOffset = std::uint64_t(stored.storedOffset) + header.blocksOffset;
     if (fileOffset >= header.dataEnd)
         integrityFailed(storedOffsetSite, 3);
+    // Positional reads: cursors of other threads read the same file at the same time.
     FileDriver& file = *archive->sharedFile;
-    const bool placed = file.seek(static_cast<std::int32_t>(fileOffset), SeekBegin) == std::int64_t(fileOffset);
     if (stored.storedSize > header.maxStoredBlockSize)
         integrityFailed(storedSizeSite, 4);
     if (stored.storedSize == 0)
         integrityFailed(emptyStoredSite, 6);
     // Sizes are checked against the file before anything is allocated for them.
-    if (!placed || fileOffset + stored.storedSize > static_cast<std::uint64_t>(std::max(file.size(), 0)))
+    if (fileOffset + stored.storedSize > static_cast<std::uint64_t>(std::max(file.size(), 0)))
         integrityFailed(shortReadSite, 5);
     // Every block holds blockSize bytes of the data stream but the last, which holds the rest.
     const std::uint32_t expected =
@@ -195,16 +183,15 @@ void ArchiveCursor::loadBlock(std::uint32_t block, ByteBuffer& decoded)
     if (stores) {
         // A stored block is its own bytes: straight into the cache.
         decoded.resize(stored.storedSize);
-        if (file.read(decoded.data(), stored.storedSize) != stored.storedSize)
+        if (file.readAt(static_cast<std::int64_t>(fileOffset), decoded.data(), stored.storedSize) != stored.storedSize)
             integrityFailed(shortReadSite, 5);
         return;
     }
-    ByteBuffer& raw = archive->readBuffer;
-    raw.resize(stored.storedSize);
-    if (file.read(raw.data(), stored.storedSize) != stored.storedSize)
+    storedBytes.resize(stored.storedSize);
+    if (file.readAt(static_cast<std::int64_t>(fileOffset), storedBytes.data(), stored.storedSize) != stored.storedSize)
         integrityFailed(shortReadSite, 5);
     decoded.resize(expected);
-    if (!archive->compression->decompress(raw, decoded))
+    if (!codec->decompress(storedBytes, decoded))
         integrityFailed(damagedBlockSite, 7);
     if (decoded.size() != expected)
         integrityFailed(decodedLengthSite, 8);

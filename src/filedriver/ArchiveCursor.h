@@ -15,6 +15,7 @@
 #include "filedriver/FilePath.h"
 
 #include <cstdint>
+#include <memory>
 
 namespace filedriver {
 
@@ -51,6 +52,10 @@ private:
 
     std::uint8_t scratch[scratchSize] = {};
     OrvaArchive* archive;
+    // Each cursor decodes with its own codec into its own buffer, so that cursors of several threads
+    // can load blocks at once.
+    std::unique_ptr<ABlockCompression> codec;
+    ByteBuffer storedBytes;
     std::int32_t position = 0;
     std::uint32_t memberIndex = 0;
 };

@@ -60,12 +60,15 @@ bool ArchiveManager::existsInArchive(const FilePath& path)
 
 ByteBuffer* ArchiveManager::acquireBlock(OrvaArchive* archive, std::int32_t block, bool& filled)
 {
-    synchronisation::ScopedLock lock(&mutex);
-    filled = false;
+    std::unique_lock<synchronisation::Mutex> lock(mutex);
+    const std::thread::id me = std::this_thread::get_id();
     const BlockKey key{archive, block};
     auto found = blockTable.find(key);
+    while (found != blockTable.end() && found->second.filling && found->second.filler != me) {
+        fillingEnded.wait(lock);
+        found = blockTable.find(key);
+    }
     if (found != blockTable.end()) {
-        filled = found->second.filled;
     } else if (blockTable.size() < BlockCacheCapacity) {
         found = blockTable.emplace(key, BlockEntry{static_cast<std::int32_t>(blockBuffers.size()), ++blockSequence,
                                                    false, 0})
@@ -87,8 +90,13 @@ ByteBuffer* ArchiveManager::acquireBlock(OrvaArchive* archive, std::int32_t bloc
     if (entry.holders == 0)
         replaceable.erase({entry.score, key});
     entry.score += 1;
-    entry.filled = true;
     entry.holders += 1;
+    // The filler's own thread counts the block as filled, as every holder did before threads.
+    filled = entry.filled || entry.filling;
+    if (!filled) {
+        entry.filling = true;
+        entry.filler = me;
+    }
     return &blockBuffers[static_cast<std::size_t>(entry.slot)];
 }
 
@@ -98,11 +106,17 @@ void ArchiveManager::release(OrvaArchive* archive, std::int32_t block, bool keep
     const auto found = blockTable.find(BlockKey{archive, block});
     if (found == blockTable.end() || found->second.holders == 0)
         return;
-    found->second.holders -= 1;
-    if (found->second.holders == 0)
-        replaceable.insert({found->second.score, found->first});
-    if (!keepFilled)
-        found->second.filled = false;
+    BlockEntry& entry = found->second;
+    entry.holders -= 1;
+    if (entry.holders == 0)
+        replaceable.insert({entry.score, found->first});
+    if (entry.filling && entry.filler == std::this_thread::get_id()) {
+        entry.filling = false;
+        entry.filled = keepFilled;
+        fillingEnded.notify_all();
+    } else if (!keepFilled) {
+        entry.filled = false;
+    }
 }
 
 void ArchiveManager::releaseBlock(OrvaArchive* archive, std::int32_t block)

@@ -8,7 +8,8 @@
 // are reused and keep their addresses for the manager's life. A block reader:
 //   acquireBlock -> (if not filled: fill the buffer, or abandonBlock on failure) -> releaseBlock.
 // A block that any holder has acquired and not released is never replaced; when all are held, a
-// miss throws orva::exception. The entry given way is the one with the lowest score: the value of a
+// miss throws orva::exception. Threads may read at once: while one fills a block, another thread
+// acquiring it waits until the block is filled or abandoned (the filler's own thread is told it filled). The entry given way is the one with the lowest score: the value of a
 // process-wide counter when it entered the cache plus the number of times it was acquired.
 
 #include "filedriver/BlockCompression.h"
@@ -16,10 +17,12 @@
 #include "filedriver/OrvaArchive.h"
 #include "synchronisation/Mutex.h"
 
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <set>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -64,6 +67,9 @@ private:
         std::int32_t score;
         bool filled;
         std::int32_t holders; // acquires not yet released
+        // A holder is filling the buffer; others wait for it rather than read half a block.
+        bool filling = false;
+        std::thread::id filler;
     };
 
     void release(OrvaArchive* archive, std::int32_t block, bool keepFilled);
@@ -74,6 +80,7 @@ private:
     // The entries that nobody holds, by score and then key: the first is the one to give way.
     std::set<std::pair<std::int32_t, BlockKey>> replaceable;
     synchronisation::Mutex mutex;
+    std::condition_variable_any fillingEnded;
 };
 
 // The process's one manager.

@@ -29,6 +29,11 @@ public:
     std::uint32_t write(const void* buffer, std::uint32_t length) { return core->write(buffer, length); }
     const std::uint8_t* fetch(std::uint32_t length) { return core->fetch(length); }
     void put(const void* buffer, std::uint32_t length) { core->put(buffer, length); }
+    // A positional read that may run beside others on the same handle (plain files).
+    std::uint32_t readAt(std::int64_t offset, void* buffer, std::uint32_t length)
+    {
+        return core->readAt(offset, buffer, length);
+    }
 
     // The whole items of `itemSize` bytes (never 0) delivered into `buffer`.
     std::uint32_t readItems(void* buffer, std::uint32_t itemSize, std::uint32_t count);

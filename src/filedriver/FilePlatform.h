@@ -31,6 +31,7 @@ public:
     // At most 4 bytes; bytes the file does not hold read as zeros.
     const std::uint8_t* fetch(std::uint32_t length) override;
     void put(const void* buffer, std::uint32_t length) override;
+    std::uint32_t readAt(std::int64_t offset, void* buffer, std::uint32_t length) override;
 
 private:
     static constexpr std::uint32_t scratchSize = 4;

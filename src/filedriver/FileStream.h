@@ -169,6 +169,12 @@ public:
         length = static_cast<std::int32_t>(std::max<std::int64_t>(length, position()));
     }
 
+    // Straight from the core; the window is not touched.
+    std::uint32_t readAt(std::int64_t offset, void* destination, std::uint32_t count) override
+    {
+        return writing() ? 0 : core.readAt(offset, destination, count);
+    }
+
 private:
     static constexpr std::uint8_t zeros[bufferSize] = {};
 

@@ -3,6 +3,7 @@
 #include "filedriver/ArchiveManager.h"
 #include "orva/Log.h"
 #include "orva/WideText.h"
+#include "synchronisation/ScopedLock.h"
 
 namespace filedriver {
 namespace {
@@ -207,12 +208,11 @@ void OrvaArchive::loadIndex()
     }
     if (static_cast<std::uint32_t>(file.tell()) != header.blocksOffset)
         orva::throwLogged(sourcePath, indexCheck7Site, "integrity check failed in ArchiveHeader 7");
-
-    compression = createCompression(PropertyMap{{"compressionType", static_cast<std::int32_t>(header.compressionType)}});
 }
 
 void OrvaArchive::attachCursor(ArchiveCursor* cursor)
 {
+    synchronisation::ScopedLock lock(&cursorsMutex);
     if (!sharedFile)
         sharedFile = std::make_unique<FileDriver>(path, OpenReadBuffered);
     cursors.insert(cursor);
@@ -220,6 +220,7 @@ void OrvaArchive::attachCursor(ArchiveCursor* cursor)
 
 void OrvaArchive::detachCursor(ArchiveCursor* cursor)
 {
+    synchronisation::ScopedLock lock(&cursorsMutex);
     cursors.erase(cursor);
     if (cursors.empty()) {
         manager->invalidateBlocks(this);

@@ -14,6 +14,7 @@
 #include "filedriver/BlockCompression.h"
 #include "filedriver/FileDriver.h"
 #include "filedriver/FilePath.h"
+#include "synchronisation/Mutex.h"
 
 #include <cstdint>
 #include <map>
@@ -103,14 +104,14 @@ private:
 
     ArchiveHeader header{};
     std::unique_ptr<FileDriver> sharedFile;
-    std::unique_ptr<ABlockCompression> compression;
     std::vector<FileEntry> fileEntries;
     std::vector<StoredBlock> storedBlocks;
     std::set<ArchiveCursor*> cursors;
     FilePath path;
     std::map<std::wstring, std::wstring> properties;
-    ByteBuffer readBuffer;
     ArchiveManager* manager;
+    // Guards cursors and sharedFile: cursors of several threads attach and detach.
+    synchronisation::Mutex cursorsMutex;
     // Open addressing over the names: a power-of-two table of entry number + 1 (0 empty), holding the
     // first entry of each name. Built at load; the entries never move afterwards.
     std::vector<std::uint32_t> nameSlots;

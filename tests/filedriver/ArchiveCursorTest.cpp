@@ -298,4 +298,36 @@ TEST(ArchiveCursorRead, CursorsOfSeveralThreadsOnFreshArchives)
         EXPECT_EQ(result, "nothing thrown");
 }
 
+TEST(ArchiveCursorRead, EightThreadsOfRandomReadsSeeNoWrongByte)
+{
+    constexpr int threadCount = 8;
+    constexpr std::uint32_t size = 200000;
+    testsupport::TempDir tmp;
+    Members members{{L"a", sample(size, 1)}, {L"b", sample(size, 2)}};
+    // Small zlib blocks, more of them than the cache holds: threads keep decoding and replacing blocks.
+    const std::wstring archive = makeArchive(tmp, L"stress.mca", members, 512, 1);
+    std::string results[threadCount];
+    std::vector<std::thread> threads;
+    for (int t = 0; t < threadCount; ++t)
+        threads.emplace_back([&, t] {
+            results[t] = whatOf([&] {
+                const auto& [name, bytes] = members[static_cast<std::size_t>(t % 2)];
+                FileDriver file(memberPath(archive, name), t < 4 ? OpenRead : OpenReadBuffered);
+                std::uint32_t seed = 977u * static_cast<std::uint32_t>(t + 1);
+                ByteBuffer got(3000);
+                for (int i = 0; i < 300; ++i) {
+                    seed = seed * 1664525u + 1013904223u;
+                    const std::uint32_t at = seed % (size - 3000);
+                    file.seek(static_cast<std::int32_t>(at), SeekBegin);
+                    ASSERT_EQ(file.read(got.data(), 3000), 3000u);
+                    ASSERT_TRUE(std::equal(got.begin(), got.end(), bytes.begin() + at)) << "thread " << t << " at " << at;
+                }
+            });
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    for (const std::string& result : results)
+        EXPECT_EQ(result, "nothing thrown");
+}
+
 } // namespace

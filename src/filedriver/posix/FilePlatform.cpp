@@ -156,6 +156,15 @@ const std::uint8_t* FilePlatform::fetch(std::uint32_t length)
     return scratch;
 }
 
+std::uint32_t FilePlatform::readAt(std::int64_t offset, void* buffer, std::uint32_t length)
+{
+    ssize_t count;
+    do
+        count = pread(fd(handle), buffer, length, static_cast<off_t>(offset));
+    while (count < 0 && errno == EINTR);
+    return count < 0 ? 0 : static_cast<std::uint32_t>(count);
+}
+
 void FilePlatform::put(const void* buffer, std::uint32_t length)
 {
     write(buffer, length);

@@ -160,6 +160,15 @@ const std::uint8_t* FilePlatform::fetch(std::uint32_t length)
     return scratch;
 }
 
+std::uint32_t FilePlatform::readAt(std::int64_t offset, void* buffer, std::uint32_t length)
+{
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD count = 0;
+    return ReadFile(handleOf(handle), buffer, length, &count, &at) ? count : 0;
+}
+
 void FilePlatform::put(const void* buffer, std::uint32_t length)
 {
     write(buffer, length);
