@@ -131,13 +131,25 @@ std::uint32_t ArchiveCursor::readChunk(std::uint8_t* buffer, std::uint32_t lengt
     if (block >= header.blockCount)
         integrityFailed(pastBlocksSite, 2);
 
+    const std::uint32_t within = streamPosition % header.blockSize;
+    if (header.compressionType == 0) {
+        // A stored block is its own bytes: they come straight from the file, which the system caches;
+        // the block cache saves decoding, and there is none to save.
+        std::uint32_t expected;
+        const std::uint64_t fileOffset = locateBlock(block, expected);
+        const std::uint32_t n =
+            std::min({expected - within, length, member().dataSize - static_cast<std::uint32_t>(position)});
+        if (n > 0 && archive->sharedFile->readAt(static_cast<std::int64_t>(fileOffset + within), buffer, n) != n)
+            integrityFailed(shortReadSite, 5);
+        position += static_cast<std::int32_t>(n);
+        return n;
+    }
     BlockHold hold(archive->manager, archive, static_cast<std::int32_t>(block));
     if (!hold.filled) {
         loadBlock(block, *hold.buffer);
         hold.filled = true;
     }
     const ByteBuffer& decoded = *hold.buffer;
-    const std::uint32_t within = streamPosition % header.blockSize;
     const std::uint32_t n = std::min({static_cast<std::uint32_t>(decoded.size()) - within, length,
                                       member().dataSize - static_cast<std::uint32_t>(position)});
     if (n > 0)
@@ -157,38 +169,43 @@ void ArchiveCursor::checkBlock(std::uint32_t block)
     }
 }
 
-void ArchiveCursor::loadBlock(std::uint32_t block, ByteBuffer& decoded)
+std::uint64_t ArchiveCursor::locateBlock(std::uint32_t block, std::uint32_t& expected)
 {
     const ArchiveHeader& header = archive->header;
     const StoredBlock& stored = archive->storedBlocks[block];
     const std::uint64_t fileOffset = std::uint64_t(stored.storedOffset) + header.blocksOffset;
     if (fileOffset >= header.dataEnd)
         integrityFailed(storedOffsetSite, 3);
-    // Positional reads: cursors of other threads read the same file at the same time.
-    FileDriver& file = *archive->sharedFile;
     if (stored.storedSize > header.maxStoredBlockSize)
         integrityFailed(storedSizeSite, 4);
     if (stored.storedSize == 0)
         integrityFailed(emptyStoredSite, 6);
     // Sizes are checked against the file before anything is allocated for them.
-    if (fileOffset + stored.storedSize > static_cast<std::uint64_t>(std::max(file.size(), 0)))
+    if (fileOffset + stored.storedSize > static_cast<std::uint64_t>(std::max(archive->sharedFile->size(), 0)))
         integrityFailed(shortReadSite, 5);
     // Every block holds blockSize bytes of the data stream but the last, which holds the rest.
-    const std::uint32_t expected =
-        block + 1 == header.blockCount ? header.dataLength - block * header.blockSize : header.blockSize;
-    const bool stores = header.compressionType == 0;
-    if (stores ? expected != stored.storedSize : expected > std::uint64_t(stored.storedSize) * deflateMostExpansion)
+    expected = block + 1 == header.blockCount ? header.dataLength - block * header.blockSize : header.blockSize;
+    if (header.compressionType == 0 ? expected != stored.storedSize
+                                    : expected > std::uint64_t(stored.storedSize) * deflateMostExpansion)
         integrityFailed(decodedLengthSite, 8);
+    return fileOffset;
+}
 
-    if (stores) {
-        // A stored block is its own bytes: straight into the cache.
-        decoded.resize(stored.storedSize);
-        if (file.readAt(static_cast<std::int64_t>(fileOffset), decoded.data(), stored.storedSize) != stored.storedSize)
+void ArchiveCursor::loadBlock(std::uint32_t block, ByteBuffer& decoded)
+{
+    std::uint32_t expected;
+    const auto fileOffset = static_cast<std::int64_t>(locateBlock(block, expected));
+    const std::uint32_t storedSize = archive->storedBlocks[block].storedSize;
+    // Positional reads: cursors of other threads read the same file at the same time.
+    FileDriver& file = *archive->sharedFile;
+    if (archive->header.compressionType == 0) {
+        decoded.resize(storedSize);
+        if (file.readAt(fileOffset, decoded.data(), storedSize) != storedSize)
             integrityFailed(shortReadSite, 5);
         return;
     }
-    storedBytes.resize(stored.storedSize);
-    if (file.readAt(static_cast<std::int64_t>(fileOffset), storedBytes.data(), stored.storedSize) != stored.storedSize)
+    storedBytes.resize(storedSize);
+    if (file.readAt(fileOffset, storedBytes.data(), storedSize) != storedSize)
         integrityFailed(shortReadSite, 5);
     decoded.resize(expected);
     if (!codec->decompress(storedBytes, decoded))

@@ -47,6 +47,8 @@ private:
     const FileEntry& member() const;
     // As much of the request as the block holding the position gives.
     std::uint32_t readChunk(std::uint8_t* buffer, std::uint32_t length);
+    // The checks of a stored block before it is read; its offset in the file and the length it gives.
+    std::uint64_t locateBlock(std::uint32_t block, std::uint32_t& expected);
     // Reads and decodes `block` into `decoded`, or throws.
     void loadBlock(std::uint32_t block, ByteBuffer& decoded);
 

@@ -28,6 +28,18 @@ void putLittleEndian(std::uint32_t value, std::uint8_t* out)
         out[b] = static_cast<std::uint8_t>(value >> (8 * b));
 }
 
+// UTF-16LE with its terminator at `at`; returns where the next text goes.
+std::size_t putText(const std::wstring& text, std::vector<std::uint8_t>& out, std::size_t at)
+{
+    for (const char16_t unit : orva::toUtf16(text)) {
+        out[at++] = static_cast<std::uint8_t>(unit);
+        out[at++] = static_cast<std::uint8_t>(unit >> 8);
+    }
+    out[at++] = 0;
+    out[at++] = 0;
+    return at;
+}
+
 } // namespace
 
 ArchiveWriter::ArchiveWriter(const FilePath& path, const std::vector<ArchiveMemberPlan>& members,
@@ -78,46 +90,37 @@ ArchiveWriter::ArchiveWriter(const FilePath& path, const std::vector<ArchiveMemb
     block.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(options.blockSize, dataLength)));
     storedSizes.reserve(header.blockCount);
 
-    file = std::make_unique<FileDriver>(path, CreateWriteBuffered);
-    // The header and the stored sizes are written again by finish, once they are known.
-    std::uint8_t headerBytes[archiveHeaderSize] = {};
-    writeAll(headerBytes, archiveHeaderSize);
+    // Unbuffered, every piece in one large write: the index at once, then each stored block.
+    file = std::make_unique<FileDriver>(path, CreateReadWrite);
+    // The header and the stored sizes are zeros until finish knows them.
+    std::vector<std::uint8_t> index(static_cast<std::size_t>(blocksOffset), 0);
+    std::size_t at = archiveHeaderSize;
     for (const ArchiveMemberPlan& member : members) {
-        std::uint8_t size[4];
-        putLittleEndian(member.size, size);
-        writeAll(size, 4);
+        putLittleEndian(member.size, index.data() + at);
+        at += 4;
     }
     for (const ArchiveMemberPlan& member : members)
-        writeText(member.name);
+        at = putText(member.name, index, at);
     for (const auto& property : options.properties) {
-        writeText(property.first);
-        writeText(property.second);
+        at = putText(property.first, index, at);
+        at = putText(property.second, index, at);
     }
-    const std::uint8_t zero[4] = {};
-    for (std::uint32_t k = 0; k < header.blockCount; ++k)
-        writeAll(zero, 4);
+    writeAll(index.data(), static_cast<std::uint32_t>(index.size()));
 }
 
 ArchiveWriter::~ArchiveWriter() = default;
 
 bool ArchiveWriter::writeAll(const void* data, std::uint32_t length)
 {
-    if (!failed && length > 0 && file->write(data, length) != length)
-        failed = true;
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    for (std::uint32_t done = 0; !failed && done < length;) {
+        const std::uint32_t wrote = file->write(bytes + done, length - done);
+        failed = wrote == 0;
+        done += wrote;
+    }
     return !failed;
 }
 
-bool ArchiveWriter::writeText(const std::wstring& text)
-{
-    std::u16string units = orva::toUtf16(text);
-    units.push_back(0);
-    std::vector<std::uint8_t> bytes(units.size() * 2);
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        bytes[2 * i] = static_cast<std::uint8_t>(units[i]);
-        bytes[2 * i + 1] = static_cast<std::uint8_t>(units[i] >> 8);
-    }
-    return writeAll(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-}
 
 bool ArchiveWriter::append(const void* data, std::uint32_t length)
 {
@@ -168,9 +171,7 @@ bool ArchiveWriter::finish()
     encodeArchiveHeader(header, headerBytes);
     if (file->seek(static_cast<std::int32_t>(header.blockSizesOffset), SeekBegin) == -1
         || !writeAll(sizes.data(), static_cast<std::uint32_t>(sizes.size())) || file->seek(0, SeekBegin) == -1
-        || !writeAll(headerBytes, archiveHeaderSize)
-        // Moving away makes the stream hand over its last bytes now, where a failure can be seen.
-        || file->seek(0, SeekEnd) == -1) {
+        || !writeAll(headerBytes, archiveHeaderSize)) {
         failed = true;
         return false;
     }

@@ -53,7 +53,6 @@ public:
 private:
     bool storeBlock();
     bool writeAll(const void* data, std::uint32_t length);
-    bool writeText(const std::wstring& text);
 
     ArchiveHeader header{};
     std::unique_ptr<ABlockCompression> codec;
