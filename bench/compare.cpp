@@ -472,7 +472,7 @@ int main(int argc, char** argv)
         {"parallel/two_threads", parallelTwoThreads},
     };
     for (const auto& [name, function] : all)
-        benchmark::RegisterBenchmark(name, function)->Unit(benchmark::kMillisecond)->UseRealTime();
+        benchmark::RegisterBenchmark(name, function)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.5);
     benchmark::Initialize(&argc, argv);
     data();
     Collector collector;

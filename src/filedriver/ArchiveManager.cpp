@@ -24,6 +24,7 @@ ArchiveManager::ArchiveManager()
 {
     // Reserved once, so that the buffers never move while handed out.
     blockBuffers.reserve(BlockCacheCapacity);
+    blockTable.reserve(BlockCacheCapacity);
 }
 
 ArchiveManager::~ArchiveManager()

@@ -23,6 +23,7 @@
 #include <memory>
 #include <set>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -61,6 +62,13 @@ private:
         {
             return archive != other.archive ? std::less<OrvaArchive*>()(archive, other.archive) : block < other.block;
         }
+        bool operator==(const BlockKey& other) const { return archive == other.archive && block == other.block; }
+    };
+    struct BlockKeyHash {
+        std::size_t operator()(const BlockKey& key) const
+        {
+            return std::hash<const void*>()(key.archive) * 31 + static_cast<std::size_t>(key.block);
+        }
     };
     struct BlockEntry {
         std::int32_t slot;
@@ -76,7 +84,8 @@ private:
 
     std::vector<ByteBuffer> blockBuffers;
     std::map<FilePath, std::unique_ptr<OrvaArchive>> archives;
-    std::map<BlockKey, BlockEntry> blockTable;
+    // Looked up on every read; the order that replacement needs lives in `replaceable`.
+    std::unordered_map<BlockKey, BlockEntry, BlockKeyHash> blockTable;
     // The entries that nobody holds, by score and then key: the first is the one to give way.
     std::set<std::pair<std::int32_t, BlockKey>> replaceable;
     synchronisation::Mutex mutex;
