@@ -432,10 +432,11 @@ public:
             auto rate = run.counters.find("bytes_per_second");
             if (rate == run.counters.end())
                 rate = run.counters.find("items_per_second");
+            // "figure/who", without the options the library appends ("/min_time:...", "/real_time").
             std::string name = run.benchmark_name();
-            const std::size_t suffix = name.find("/real_time");
-            if (suffix != std::string::npos)
-                name.erase(suffix);
+            const std::size_t options = name.find('/', name.find('/') + 1);
+            if (options != std::string::npos)
+                name.erase(options);
             if (rate != run.counters.end())
                 speeds[name] = rate->second;
         }

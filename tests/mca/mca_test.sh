@@ -5,22 +5,13 @@
 # Paths are relative to a fresh directory, so that they mean the same under Wine.
 set -uo pipefail
 
+source "$(dirname "${BASH_SOURCE[0]}")/../support/check.sh"
 mca_program=$(realpath "$1")
 runner=${2:+$(realpath "$2")}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 
-passed=0
-failed=0
-check() { # name, expected, actual
-    if [[ $2 == "$3" ]]; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        printf 'FAILED %s\n  expected: %q\n  actual:   %q\n' "$1" "$2" "$3"
-    fi
-}
 # Runs mca; its output without CR in $out and $err, its status in $rc.
 mca() {
     $runner "$mca_program" "$@" >out.txt 2>err.txt
@@ -126,5 +117,4 @@ mca extract --help
 check "command --help: status" 0 "$rc"
 check "command --help: usage on stdout" yes "$(grep -q 'extract' <<<"$out" && echo yes)"
 
-echo "mca: $passed passed, $failed failed"
-[[ $failed == 0 ]]
+summary "mca"

@@ -12,16 +12,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-passed=0
-failed=0
-check() { # name, expected, actual
-    if [[ $2 == "$3" ]]; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        printf 'FAILED %s\n  expected: %q\n  actual:   %q\n' "$1" "$2" "$3"
-    fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../../support/check.sh"
 
 app=$work/app
 mkdir -p "$app" "$work/xdg" "$work/runtime"
@@ -94,5 +85,4 @@ check "dialog answered: exit code" 0 "$rc"
 check "dialog answered: engine line" "dataGleaner: import $work/chosen dir/import (0 files)" "$(cat "$work/out")"
 check "dialog answered: import created" yes "$([[ -d "$work/chosen dir/import" ]] && echo yes)"
 
-echo "end to end: $passed passed, $failed failed"
-[[ $failed == 0 ]]
+summary "end to end"
