@@ -3,6 +3,7 @@
 #   scripts/setup.sh linux   the native build: compiler, CMake, Qt, zlib, GoogleTest, Xvfb
 #   scripts/setup.sh all     that and the 32-bit Windows cross build with Wine
 #   scripts/setup.sh bench   the native build and the benchmark's libraries
+#   scripts/setup.sh fuzz    the native build and clang's libFuzzer
 set -euo pipefail
 
 want=${1:-all}
@@ -12,6 +13,9 @@ if [[ $want == all ]]; then
 fi
 if [[ $want == bench ]]; then
     packages+=(libbenchmark-dev libzip-dev libphysfs-dev)
+fi
+if [[ $want == fuzz || $want == all ]]; then
+    packages+=(clang libclang-rt-14-dev)
 fi
 
 as_root() {

@@ -37,5 +37,15 @@ for preset in linux asan tsan windows; do
         status=1
     fi
 done
+# A smoke run of every fuzzer: about a minute each.
+echo "=== fuzz ==="
+if scripts/fuzz.sh 60 > build/fuzz-smoke.log 2>&1; then
+    grep '^fuzz ' build/fuzz-smoke.log
+    passed=$((passed + 4))
+else
+    cat build/fuzz-smoke.log
+    failed=$((failed + 1))
+    status=1
+fi
 echo "total: $passed passed, $failed failed, $skipped skipped"
 exit $status

@@ -59,6 +59,18 @@ bool ArchiveManager::existsInArchive(const FilePath& path)
     }
 }
 
+bool ArchiveManager::releaseArchive(const FilePath& path)
+{
+    std::unique_lock<synchronisation::Mutex> lock(mutex);
+    const auto known = archives.find(archivePart(path));
+    if (known == archives.end() || known->second->hasCursors())
+        return false;
+    // Its cache entries stay, not filled: another archive that gets its address refills them.
+    invalidateBlocks(known->second.get());
+    archives.erase(known);
+    return true;
+}
+
 ByteBuffer* ArchiveManager::acquireBlock(OrvaArchive* archive, std::int32_t block, bool& filled)
 {
     std::unique_lock<synchronisation::Mutex> lock(mutex);
@@ -72,7 +84,7 @@ ByteBuffer* ArchiveManager::acquireBlock(OrvaArchive* archive, std::int32_t bloc
     if (found != blockTable.end()) {
     } else if (blockTable.size() < BlockCacheCapacity) {
         found = blockTable.emplace(key, BlockEntry{static_cast<std::int32_t>(blockBuffers.size()), ++blockSequence,
-                                                   false, 0})
+                                                   false, 0, false, {}})
                     .first;
         blockBuffers.emplace_back();
     } else {
@@ -85,7 +97,7 @@ ByteBuffer* ArchiveManager::acquireBlock(OrvaArchive* archive, std::int32_t bloc
         const auto old = blockTable.find(candidate);
         const std::int32_t slot = old->second.slot;
         blockTable.erase(old);
-        found = blockTable.emplace(key, BlockEntry{slot, ++blockSequence, false, 0}).first;
+        found = blockTable.emplace(key, BlockEntry{slot, ++blockSequence, false, 0, false, {}}).first;
     }
     BlockEntry& entry = found->second;
     if (entry.holders == 0)

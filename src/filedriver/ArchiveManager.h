@@ -45,6 +45,9 @@ public:
     // Whether the archive holds a member named as the path's last component; failures are logged and
     // answer false.
     bool existsInArchive(const FilePath& path);
+    // Forgets the archive that `path` runs through, so that the next request loads its file afresh (for
+    // long-running programs and tools). False, and nothing changes, while a cursor uses it.
+    bool releaseArchive(const FilePath& path);
 
     // The cache buffer of (archive, block); `filled` tells whether it holds the block's bytes already.
     ByteBuffer* acquireBlock(OrvaArchive* archive, std::int32_t block, bool& filled);

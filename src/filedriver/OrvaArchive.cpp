@@ -210,6 +210,12 @@ void OrvaArchive::loadIndex()
         orva::throwLogged(sourcePath, indexCheck7Site, "integrity check failed in ArchiveHeader 7");
 }
 
+bool OrvaArchive::hasCursors()
+{
+    synchronisation::ScopedLock lock(&cursorsMutex);
+    return !cursors.empty();
+}
+
 void OrvaArchive::attachCursor(ArchiveCursor* cursor)
 {
     synchronisation::ScopedLock lock(&cursorsMutex);

@@ -94,6 +94,7 @@ public:
     const std::map<std::wstring, std::wstring>& propertyTable() const { return properties; }
     const FilePath& archivePath() const { return path; }
     bool isDataFileOpen() const { return sharedFile != nullptr; }
+    bool hasCursors();
 
 private:
     friend class ArchiveCursor;

@@ -121,6 +121,27 @@ TEST(ArchiveManagerRegistry, FailedLoadIsLoggedAndRetriedAtEveryCall)
     EXPECT_TRUE(archiveManager.existsInArchive(member));
 }
 
+TEST(ArchiveManagerRegistry, AReleasedArchiveIsLoadedAfreshButNotWhileACursorUsesIt)
+{
+    testsupport::TempDir tmp;
+    const std::wstring path = tmp.wide(L"fresh.mca");
+    ASSERT_TRUE(writeArchive(path, {{L"a", {1}}}, {}));
+    EXPECT_TRUE(get(path)->hasMember(L"a"));
+    ASSERT_TRUE(writeArchive(path, {{L"b", {2, 3}}}, {}));
+    {
+        FileDriver cursor(path + Separators[0] + L"a", OpenRead);
+        EXPECT_FALSE(archiveManager.releaseArchive(path));
+    }
+    EXPECT_TRUE(get(path)->hasMember(L"a")) << "kept until released";
+    EXPECT_TRUE(archiveManager.releaseArchive(path));
+    EXPECT_TRUE(get(path)->hasMember(L"b"));
+    FileDriver member(path + Separators[0] + L"b", OpenRead);
+    std::uint8_t bytes[2] = {};
+    EXPECT_EQ(member.read(bytes, 2), 2u);
+    EXPECT_EQ(bytes[1], 3);
+    EXPECT_FALSE(archiveManager.releaseArchive(tmp.wide(L"unknown.mca")));
+}
+
 TEST(ArchiveManagerRegistry, ExistsAwareThroughArchives)
 {
     testsupport::TempDir tmp;

@@ -1,0 +1,86 @@
+// An archive's bytes from outside: loaded, every member read in both open modes and every block
+// checked as `mca verify` checks it. Nothing may crash, hang or corrupt memory, and the two modes must
+// agree byte for byte wherever both succeed.
+#include "filedriver/ArchiveCursor.h"
+#include "filedriver/ArchiveManager.h"
+#include "filedriver/FileDriver.h"
+#include "orva/Log.h"
+#include "orva/WideText.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace filedriver;
+
+constexpr std::uint32_t mostBytesPerMember = 1 << 20;
+constexpr std::size_t mostMembers = 64;
+
+const FilePath& archivePath()
+{
+    static const FilePath path = [] {
+        char directory[] = "/tmp/gleaner-fuzz-XXXXXX";
+        return FilePath(orva::fromNative(std::string(mkdtemp(directory)) + "/input.mca"));
+    }();
+    return path;
+}
+
+// The member's bytes, or false when reading failed (damage is reported by exception or a short read).
+bool readMember(const FilePath& path, std::uint32_t mode, std::vector<std::uint8_t>& bytes)
+{
+    try {
+        FileDriver file(path, mode);
+        bytes.assign(static_cast<std::size_t>(std::min<std::int64_t>(std::max(file.size(), 0), mostBytesPerMember)), 0);
+        return file.read(bytes.data(), static_cast<std::uint32_t>(bytes.size())) == bytes.size();
+    } catch (const orva::exception&) {
+        return false;
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    // The library's trace lines would drown the fuzzer's own output.
+    orva::errorLog.file = nullptr;
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const FilePath& path = archivePath();
+    archiveManager.releaseArchive(path);
+    std::FILE* file = std::fopen(orva::toNative(path).c_str(), "wb");
+    std::fwrite(data, 1, size, file);
+    std::fclose(file);
+
+    OrvaArchive* archive;
+    try {
+        archive = archiveManager.getArchive(path);
+    } catch (const orva::exception&) {
+        return 0;
+    }
+    const std::vector<FileEntry>& members = archive->members();
+    for (std::size_t i = 0; i < members.size() && i < mostMembers; ++i) {
+        const FilePath member(path + L"/" + members[i].name);
+        std::vector<std::uint8_t> bare, buffered;
+        const bool bareRead = readMember(member, OpenRead, bare);
+        const bool bufferedRead = readMember(member, OpenReadBuffered, buffered);
+        if (bareRead && bufferedRead && bare != buffered)
+            std::abort();
+    }
+    if (!members.empty() && archive->archiveHeader().blockCount > 0) {
+        try {
+            ArchiveCursor cursor(path + L"/" + members[0].name, OpenRead);
+            for (std::uint32_t block = 0; block < archive->archiveHeader().blockCount && block < 4096; ++block)
+                cursor.checkBlock(block);
+        } catch (const orva::exception&) {
+        }
+    }
+    return 0;
+}
