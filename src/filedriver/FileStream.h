@@ -9,9 +9,9 @@
 // What a caller may rely on:
 //   - read returns the requested count (clamped to the end) or 0, never a partial count, and never
 //     bytes that do not belong to the window; fetch gives zeros where there are no bytes.
-//   - write returns the bytes it took (0 when none); a writing stream never loses pending bytes to a
-//     seek whose flush failed (the seek answers -1 and stays). Writing a reading stream, or reading a
-//     writing one, does nothing and returns 0.
+//   - write returns the bytes it took (0 when none), never counting a piece that could not be handed on;
+//     a writing stream never loses pending bytes to a seek whose flush failed (the seek answers -1 and
+//     stays). Writing a reading stream, or reading a writing one, does nothing and returns 0.
 //   - Pending bytes reach the core at a seek elsewhere and at destruction.
 //   - The constructor throws what T's constructor or its first read throws, and std::bad_alloc.
 
@@ -130,8 +130,15 @@ public:
             bufferOffset += count;
             taken = count;
         } else {
-            while (taken < count && flush()) {
-                const std::uint32_t piece = std::min(count - taken, bufferSize);
+            std::uint32_t piece = 0;
+            while (taken < count) {
+                if (!flush()) {
+                    // The piece that could not go on is taken back: the count says what the core took.
+                    bufferOffset -= piece;
+                    taken -= piece;
+                    break;
+                }
+                piece = std::min(count - taken, bufferSize);
                 std::memcpy(buffer.get(), in + taken, piece);
                 bufferOffset = piece;
                 taken += piece;

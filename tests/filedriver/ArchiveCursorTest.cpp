@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <algorithm>
 #include <atomic>
 #include <functional>
@@ -328,6 +330,34 @@ TEST(ArchiveCursorRead, EightThreadsOfRandomReadsSeeNoWrongByte)
         thread.join();
     for (const std::string& result : results)
         EXPECT_EQ(result, "nothing thrown");
+}
+
+TEST(ArchiveCursorRead, AnArchiveShortenedWhileOpenFailsItsMissingBlocksAndNothingElse)
+{
+    testsupport::TempDir tmp;
+    const ByteBuffer bytes = sample(40000, 5);
+    for (const std::uint32_t type : {0u, 1u}) {
+        const std::wstring archive = makeArchive(tmp, L"shrinks" + std::to_wstring(type) + L".mca", {{L"m", bytes}}, 4096, type);
+        FileDriver file(memberPath(archive, L"m"), OpenRead);
+        EXPECT_EQ(readAt(file, 0, 100), slice(bytes, 0, 100));
+        std::filesystem::resize_file(std::filesystem::path(archive), std::filesystem::file_size(archive) / 2);
+        EXPECT_EQ(whatOf([&] { readAt(file, 39000, 100); }), "orvana exception: ArchiveCursor.read: integrity failed 5");
+        EXPECT_EQ(readAt(file, 0, 100), slice(bytes, 0, 100)) << "what is still there stays readable";
+    }
+}
+
+TEST(ArchiveCursorRead, AnArchiveDeletedWhileOpenIsReadFromTheOpenFile)
+{
+    testsupport::TempDir tmp;
+    const ByteBuffer bytes = sample(20000, 6);
+    const std::wstring archive = makeArchive(tmp, L"goes.mca", {{L"m", bytes}}, 4096, 1);
+    FileDriver file(memberPath(archive, L"m"), OpenRead);
+    std::error_code refused;
+    if (!std::filesystem::remove(std::filesystem::path(archive), refused))
+        GTEST_SKIP() << "this system keeps an open file from being deleted";
+    EXPECT_EQ(readAt(file, 15000, 5000), slice(bytes, 15000, 5000));
+    // A new cursor needs the file itself.
+    EXPECT_EQ(whatOf([&] { FileDriver again(memberPath(archive, L"m"), OpenRead); }).rfind("orvana exception: ArchiveManager: archive", 0), 0u);
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -214,14 +216,30 @@ TEST_F(FileStreamTest, FailedFlushKeepsEveryTakenByteAndTakesNoMore)
     EXPECT_EQ(file(), a + b);
 }
 
-TEST_F(FileStreamTest, LongWriteCutShortReportsWhatItTook)
+TEST_F(FileStreamTest, LongWriteCutShortReportsWhatTheFileTook)
 {
     auto& s = writer();
     probe.writesLeft = 1;
-    EXPECT_EQ(s.write(data.data(), 10000), 8192u);
-    EXPECT_EQ(s.tell(), 8192);
+    // The second piece could not follow the first into the file: it is neither counted nor kept.
+    EXPECT_EQ(s.write(data.data(), 10000), 4096u);
+    EXPECT_EQ(s.tell(), 4096);
     probe.writesLeft = -1;
-    EXPECT_EQ(file(), data.substr(0, 8192));
+    EXPECT_EQ(file(), data.substr(0, 4096));
+}
+
+TEST(FileStreamOnAFullDisk, NothingIsReportedWrittenThatWasNot)
+{
+    if (!std::filesystem::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full here";
+    const std::string bytes(10000, 'x');
+    {
+        FileStream<filedriver::FilePlatform> full(L"/dev/full", filedriver::CreateWriteBuffered);
+        EXPECT_EQ(full.write(bytes.data(), 10000), 0u);
+        EXPECT_EQ(full.write(bytes.data(), 100), 100u);
+        // Handing the pending bytes on fails, and says so.
+        EXPECT_EQ(full.seek(0, SeekBegin), -1);
+        EXPECT_EQ(full.tell(), 100);
+    } // and its destruction, with bytes still pending, is quiet
 }
 
 } // namespace

@@ -306,14 +306,18 @@ TEST_F(LauncherFlow, AnAtlasThatIsNoExistingFileGivesTheImportDirectory)
 
 TEST_F(LauncherFlow, AnAtlasTooLongForTheEngineIsLoggedAndNotUsed)
 {
-    CapturedLog log;
-    setAtlas(dir.wide(L"") + sep + std::wstring(384, L'a'));
-    Launch launch;
-    EXPECT_EQ(launch.run(appDir), 0);
-    expectSameBytes(launch.block, expectedBlock(L"", besideExecutable));
-    const std::string logged = log.text();
-    EXPECT_EQ(logged.rfind("ERR ", 0), 0u) << logged;
-    EXPECT_NE(logged.find("Atlas"), std::string::npos) << logged;
+    // One unit too many, and far too many (the registry's own limit is 4095).
+    for (const std::size_t length : {384u, 4000u}) {
+        CapturedLog log;
+        const std::wstring base = dir.wide(L"") + sep;
+        setAtlas(base + std::wstring(length - orva::toUtf16(base).size(), L'a'));
+        Launch launch;
+        EXPECT_EQ(launch.run(appDir), 0);
+        expectSameBytes(launch.block, expectedBlock(L"", besideExecutable));
+        const std::string logged = log.text();
+        EXPECT_EQ(logged.rfind("ERR ", 0), 0u) << logged;
+        EXPECT_NE(logged.find("Atlas"), std::string::npos) << logged;
+    }
 }
 
 TEST_F(LauncherFlow, AnAtlasOf383UnitsStillFits)
