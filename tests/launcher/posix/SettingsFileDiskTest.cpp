@@ -56,4 +56,11 @@ TEST_F(SettingsFileOnDisk, ABinaryFileIsReadWithoutHarm)
     EXPECT_EQ(value.substr(value.size() - 2), L"ok");
 }
 
+TEST_F(SettingsFileOnDisk, AHugeFileIsNoSettingsFile)
+{
+    std::filesystem::create_directories(store.fileOf(product).parent_path());
+    std::ofstream(store.fileOf(product), std::ios::binary) << "Name=value\n" << std::string(2 << 20, '#');
+    EXPECT_EQ(settings.readValue(L"Name"), L"");
+}
+
 } // namespace
