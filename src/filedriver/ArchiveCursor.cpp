@@ -121,6 +121,17 @@ std::uint32_t ArchiveCursor::read(void* buffer, std::uint32_t length)
     return total;
 }
 
+template <class Use>
+void ArchiveCursor::withDecodedBlock(std::uint32_t block, Use use)
+{
+    BlockHold hold(archive->manager, archive, static_cast<std::int32_t>(block));
+    if (!hold.filled) {
+        loadBlock(block, *hold.buffer);
+        hold.filled = true;
+    }
+    use(static_cast<const ByteBuffer&>(*hold.buffer));
+}
+
 std::uint32_t ArchiveCursor::readChunk(std::uint8_t* buffer, std::uint32_t length)
 {
     const ArchiveHeader& header = archive->header;
@@ -144,16 +155,13 @@ std::uint32_t ArchiveCursor::readChunk(std::uint8_t* buffer, std::uint32_t lengt
         position += static_cast<std::int32_t>(n);
         return n;
     }
-    BlockHold hold(archive->manager, archive, static_cast<std::int32_t>(block));
-    if (!hold.filled) {
-        loadBlock(block, *hold.buffer);
-        hold.filled = true;
-    }
-    const ByteBuffer& decoded = *hold.buffer;
-    const std::uint32_t n = std::min({static_cast<std::uint32_t>(decoded.size()) - within, length,
-                                      member().dataSize - static_cast<std::uint32_t>(position)});
-    if (n > 0)
-        std::memcpy(buffer, decoded.data() + within, n);
+    std::uint32_t n = 0;
+    withDecodedBlock(block, [&](const ByteBuffer& decoded) {
+        n = std::min({static_cast<std::uint32_t>(decoded.size()) - within, length,
+                      member().dataSize - static_cast<std::uint32_t>(position)});
+        if (n > 0)
+            std::memcpy(buffer, decoded.data() + within, n);
+    });
     position += static_cast<std::int32_t>(n);
     return n;
 }
@@ -162,11 +170,7 @@ void ArchiveCursor::checkBlock(std::uint32_t block)
 {
     if (block >= archive->header.blockCount)
         integrityFailed(pastBlocksSite, 2);
-    BlockHold hold(archive->manager, archive, static_cast<std::int32_t>(block));
-    if (!hold.filled) {
-        loadBlock(block, *hold.buffer);
-        hold.filled = true;
-    }
+    withDecodedBlock(block, [](const ByteBuffer&) {});
 }
 
 std::uint64_t ArchiveCursor::locateBlock(std::uint32_t block, std::uint32_t& expected)

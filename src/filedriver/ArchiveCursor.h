@@ -49,6 +49,9 @@ private:
     std::uint32_t readChunk(std::uint8_t* buffer, std::uint32_t length);
     // The checks of a stored block before it is read; its offset in the file and the length it gives.
     std::uint64_t locateBlock(std::uint32_t block, std::uint32_t& expected);
+    // Holds `block` in the cache, decoded, while `use` reads it.
+    template <class Use>
+    void withDecodedBlock(std::uint32_t block, Use use);
     // Reads and decodes `block` into `decoded`, or throws.
     void loadBlock(std::uint32_t block, ByteBuffer& decoded);
 
