@@ -108,4 +108,23 @@ TEST_P(FileDriverRead, ItemsAndIntegers)
     EXPECT_EQ(f.readInt32(), 0x80);
 }
 
+TEST(FileDriverReadAt, APositionalReadLeavesThePositionWhereItWas)
+{
+    testsupport::TempDir tmp;
+    std::string bytes(10000, 0);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i * 7);
+    tmp.writeFile(L"f.bin", bytes);
+    for (const std::uint32_t mode : {filedriver::OpenRead, filedriver::OpenReadBuffered}) {
+        filedriver::FileDriver file(tmp.wide(L"f.bin"), mode);
+        char first[100], elsewhere[50], next[100];
+        ASSERT_EQ(file.read(first, 100), 100u);
+        ASSERT_EQ(file.readAt(9000, elsewhere, 50), 50u);
+        EXPECT_EQ(std::string(elsewhere, 50), bytes.substr(9000, 50)) << mode;
+        ASSERT_EQ(file.read(next, 100), 100u);
+        EXPECT_EQ(std::string(next, 100), bytes.substr(100, 100)) << mode;
+        EXPECT_EQ(file.tell(), 200) << mode;
+    }
+}
+
 } // namespace

@@ -162,11 +162,17 @@ const std::uint8_t* FilePlatform::fetch(std::uint32_t length)
 
 std::uint32_t FilePlatform::readAt(std::int64_t offset, void* buffer, std::uint32_t length)
 {
+    // A read at an offset moves a synchronous handle's pointer: it is put back, for a caller that mixes
+    // this with ordinary reads. (Readers of several threads use only readAt, and no pointer.)
+    const std::int32_t before = tell();
     OVERLAPPED at{};
     at.Offset = static_cast<DWORD>(offset);
     at.OffsetHigh = static_cast<DWORD>(offset >> 32);
     DWORD count = 0;
-    return ReadFile(handleOf(handle), buffer, length, &count, &at) ? count : 0;
+    const BOOL read = ReadFile(handleOf(handle), buffer, length, &count, &at);
+    if (before >= 0)
+        movePointer(handleOf(handle), before, FILE_BEGIN);
+    return read ? count : 0;
 }
 
 void FilePlatform::put(const void* buffer, std::uint32_t length)
