@@ -157,6 +157,40 @@ void OrvaArchive::loadHeader(FileDriver& file)
                           header.blockCount, header.dataLength, header.blockSize);
 }
 
+bool OrvaArchive::readNamesAtOnce(FileDriver& file)
+{
+    // The header says how long the name table is; when the names end exactly there, one read gives
+    // what reading them one by one would. Anything else is left to the one-by-one reading.
+    const std::int64_t start = file.tell();
+    const std::int64_t length = std::int64_t(header.propertiesOffset) - start;
+    if (length < 0 || length % 2 != 0 || length > std::int64_t(file.size()) - start)
+        return false;
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
+    if (file.read(bytes.data(), static_cast<std::uint32_t>(length)) != bytes.size()) {
+        file.seek(static_cast<std::int32_t>(start), SeekBegin);
+        return false;
+    }
+    std::u16string units;
+    std::size_t at = 0;
+    for (FileEntry& entry : fileEntries) {
+        units.clear();
+        for (char16_t unit; at + 1 < bytes.size() && (unit = static_cast<char16_t>(bytes[at] | bytes[at + 1] << 8)) != 0;
+             at += 2)
+            units.push_back(unit);
+        if (at + 1 >= bytes.size()) {
+            file.seek(static_cast<std::int32_t>(start), SeekBegin);
+            return false;
+        }
+        at += 2;
+        entry.name = FilePath(orva::fromUtf16(units));
+    }
+    if (at != bytes.size()) {
+        file.seek(static_cast<std::int32_t>(start), SeekBegin);
+        return false;
+    }
+    return true;
+}
+
 void OrvaArchive::loadIndex()
 {
     FileDriver file(path, OpenReadBuffered);
@@ -164,10 +198,17 @@ void OrvaArchive::loadIndex()
 
     fileEntries.clear();
     fileEntries.reserve(header.fileCount);
+    // The size table in one read; bytes the file lacks count as zeros and are passed over, exactly as
+    // reading the numbers one by one would.
+    const std::int32_t sizesStart = file.tell();
+    std::vector<std::uint8_t> sizeBytes(std::size_t(header.fileCount) * 4, 0);
+    const std::uint32_t sizesGot = file.read(sizeBytes.data(), static_cast<std::uint32_t>(sizeBytes.size()));
+    if (sizesGot < sizeBytes.size())
+        file.seek(static_cast<std::int32_t>(std::int64_t(sizesStart) + std::int64_t(sizeBytes.size())), SeekBegin);
     std::uint32_t running = 0;
     std::uint64_t total = 0;
     for (std::uint32_t i = 0; i < header.fileCount; ++i) {
-        const auto size = static_cast<std::uint32_t>(file.readInt32());
+        const std::uint32_t size = readLittleEndian(sizeBytes.data() + 4 * i);
         fileEntries.push_back(FileEntry{size, running, FilePath()});
         running += size;
         total += size;
@@ -179,8 +220,9 @@ void OrvaArchive::loadIndex()
                           "integrity check failed in ArchiveHeader: dataLength %u is not the %llu bytes of the files",
                           header.dataLength, static_cast<unsigned long long>(total));
 
-    for (FileEntry& entry : fileEntries)
-        entry.name = file.readWString(0);
+    if (!readNamesAtOnce(file))
+        for (FileEntry& entry : fileEntries)
+            entry.name = file.readWString(0);
     indexNames();
     if (static_cast<std::uint32_t>(file.tell()) != header.propertiesOffset)
         orva::throwLogged(sourcePath, indexCheck3Site, "integrity check failed in ArchiveHeader 3");

@@ -101,6 +101,7 @@ private:
 
     void loadIndex();
     void indexNames();
+    bool readNamesAtOnce(FileDriver& file);
     void loadHeader(FileDriver& file);
 
     ArchiveHeader header{};
