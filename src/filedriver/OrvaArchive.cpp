@@ -98,9 +98,11 @@ std::uint32_t OrvaArchive::findMember(const FilePath& name) const
     if (nameSlots.empty())
         return header.fileCount;
     const std::size_t mask = nameSlots.size() - 1;
-    for (std::size_t slot = nameHash(name) & mask; nameSlots[slot] != 0; slot = (slot + 1) & mask)
-        if (fileEntries[nameSlots[slot] - 1].name.compare(name) == 0)
-            return nameSlots[slot] - 1;
+    const std::size_t hash = nameHash(name);
+    for (std::size_t slot = hash & mask; nameSlots[slot].entry != 0; slot = (slot + 1) & mask)
+        if (nameSlots[slot].hash == static_cast<std::uint32_t>(hash)
+            && fileEntries[nameSlots[slot].entry - 1].name.compare(name) == 0)
+            return nameSlots[slot].entry - 1;
     return header.fileCount;
 }
 
@@ -109,15 +111,18 @@ void OrvaArchive::indexNames()
     std::size_t size = 1;
     while (size < 2 * fileEntries.size())
         size *= 2;
-    nameSlots.assign(fileEntries.empty() ? 0 : size, 0);
+    nameSlots.assign(fileEntries.empty() ? 0 : size, NameSlot{0, 0});
     const std::size_t mask = size - 1;
     for (std::uint32_t i = 0; i < fileEntries.size(); ++i) {
-        std::size_t slot = nameHash(fileEntries[i].name) & mask;
-        while (nameSlots[slot] != 0 && fileEntries[nameSlots[slot] - 1].name.compare(fileEntries[i].name) != 0)
+        const std::size_t hash = nameHash(fileEntries[i].name);
+        std::size_t slot = hash & mask;
+        while (nameSlots[slot].entry != 0
+               && (nameSlots[slot].hash != static_cast<std::uint32_t>(hash)
+                   || fileEntries[nameSlots[slot].entry - 1].name.compare(fileEntries[i].name) != 0))
             slot = (slot + 1) & mask;
         // An earlier entry of the same name keeps its place: the first in table order wins.
-        if (nameSlots[slot] == 0)
-            nameSlots[slot] = i + 1;
+        if (nameSlots[slot].entry == 0)
+            nameSlots[slot] = NameSlot{i + 1, static_cast<std::uint32_t>(hash)};
     }
 }
 

@@ -114,9 +114,13 @@ private:
     ArchiveManager* manager;
     // Guards cursors and sharedFile: cursors of several threads attach and detach.
     synchronisation::Mutex cursorsMutex;
-    // Open addressing over the names: a power-of-two table of entry number + 1 (0 empty), holding the
-    // first entry of each name. Built at load; the entries never move afterwards.
-    std::vector<std::uint32_t> nameSlots;
+    // Open addressing over the names: a power-of-two table of entry number + 1 (0 empty) and the name's
+    // hash, holding the first entry of each name. Built at load; the entries never move afterwards.
+    struct NameSlot {
+        std::uint32_t entry;
+        std::uint32_t hash;
+    };
+    std::vector<NameSlot> nameSlots;
 };
 
 } // namespace filedriver

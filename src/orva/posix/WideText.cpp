@@ -38,20 +38,22 @@ std::u16string toUtf16(std::wstring_view text)
 
 std::wstring fromUtf16(std::u16string_view text)
 {
-    std::wstring result;
-    result.reserve(text.size());
+    // Written in place: never longer than the units, shorter by one per surrogate pair.
+    std::wstring result(text.size(), L'\0');
+    std::size_t out = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char16_t high = text[i];
         if (high >= 0xD800 && high <= 0xDBFF && i + 1 < text.size()) {
             const char16_t low = text[i + 1];
             if (low >= 0xDC00 && low <= 0xDFFF) {
-                result.push_back(static_cast<wchar_t>(0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00)));
+                result[out++] = static_cast<wchar_t>(0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00));
                 ++i;
                 continue;
             }
         }
-        result.push_back(static_cast<wchar_t>(high));
+        result[out++] = static_cast<wchar_t>(high);
     }
+    result.resize(out);
     return result;
 }
 
