@@ -44,6 +44,7 @@ public:
 private:
     static constexpr std::uint32_t scratchSize = 4;
 
+    // The member's size and offset; its name is not decoded here.
     const FileEntry& member() const;
     // As much of the request as the block holding the position gives.
     std::uint32_t readChunk(std::uint8_t* buffer, std::uint32_t length);

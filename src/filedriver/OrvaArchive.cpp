@@ -5,6 +5,9 @@
 #include "orva/WideText.h"
 #include "synchronisation/ScopedLock.h"
 
+#include <bit>
+#include <cstring>
+
 namespace filedriver {
 namespace {
 
@@ -47,13 +50,80 @@ std::uint32_t readLittleEndian(const std::uint8_t* bytes)
            | std::uint32_t(bytes[3]) << 24;
 }
 
-// FNV-1a over the name's code units.
-std::size_t nameHash(const std::wstring& name)
+// A hash of UTF-16 units, taken four at a time; the same whether the units come from the stored table
+// or from a wide name being looked up.
+class NameHash {
+public:
+    void add(char16_t unit)
+    {
+        word |= std::uint64_t(unit) << (16 * count);
+        if (++count == 4)
+            mix();
+    }
+    void add(std::u16string_view units)
+    {
+        std::size_t at = 0;
+        if constexpr (std::endian::native == std::endian::little)
+            for (; count == 0 && at + 4 <= units.size(); at += 4) {
+                std::memcpy(&word, units.data() + at, sizeof word);
+                mix();
+            }
+        for (; at < units.size(); ++at)
+            add(units[at]);
+    }
+    std::uint32_t value()
+    {
+        if (count != 0)
+            mix();
+        return static_cast<std::uint32_t>(state ^ (state >> 32));
+    }
+
+private:
+    void mix()
+    {
+        state = (state ^ word) * 0x9E3779B97F4A7C15ull;
+        state ^= state >> 31;
+        word = 0;
+        count = 0;
+    }
+
+    std::uint64_t state = 0xCBF29CE484222325ull;
+    std::uint64_t word = 0;
+    unsigned count = 0;
+};
+
+// Passes `unit` the UTF-16 units a stored name would need to decode to `name`, stopping when it answers
+// false. False when it stopped, or when no stored name decodes to `name`: on Linux a value beyond
+// U+10FFFF, or a surrogate pair spelt as two wide characters (decoding joins a stored pair).
+template <class Unit>
+bool forEachStoredUnit(std::wstring_view name, Unit unit)
 {
-    std::uint64_t hash = 14695981039346656037ull;
-    for (const wchar_t c : name)
-        hash = (hash ^ static_cast<std::uint32_t>(c)) * 1099511628211ull;
-    return static_cast<std::size_t>(hash ^ (hash >> 29));
+    if constexpr (sizeof(wchar_t) == 2) {
+        for (const wchar_t c : name)
+            if (!unit(static_cast<char16_t>(c)))
+                return false;
+        return true;
+    } else {
+        for (std::size_t i = 0; i < name.size(); ++i) {
+            const auto c = static_cast<char32_t>(name[i]);
+            if (c > 0x10FFFF)
+                return false;
+            if (c >= 0x10000) {
+                if (!unit(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)))
+                    || !unit(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF))))
+                    return false;
+                continue;
+            }
+            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < name.size()) {
+                const auto next = static_cast<char32_t>(name[i + 1]);
+                if (next >= 0xDC00 && next <= 0xDFFF)
+                    return false;
+            }
+            if (!unit(static_cast<char16_t>(c)))
+                return false;
+        }
+        return true;
+    }
 }
 
 } // namespace
@@ -93,15 +163,40 @@ bool OrvaArchive::hasMember(const FilePath& name) const
     return findMember(name) != header.fileCount;
 }
 
+const std::vector<FileEntry>& OrvaArchive::members() const
+{
+    std::call_once(namesDecoded, [this] {
+        for (std::uint32_t i = 0; i < fileEntries.size(); ++i)
+            fileEntries[i].name = FilePath(orva::fromUtf16(storedName(i)));
+    });
+    return fileEntries;
+}
+
+std::u16string_view OrvaArchive::storedName(std::uint32_t entry) const
+{
+    return std::u16string_view(nameUnits).substr(nameStarts[entry], nameStarts[entry + 1] - nameStarts[entry] - 1);
+}
+
+bool OrvaArchive::storedNameIs(std::uint32_t entry, std::wstring_view name) const
+{
+    const std::u16string_view stored = storedName(entry);
+    std::size_t at = 0;
+    return forEachStoredUnit(name, [&](char16_t unit) { return at < stored.size() && stored[at++] == unit; })
+           && at == stored.size();
+}
+
 std::uint32_t OrvaArchive::findMember(const FilePath& name) const
 {
-    if (nameSlots.empty())
+    NameHash hasher;
+    if (nameSlots.empty() || !forEachStoredUnit(name, [&](char16_t unit) {
+            hasher.add(unit);
+            return true;
+        }))
         return header.fileCount;
+    const std::uint32_t hash = hasher.value();
     const std::size_t mask = nameSlots.size() - 1;
-    const std::size_t hash = nameHash(name);
     for (std::size_t slot = hash & mask; nameSlots[slot].entry != 0; slot = (slot + 1) & mask)
-        if (nameSlots[slot].hash == static_cast<std::uint32_t>(hash)
-            && fileEntries[nameSlots[slot].entry - 1].name.compare(name) == 0)
+        if (nameSlots[slot].hash == hash && storedNameIs(nameSlots[slot].entry - 1, name))
             return nameSlots[slot].entry - 1;
     return header.fileCount;
 }
@@ -113,16 +208,26 @@ void OrvaArchive::indexNames()
         size *= 2;
     nameSlots.assign(fileEntries.empty() ? 0 : size, NameSlot{0, 0});
     const std::size_t mask = size - 1;
+    // Hashes first, so that each name's slot can be fetched from memory well before it is probed: the
+    // table of a large archive is far bigger than the processor's caches.
+    std::vector<std::uint32_t> hashes(fileEntries.size());
     for (std::uint32_t i = 0; i < fileEntries.size(); ++i) {
-        const std::size_t hash = nameHash(fileEntries[i].name);
+        NameHash hasher;
+        hasher.add(storedName(i));
+        hashes[i] = hasher.value();
+    }
+    constexpr std::size_t prefetchAhead = 16;
+    for (std::uint32_t i = 0; i < fileEntries.size(); ++i) {
+        if (i + prefetchAhead < hashes.size())
+            __builtin_prefetch(&nameSlots[hashes[i + prefetchAhead] & mask]);
+        const std::uint32_t hash = hashes[i];
         std::size_t slot = hash & mask;
         while (nameSlots[slot].entry != 0
-               && (nameSlots[slot].hash != static_cast<std::uint32_t>(hash)
-                   || fileEntries[nameSlots[slot].entry - 1].name.compare(fileEntries[i].name) != 0))
+               && (nameSlots[slot].hash != hash || storedName(nameSlots[slot].entry - 1) != storedName(i)))
             slot = (slot + 1) & mask;
         // An earlier entry of the same name keeps its place: the first in table order wins.
         if (nameSlots[slot].entry == 0)
-            nameSlots[slot] = NameSlot{i + 1, static_cast<std::uint32_t>(hash)};
+            nameSlots[slot] = NameSlot{i + 1, hash};
     }
 }
 
@@ -170,30 +275,38 @@ bool OrvaArchive::readNamesAtOnce(FileDriver& file)
     const std::int64_t length = std::int64_t(header.propertiesOffset) - start;
     if (length < 0 || length % 2 != 0 || length > std::int64_t(file.size()) - start)
         return false;
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
-    if (file.read(bytes.data(), static_cast<std::uint32_t>(length)) != bytes.size()) {
-        file.seek(static_cast<std::int32_t>(start), SeekBegin);
-        return false;
-    }
-    std::u16string units;
+    nameUnits.resize(static_cast<std::size_t>(length / 2));
+    bool whole = file.read(nameUnits.data(), static_cast<std::uint32_t>(length)) == length;
+    if constexpr (std::endian::native == std::endian::big)
+        for (char16_t& unit : nameUnits)
+            unit = static_cast<char16_t>(unit >> 8 | unit << 8);
     std::size_t at = 0;
-    for (FileEntry& entry : fileEntries) {
-        units.clear();
-        for (char16_t unit; at + 1 < bytes.size() && (unit = static_cast<char16_t>(bytes[at] | bytes[at + 1] << 8)) != 0;
-             at += 2)
-            units.push_back(unit);
-        if (at + 1 >= bytes.size()) {
-            file.seek(static_cast<std::int32_t>(start), SeekBegin);
-            return false;
+    for (std::uint32_t i = 0; whole && i < header.fileCount; ++i) {
+        nameStarts.push_back(static_cast<std::uint32_t>(at));
+        const std::size_t end = nameUnits.find(u'\0', at);
+        whole = end != std::u16string::npos;
+        at = end + 1;
+    }
+    if (whole && at == nameUnits.size())
+        return true;
+    nameUnits.clear();
+    nameStarts.clear();
+    file.seek(static_cast<std::int32_t>(start), SeekBegin);
+    return false;
+}
+
+void OrvaArchive::readNames(FileDriver& file)
+{
+    nameUnits.clear();
+    nameStarts.clear();
+    nameStarts.reserve(std::size_t(header.fileCount) + 1);
+    if (!readNamesAtOnce(file))
+        for (std::uint32_t i = 0; i < header.fileCount; ++i) {
+            nameStarts.push_back(static_cast<std::uint32_t>(nameUnits.size()));
+            nameUnits += orva::toUtf16(file.readWString(0));
+            nameUnits.push_back(u'\0');
         }
-        at += 2;
-        entry.name = FilePath(orva::fromUtf16(units));
-    }
-    if (at != bytes.size()) {
-        file.seek(static_cast<std::int32_t>(start), SeekBegin);
-        return false;
-    }
-    return true;
+    nameStarts.push_back(static_cast<std::uint32_t>(nameUnits.size()));
 }
 
 void OrvaArchive::loadIndex()
@@ -225,9 +338,7 @@ void OrvaArchive::loadIndex()
                           "integrity check failed in ArchiveHeader: dataLength %u is not the %llu bytes of the files",
                           header.dataLength, static_cast<unsigned long long>(total));
 
-    if (!readNamesAtOnce(file))
-        for (FileEntry& entry : fileEntries)
-            entry.name = file.readWString(0);
+    readNames(file);
     indexNames();
     if (static_cast<std::uint32_t>(file.tell()) != header.propertiesOffset)
         orva::throwLogged(sourcePath, indexCheck3Site, "integrity check failed in ArchiveHeader 3");

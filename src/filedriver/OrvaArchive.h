@@ -19,8 +19,10 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace filedriver {
@@ -89,7 +91,9 @@ public:
     void detachCursor(ArchiveCursor* cursor);
 
     const ArchiveHeader& archiveHeader() const { return header; }
-    const std::vector<FileEntry>& members() const { return fileEntries; }
+    // Every entry in table order. The names are decoded from the stored table on the first call, so
+    // that an archive opened only to read members by name never pays for them.
+    const std::vector<FileEntry>& members() const;
     const std::vector<StoredBlock>& blocks() const { return storedBlocks; }
     const std::map<std::wstring, std::wstring>& propertyTable() const { return properties; }
     const FilePath& archivePath() const { return path; }
@@ -100,13 +104,22 @@ private:
     friend class ArchiveCursor;
 
     void loadIndex();
-    void indexNames();
-    bool readNamesAtOnce(FileDriver& file);
     void loadHeader(FileDriver& file);
+    void readNames(FileDriver& file);
+    bool readNamesAtOnce(FileDriver& file);
+    void indexNames();
+    std::u16string_view storedName(std::uint32_t entry) const;
+    bool storedNameIs(std::uint32_t entry, std::wstring_view name) const;
 
     ArchiveHeader header{};
     std::unique_ptr<FileDriver> sharedFile;
-    std::vector<FileEntry> fileEntries;
+    // Sizes and offsets from the load; names filled in by the first members().
+    mutable std::vector<FileEntry> fileEntries;
+    mutable std::once_flag namesDecoded;
+    // The name table as stored, each name's UTF-16 units followed by its 0. Entry i's name starts at
+    // nameStarts[i]; nameStarts[N] is the table's end.
+    std::u16string nameUnits;
+    std::vector<std::uint32_t> nameStarts;
     std::vector<StoredBlock> storedBlocks;
     std::set<ArchiveCursor*> cursors;
     FilePath path;
@@ -114,8 +127,8 @@ private:
     ArchiveManager* manager;
     // Guards cursors and sharedFile: cursors of several threads attach and detach.
     synchronisation::Mutex cursorsMutex;
-    // Open addressing over the names: a power-of-two table of entry number + 1 (0 empty) and the name's
-    // hash, holding the first entry of each name. Built at load; the entries never move afterwards.
+    // Open addressing over the stored names: a power-of-two table of entry number + 1 (0 empty) and the
+    // name's hash, holding the first entry of each name. Built at load, never changed afterwards.
     struct NameSlot {
         std::uint32_t entry;
         std::uint32_t hash;

@@ -163,4 +163,34 @@ TEST(OrvaArchiveLoad, MembersMatchByExactNameAndTheLaterPropertyWins)
     EXPECT_EQ(archive.propertyTable(), (std::map<std::wstring, std::wstring>{{L"k1", L"second"}}));
 }
 
+TEST(OrvaArchiveLoad, NamesMatchAsTheyDecodeBeyondTheBasicPlaneAndWithUnpairedSurrogates)
+{
+    testsupport::TempDir tmp;
+    const std::wstring path = tmp.wide(L"planes.mca");
+    const std::wstring astral = orva::fromUtf8("\xF0\x9F\x97\xBA map");
+    const std::wstring lone = std::wstring(1, wchar_t(0xD800)) + L"x";
+    const std::vector<std::wstring> names = {astral, lone, L"A", L"member-000001.dat", L"member-000002.dat"};
+    std::vector<std::pair<std::wstring, ByteBuffer>> members;
+    for (const std::wstring& name : names)
+        members.push_back({name, ByteBuffer(1)});
+    write(path, members);
+    OrvaArchive archive(path, &filedriver::archiveManager);
+
+    std::vector<std::pair<std::wstring, bool>> rows = {
+        {astral, true}, {lone, true}, {L"A", true}, {L"member-000002.dat", true}, {L"member-000003.dat", false},
+        {astral.substr(0, astral.size() - 1), false}, {std::wstring(1, wchar_t(0xD800)), false}};
+    if constexpr (sizeof(wchar_t) == 4) {
+        // Wide values no stored name decodes to: a pair spelt as two characters, and beyond U+10FFFF
+        // (whose low 16 bits are 'A').
+        rows.push_back({std::wstring{wchar_t(0xD83D), wchar_t(0xDDFA)} + L" map", false});
+        rows.push_back({std::wstring(1, wchar_t(0x110041)), false});
+    }
+    for (const auto& [name, found] : rows)
+        EXPECT_EQ(archive.hasMember(name), found) << orva::toUtf8(name);
+
+    ASSERT_EQ(archive.members().size(), names.size());
+    for (std::size_t i = 0; i < names.size(); ++i)
+        EXPECT_EQ(archive.members()[i].name, names[i]) << i;
+}
+
 } // namespace
