@@ -89,19 +89,21 @@ ByteBuffer* ArchiveManager::acquireBlock(OrvaArchive* archive, std::int32_t bloc
         blockBuffers.emplace_back();
     } else {
         // The entry not held with the lowest score gives way; of equal scores, the first in key order.
-        if (replaceable.empty())
+        // A walk of the table: a miss costs a block's decoding anyway, and hits stay cheap.
+        auto candidate = blockTable.end();
+        for (auto at = blockTable.begin(); at != blockTable.end(); ++at)
+            if (at->second.holders == 0
+                && (candidate == blockTable.end() || at->second.score < candidate->second.score
+                    || (at->second.score == candidate->second.score && at->first < candidate->first)))
+                candidate = at;
+        if (candidate == blockTable.end())
             orva::throwLogged(sourcePath, cacheFullSite, "ArchiveManager: all %u cache blocks are in use",
                               static_cast<unsigned>(BlockCacheCapacity));
-        const BlockKey candidate = replaceable.begin()->second;
-        replaceable.erase(replaceable.begin());
-        const auto old = blockTable.find(candidate);
-        const std::int32_t slot = old->second.slot;
-        blockTable.erase(old);
+        const std::int32_t slot = candidate->second.slot;
+        blockTable.erase(candidate);
         found = blockTable.emplace(key, BlockEntry{slot, ++blockSequence, false, 0, false, {}}).first;
     }
     BlockEntry& entry = found->second;
-    if (entry.holders == 0)
-        replaceable.erase({entry.score, key});
     entry.score += 1;
     entry.holders += 1;
     // The filler's own thread counts the block as filled, as every holder did before threads.
@@ -121,8 +123,6 @@ void ArchiveManager::release(OrvaArchive* archive, std::int32_t block, bool keep
         return;
     BlockEntry& entry = found->second;
     entry.holders -= 1;
-    if (entry.holders == 0)
-        replaceable.insert({entry.score, found->first});
     if (entry.filling && entry.filler == std::this_thread::get_id()) {
         entry.filling = false;
         entry.filled = keepFilled;

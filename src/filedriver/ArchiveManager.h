@@ -21,7 +21,6 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <set>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -87,10 +86,8 @@ private:
 
     std::vector<ByteBuffer> blockBuffers;
     std::map<FilePath, std::unique_ptr<OrvaArchive>> archives;
-    // Looked up on every read; the order that replacement needs lives in `replaceable`.
+    // Looked up on every read, under the lock: a hit does no more than find and count.
     std::unordered_map<BlockKey, BlockEntry, BlockKeyHash> blockTable;
-    // The entries that nobody holds, by score and then key: the first is the one to give way.
-    std::set<std::pair<std::int32_t, BlockKey>> replaceable;
     synchronisation::Mutex mutex;
     std::condition_variable_any fillingEnded;
 };
