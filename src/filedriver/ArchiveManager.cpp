@@ -99,9 +99,11 @@ ByteBuffer* ArchiveManager::acquireBlock(OrvaArchive* archive, std::int32_t bloc
         if (candidate == blockTable.end())
             orva::throwLogged(sourcePath, cacheFullSite, "ArchiveManager: all %u cache blocks are in use",
                               static_cast<unsigned>(BlockCacheCapacity));
-        const std::int32_t slot = candidate->second.slot;
-        blockTable.erase(candidate);
-        found = blockTable.emplace(key, BlockEntry{slot, ++blockSequence, false, 0, false, {}}).first;
+        // The table's node is reused for the new key: a full cache allocates nothing.
+        auto node = blockTable.extract(candidate);
+        node.key() = key;
+        node.mapped() = BlockEntry{node.mapped().slot, ++blockSequence, false, 0, false, {}};
+        found = blockTable.insert(std::move(node)).position;
     }
     BlockEntry& entry = found->second;
     entry.score += 1;
