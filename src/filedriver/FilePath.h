@@ -7,6 +7,7 @@
 // A path such as D:\maps\europe.mca\roads.dat runs through the archive D:\maps\europe.mca.
 // None of these operations throws; failures answer false.
 
+#include <cstdint>
 #include <string>
 
 namespace filedriver {
@@ -48,6 +49,18 @@ bool pathExists(const FilePath& path, bool directory);
 bool createDirectory(const FilePath& path);
 // True when `path` is a directory afterwards; missing parents are created first.
 bool createDirectories(const FilePath& path);
+// What tells one version of a file from another: its size, when it was last written and, where the
+// system says, which file it is. A file replaced or rewritten since an earlier stamp gets another.
+struct FileStamp {
+    std::uint64_t size = 0;
+    std::int64_t written = 0; // in the system's own units
+    std::uint64_t device = 0;
+    std::uint64_t identity = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+// The stamp of the file at `path`; false when it cannot be examined.
+bool fileStamp(const FilePath& path, FileStamp& stamp);
+
 // True when the path runs through an archive file: ".mca" (or, only where that does not occur at all,
 // ".MCA") is found and is not the very end of the path.
 bool isArchivePath(const FilePath& path);

@@ -5,6 +5,7 @@
 #include "orva/WideText.h"
 #include "synchronisation/ScopedLock.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -26,6 +27,7 @@ constexpr int lengthSite = 352;
 constexpr int countsSite = 354;
 constexpr int blockSizeSite = 356;
 constexpr int blockCountSite = 358;
+constexpr int changedSite = 362;
 
 // The least room an entry takes on disk: a size and an empty name; a key and a value; a stored size.
 constexpr std::uint64_t minimalMemberBytes = 6;
@@ -312,6 +314,7 @@ void OrvaArchive::readNames(FileDriver& file)
 void OrvaArchive::loadIndex()
 {
     FileDriver file(path, OpenReadBuffered);
+    stamped = fileStamp(path, loadedStamp);
     loadHeader(file);
 
     fileEntries.clear();
@@ -368,6 +371,28 @@ void OrvaArchive::loadIndex()
         orva::throwLogged(sourcePath, indexCheck7Site, "integrity check failed in ArchiveHeader 7");
 }
 
+void OrvaArchive::checkUnchangedLayout()
+{
+    FileStamp now;
+    if (!stamped || (fileStamp(path, now) && now == loadedStamp))
+        return;
+    // Rewritten or replaced: its bytes may be read with this index only if it still describes them.
+    const OrvaArchive fresh(path, manager);
+    const auto sameSizes = [](const auto& a, const auto& b, auto size) {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                          [&](const auto& x, const auto& y) { return size(x) == size(y); });
+    };
+    const bool same =
+        std::memcmp(&fresh.header, &header, sizeof header) == 0 && fresh.nameUnits == nameUnits
+        && sameSizes(fresh.fileEntries, fileEntries, [](const FileEntry& e) { return e.dataSize; })
+        && sameSizes(fresh.storedBlocks, storedBlocks, [](const StoredBlock& b) { return b.storedSize; });
+    if (!same)
+        orva::throwLogged(sourcePath, changedSite, "%s : file changed since its index was loaded",
+                          orva::toNative(path).c_str());
+    loadedStamp = fresh.loadedStamp;
+    stamped = fresh.stamped;
+}
+
 bool OrvaArchive::hasCursors()
 {
     synchronisation::ScopedLock lock(&cursorsMutex);
@@ -377,8 +402,15 @@ bool OrvaArchive::hasCursors()
 void OrvaArchive::attachCursor(ArchiveCursor* cursor)
 {
     synchronisation::ScopedLock lock(&cursorsMutex);
-    if (!sharedFile)
+    if (!sharedFile) {
         sharedFile = std::make_unique<FileDriver>(path, OpenReadBuffered);
+        try {
+            checkUnchangedLayout();
+        } catch (...) {
+            sharedFile.reset();
+            throw;
+        }
+    }
     cursors.insert(cursor);
 }
 

@@ -85,8 +85,11 @@ public:
     // The index of the first member in table order named exactly `name`, or fileCount.
     std::uint32_t findMember(const FilePath& name) const;
 
-    // Cursor bookkeeping: the first attached cursor opens the data file (throwing if it cannot), and
-    // when the last detaches the archive's cached blocks are invalidated and the file is closed.
+    // Cursor bookkeeping: the first attached cursor opens the data file, and when the last detaches the
+    // archive's cached blocks are invalidated and the file is closed. A file rewritten in between is
+    // read with this index as long as its index is the same; otherwise attaching throws
+    // orva::exception "<path> : file changed since its index was loaded" (as it throws when the file
+    // cannot be opened or no longer loads).
     void attachCursor(ArchiveCursor* cursor);
     void detachCursor(ArchiveCursor* cursor);
 
@@ -108,6 +111,7 @@ private:
     void readNames(FileDriver& file);
     bool readNamesAtOnce(FileDriver& file);
     void indexNames();
+    void checkUnchangedLayout();
     std::u16string_view storedName(std::uint32_t entry) const;
     bool storedNameIs(std::uint32_t entry, std::wstring_view name) const;
 
@@ -123,6 +127,9 @@ private:
     std::vector<StoredBlock> storedBlocks;
     std::set<ArchiveCursor*> cursors;
     FilePath path;
+    // The file as it was when the index was loaded, if it could be examined.
+    FileStamp loadedStamp;
+    bool stamped = false;
     std::map<std::wstring, std::wstring> properties;
     ArchiveManager* manager;
     // Guards cursors and sharedFile: cursors of several threads attach and detach.

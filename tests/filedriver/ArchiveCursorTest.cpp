@@ -346,6 +346,33 @@ TEST(ArchiveCursorRead, AnArchiveShortenedWhileOpenFailsItsMissingBlocksAndNothi
     }
 }
 
+TEST(ArchiveCursorRead, AnArchiveReplacedWhileOpenIsReadOldUntilReleasedAndNeverWithTheOldIndex)
+{
+    testsupport::TempDir tmp;
+    const ByteBuffer bytes = sample(20000, 7);
+    // Stored blocks: nothing in the data itself would show a wrong layout.
+    const std::wstring archive = makeArchive(tmp, L"swap.mca", {{L"m", bytes}}, 4096, 0);
+    const std::wstring other =
+        makeArchive(tmp, L"other.mca", {{L"x", sample(100, 8)}, {L"m", sample(30000, 9)}}, 4096, 0);
+    std::error_code refused;
+    {
+        FileDriver file(memberPath(archive, L"m"), OpenRead);
+        EXPECT_EQ(readAt(file, 0, 100), slice(bytes, 0, 100));
+        std::filesystem::rename(std::filesystem::path(other), std::filesystem::path(archive), refused);
+        if (!refused) {
+            EXPECT_EQ(readAt(file, 15000, 5000), slice(bytes, 15000, 5000)) << "the open file is the old one";
+        }
+    }
+    // Windows keeps an open file from being replaced: there it is replaced once no cursor has it open.
+    if (refused)
+        std::filesystem::rename(std::filesystem::path(other), std::filesystem::path(archive));
+    EXPECT_EQ(whatOf([&] { FileDriver again(memberPath(archive, L"m"), OpenRead); }),
+              "orvana exception: " + orva::toNative(archive) + " : file changed since its index was loaded");
+    EXPECT_TRUE(archiveManager.releaseArchive(archive));
+    FileDriver fresh(memberPath(archive, L"m"), OpenRead);
+    EXPECT_EQ(readAt(fresh, 0, 30000), sample(30000, 9));
+}
+
 TEST(ArchiveCursorRead, AnArchiveDeletedWhileOpenIsReadFromTheOpenFile)
 {
     testsupport::TempDir tmp;

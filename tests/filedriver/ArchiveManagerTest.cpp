@@ -127,12 +127,15 @@ TEST(ArchiveManagerRegistry, AReleasedArchiveIsLoadedAfreshButNotWhileACursorUse
     const std::wstring path = tmp.wide(L"fresh.mca");
     ASSERT_TRUE(writeArchive(path, {{L"a", {1}}}, {}));
     EXPECT_TRUE(get(path)->hasMember(L"a"));
-    ASSERT_TRUE(writeArchive(path, {{L"b", {2, 3}}}, {}));
     {
         FileDriver cursor(path + Separators[0] + L"a", OpenRead);
         EXPECT_FALSE(archiveManager.releaseArchive(path));
     }
+    ASSERT_TRUE(writeArchive(path, {{L"b", {2, 3}}}, {}));
     EXPECT_TRUE(get(path)->hasMember(L"a")) << "kept until released";
+    // The kept index no longer describes the file: no cursor reads it.
+    EXPECT_EQ(whatOf([&] { FileDriver stale(path + Separators[0] + L"a", OpenRead); }),
+              "orvana exception: " + orva::toNative(path) + " : file changed since its index was loaded");
     EXPECT_TRUE(archiveManager.releaseArchive(path));
     EXPECT_TRUE(get(path)->hasMember(L"b"));
     FileDriver member(path + Separators[0] + L"b", OpenRead);

@@ -18,6 +18,18 @@ bool pathExists(const FilePath& path, bool directory)
     return S_ISDIR(status.st_mode) == directory;
 }
 
+bool fileStamp(const FilePath& path, FileStamp& stamp)
+{
+    struct stat status;
+    if (stat(orva::toNative(path.normalised()).c_str(), &status) != 0)
+        return false;
+    stamp.size = static_cast<std::uint64_t>(status.st_size);
+    stamp.written = static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+    stamp.device = static_cast<std::uint64_t>(status.st_dev);
+    stamp.identity = static_cast<std::uint64_t>(status.st_ino);
+    return true;
+}
+
 bool createDirectory(const FilePath& path)
 {
     return mkdir(orva::toNative(path.normalised()).c_str(), 0777) == 0;

@@ -1,4 +1,4 @@
-// Win32 half of the path functions: GetFileAttributesW and CreateDirectoryW; '\' is written.
+// Win32 half of the path functions: GetFileAttributes(Ex)W and CreateDirectoryW; '\' is written.
 #include "filedriver/FilePath.h"
 
 #include <windows.h>
@@ -13,6 +13,20 @@ bool pathExists(const FilePath& path, bool directory)
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return false;
     return ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == directory;
+}
+
+bool fileStamp(const FilePath& path, FileStamp& stamp)
+{
+    // No file index without opening the file: size and last write time tell versions apart.
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return false;
+    stamp.size = std::uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+    stamp.written = static_cast<std::int64_t>(std::uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32
+                                              | data.ftLastWriteTime.dwLowDateTime);
+    stamp.device = 0;
+    stamp.identity = 0;
+    return true;
 }
 
 bool createDirectory(const FilePath& path)
