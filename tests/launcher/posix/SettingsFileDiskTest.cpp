@@ -2,11 +2,13 @@
 #include "launcher/RegistrySettings.h"
 #include "launcher/SettingsStore.h"
 #include "support/TempDir.h"
+#include "support/posix/Unprivileged.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <unistd.h>
 
 namespace {
 
@@ -61,6 +63,20 @@ TEST_F(SettingsFileOnDisk, AHugeFileIsNoSettingsFile)
     std::filesystem::create_directories(store.fileOf(product).parent_path());
     std::ofstream(store.fileOf(product), std::ios::binary) << "Name=value\n" << std::string(2 << 20, '#');
     EXPECT_EQ(settings.readValue(L"Name"), L"");
+}
+
+TEST_F(SettingsFileOnDisk, AnUnreadableFileReadsEmpty)
+{
+    ASSERT_TRUE(store.setString(product, L"Name", L"value"));
+    std::filesystem::permissions(store.fileOf(product), std::filesystem::perms::none);
+    const int answer = testsupport::runUnprivileged([&] {
+        if (access(store.fileOf(product).c_str(), R_OK) == 0)
+            return 2; // readable after all: the check would prove nothing
+        return settings.readValue(L"Name").empty() ? 0 : 1;
+    });
+    if (answer == testsupport::couldNotDropRights)
+        GTEST_SKIP() << "this system lets no test process give up root's rights";
+    EXPECT_EQ(answer, 0);
 }
 
 } // namespace
