@@ -9,8 +9,9 @@
 //   acquireBlock -> (if not filled: fill the buffer, or abandonBlock on failure) -> releaseBlock.
 // A block that any holder has acquired and not released is never replaced; when all are held, a
 // miss throws orva::exception. Threads may read at once: while one fills a block, another thread
-// acquiring it waits until the block is filled or abandoned (the filler's own thread is told it filled). The entry given way is the one with the lowest score: the value of a
-// process-wide counter when it entered the cache plus the number of times it was acquired.
+// acquiring it waits until the block is filled or abandoned (the filler's own thread is told it
+// filled). The entry given way is the one not held with the lowest score: the value of a process-wide
+// counter when it entered the cache plus the number of times it was acquired. A hit allocates nothing.
 
 #include "filedriver/BlockCompression.h"
 #include "filedriver/FilePath.h"
