@@ -144,14 +144,9 @@ std::uint32_t ArchiveCursor::readChunk(std::uint8_t* buffer, std::uint32_t lengt
 
     const std::uint32_t within = streamPosition % header.blockSize;
     if (header.compressionType == 0) {
-        // A stored block is its own bytes: they come straight from the file, which the system caches;
-        // the block cache saves decoding, and there is none to save.
-        std::uint32_t expected;
-        const std::uint64_t fileOffset = locateBlock(block, expected);
-        const std::uint32_t n =
-            std::min({expected - within, length, member().dataSize - static_cast<std::uint32_t>(position)});
-        if (n > 0 && archive->sharedFile->readAt(static_cast<std::int64_t>(fileOffset + within), buffer, n) != n)
-            integrityFailed(shortReadSite, 5);
+        const std::uint32_t n = readStored(block, within, streamPosition == sequentialPosition, buffer,
+                                           std::min(length, member().dataSize - static_cast<std::uint32_t>(position)));
+        sequentialPosition = std::uint64_t(streamPosition) + n;
         position += static_cast<std::int32_t>(n);
         return n;
     }
@@ -163,6 +158,35 @@ std::uint32_t ArchiveCursor::readChunk(std::uint8_t* buffer, std::uint32_t lengt
             std::memcpy(buffer, decoded.data() + within, n);
     });
     position += static_cast<std::int32_t>(n);
+    return n;
+}
+
+std::uint32_t ArchiveCursor::readStored(std::uint32_t block, std::uint32_t within, bool sequential,
+                                        std::uint8_t* buffer, std::uint32_t wanted)
+{
+    // A stored block is its own bytes: they come straight from the file, which the system caches; the
+    // block cache saves decoding, and there is none to save. A read that follows the previous one
+    // takes the rest of its block in one call, so that the next ones need no call of their own.
+    if (block != readAheadBlock || within < readAheadFrom || within - readAheadFrom >= readAhead.size()) {
+        std::uint32_t expected;
+        const std::uint64_t fileOffset = locateBlock(block, expected) + within;
+        FileDriver& file = *archive->sharedFile;
+        if (!sequential) {
+            const std::uint32_t n = std::min(expected - within, wanted);
+            if (file.readAt(static_cast<std::int64_t>(fileOffset), buffer, n) != n)
+                integrityFailed(shortReadSite, 5);
+            return n;
+        }
+        readAheadBlock = noBlock;
+        readAhead.resize(expected - within);
+        if (file.readAt(static_cast<std::int64_t>(fileOffset), readAhead.data(), expected - within) != readAhead.size())
+            integrityFailed(shortReadSite, 5);
+        readAheadBlock = block;
+        readAheadFrom = within;
+    }
+    const std::uint32_t offset = within - readAheadFrom;
+    const std::uint32_t n = std::min(static_cast<std::uint32_t>(readAhead.size()) - offset, wanted);
+    std::memcpy(buffer, readAhead.data() + offset, n);
     return n;
 }
 

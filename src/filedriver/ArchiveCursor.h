@@ -48,6 +48,9 @@ private:
     const FileEntry& member() const;
     // As much of the request as the block holding the position gives.
     std::uint32_t readChunk(std::uint8_t* buffer, std::uint32_t length);
+    // The reading of a compressionType 0 archive: up to `wanted` bytes of `block` from `within` on.
+    std::uint32_t readStored(std::uint32_t block, std::uint32_t within, bool sequential, std::uint8_t* buffer,
+                             std::uint32_t wanted);
     // The checks of a stored block before it is read; its offset in the file and the length it gives.
     std::uint64_t locateBlock(std::uint32_t block, std::uint32_t& expected);
     // Holds `block` in the cache, decoded, while `use` reads it.
@@ -62,6 +65,13 @@ private:
     // can load blocks at once.
     std::unique_ptr<ABlockCompression> codec;
     ByteBuffer storedBytes;
+    // Stored archives: the rest of one block from readAheadFrom on, read for reads that follow each other.
+    static constexpr std::uint32_t noBlock = 0xFFFFFFFF;
+    ByteBuffer readAhead;
+    std::uint32_t readAheadBlock = noBlock;
+    std::uint32_t readAheadFrom = 0;
+    // Where in the data stream the previous read ended (none yet: beyond any 32-bit position).
+    std::uint64_t sequentialPosition = 0x100000000;
     std::int32_t position = 0;
     std::uint32_t memberIndex = 0;
 };
