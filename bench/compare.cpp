@@ -131,17 +131,22 @@ std::wstring member(const std::string& archive, const char* name)
     return wide(archive) + L"/" + wide(name);
 }
 
-void readAll(benchmark::State& state, const std::wstring& path)
+// The bytes read from `path`, start to end in readSize pieces through the buffered stream.
+std::uint64_t readMember(const std::wstring& path)
 {
     std::vector<std::uint8_t> buffer(readSize);
-    for (auto _ : state) {
-        filedriver::FileDriver file(path, filedriver::OpenReadBuffered);
-        std::uint64_t total = 0;
-        for (std::uint32_t got; (got = file.read(buffer.data(), readSize)) > 0;)
-            total += got;
-        if (total != corpusSize)
+    filedriver::FileDriver file(path, filedriver::OpenReadBuffered);
+    std::uint64_t total = 0;
+    for (std::uint32_t got; (got = file.read(buffer.data(), readSize)) > 0;)
+        total += got;
+    return total;
+}
+
+void readAll(benchmark::State& state, const std::wstring& path)
+{
+    for (auto _ : state)
+        if (readMember(path) != corpusSize)
             state.SkipWithError("short read");
-    }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpusSize));
 }
 
@@ -219,16 +224,6 @@ void seqStoredRead(benchmark::State& state)
 }
 
 // ---- two members, by one thread and by two
-
-std::uint64_t readMember(const std::wstring& path)
-{
-    std::vector<std::uint8_t> buffer(readSize);
-    filedriver::FileDriver file(path, filedriver::OpenReadBuffered);
-    std::uint64_t total = 0;
-    for (std::uint32_t got; (got = file.read(buffer.data(), readSize)) > 0;)
-        total += got;
-    return total;
-}
 
 void parallelOneThread(benchmark::State& state)
 {

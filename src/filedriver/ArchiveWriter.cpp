@@ -121,7 +121,6 @@ bool ArchiveWriter::writeAll(const void* data, std::uint32_t length)
     return !failed;
 }
 
-
 bool ArchiveWriter::append(const void* data, std::uint32_t length)
 {
     if (failed || appended + length > header.dataLength) {

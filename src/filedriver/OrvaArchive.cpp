@@ -52,8 +52,7 @@ std::uint32_t readLittleEndian(const std::uint8_t* bytes)
            | std::uint32_t(bytes[3]) << 24;
 }
 
-// A hash of UTF-16 units, taken four at a time; the same whether the units come from the stored table
-// or from a wide name being looked up.
+// A hash of UTF-16 units, taken four at a time.
 class NameHash {
 public:
     void add(char16_t unit)
@@ -93,40 +92,6 @@ private:
     std::uint64_t word = 0;
     unsigned count = 0;
 };
-
-// Passes `unit` the UTF-16 units a stored name would need to decode to `name`, stopping when it answers
-// false. False when it stopped, or when no stored name decodes to `name`: on Linux a value beyond
-// U+10FFFF, or a surrogate pair spelt as two wide characters (decoding joins a stored pair).
-template <class Unit>
-bool forEachStoredUnit(std::wstring_view name, Unit unit)
-{
-    if constexpr (sizeof(wchar_t) == 2) {
-        for (const wchar_t c : name)
-            if (!unit(static_cast<char16_t>(c)))
-                return false;
-        return true;
-    } else {
-        for (std::size_t i = 0; i < name.size(); ++i) {
-            const auto c = static_cast<char32_t>(name[i]);
-            if (c > 0x10FFFF)
-                return false;
-            if (c >= 0x10000) {
-                if (!unit(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)))
-                    || !unit(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF))))
-                    return false;
-                continue;
-            }
-            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < name.size()) {
-                const auto next = static_cast<char32_t>(name[i + 1]);
-                if (next >= 0xDC00 && next <= 0xDFFF)
-                    return false;
-            }
-            if (!unit(static_cast<char16_t>(c)))
-                return false;
-        }
-        return true;
-    }
-}
 
 } // namespace
 
@@ -179,26 +144,19 @@ std::u16string_view OrvaArchive::storedName(std::uint32_t entry) const
     return std::u16string_view(nameUnits).substr(nameStarts[entry], nameStarts[entry + 1] - nameStarts[entry] - 1);
 }
 
-bool OrvaArchive::storedNameIs(std::uint32_t entry, std::wstring_view name) const
-{
-    const std::u16string_view stored = storedName(entry);
-    std::size_t at = 0;
-    return forEachStoredUnit(name, [&](char16_t unit) { return at < stored.size() && stored[at++] == unit; })
-           && at == stored.size();
-}
-
 std::uint32_t OrvaArchive::findMember(const FilePath& name) const
 {
-    NameHash hasher;
-    if (nameSlots.empty() || !forEachStoredUnit(name, [&](char16_t unit) {
-            hasher.add(unit);
-            return true;
-        }))
+    // Stored names are compared as their UTF-16 units. A wide name that no stored name decodes to
+    // (on Linux: beyond U+10FFFF, or a surrogate pair spelt as two characters) is never found.
+    const std::u16string units = orva::toUtf16(name);
+    if (nameSlots.empty() || orva::fromUtf16(units).compare(name) != 0)
         return header.fileCount;
+    NameHash hasher;
+    hasher.add(units);
     const std::uint32_t hash = hasher.value();
     const std::size_t mask = nameSlots.size() - 1;
     for (std::size_t slot = hash & mask; nameSlots[slot].entry != 0; slot = (slot + 1) & mask)
-        if (nameSlots[slot].hash == hash && storedNameIs(nameSlots[slot].entry - 1, name))
+        if (nameSlots[slot].hash == hash && storedName(nameSlots[slot].entry - 1) == units)
             return nameSlots[slot].entry - 1;
     return header.fileCount;
 }

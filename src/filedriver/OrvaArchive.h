@@ -113,7 +113,6 @@ private:
     void indexNames();
     void checkUnchangedLayout();
     std::u16string_view storedName(std::uint32_t entry) const;
-    bool storedNameIs(std::uint32_t entry, std::wstring_view name) const;
 
     ArchiveHeader header{};
     std::unique_ptr<FileDriver> sharedFile;
