@@ -8,7 +8,8 @@
 //
 // What a caller may rely on:
 //   - read returns the requested count (clamped to the end) or 0, never a partial count, and never
-//     bytes that do not belong to the window; fetch gives zeros where there are no bytes.
+//     bytes that do not belong to the window; a read that returns 0 leaves the position where it was.
+//     fetch gives zeros where there are no bytes.
 //   - write returns the bytes it took (0 when none), never counting a piece that could not be handed on;
 //     a writing stream never loses pending bytes to a seek whose flush failed (the seek answers -1 and
 //     stays). Writing a reading stream, or reading a writing one, does nothing and returns 0.
@@ -99,17 +100,21 @@ public:
         }
         // Whole windows go straight to the caller in one transfer; only the tail passes the window.
         const std::uint32_t direct = count - count % bufferSize;
-        if (!placeCore(current) || !readCore(out, direct)) {
-            bufferStart = static_cast<std::int32_t>(current);
-            emptyWindow();
-            return 0;
-        }
+        if (!placeCore(current) || !readCore(out, direct))
+            return failedReadAt(current);
         bufferStart = static_cast<std::int32_t>(current + direct);
         bufferOffset = 0;
         windowFilled = false;
         if (direct < count) {
-            if (!refill())
-                return 0;
+            bool filled;
+            try {
+                filled = refill();
+            } catch (...) {
+                failedReadAt(current); // a damaged block of a member: the next read starts here again
+                throw;
+            }
+            if (!filled)
+                return failedReadAt(current);
             bufferOffset = count - direct;
             std::memcpy(out + direct, buffer.get(), bufferOffset);
         }
@@ -204,6 +209,15 @@ private:
             }
         }
         return emptyWindow();
+    }
+
+    // A read that fails leaves the position at its start, before an empty window.
+    std::uint32_t failedReadAt(std::int64_t start)
+    {
+        bufferStart = static_cast<std::int32_t>(start);
+        bufferOffset = 0;
+        emptyWindow();
+        return 0;
     }
 
     bool emptyWindow()

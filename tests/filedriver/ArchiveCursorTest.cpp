@@ -262,6 +262,27 @@ TEST(ArchiveCursorRead, DamagedBlockFailsEveryTimeItIsNeeded)
     }
 }
 
+TEST(ArchiveCursorRead, ABufferedReadThatMeetsADamagedBlockLeavesThePosition)
+{
+    constexpr std::uint32_t blockSize = 4096;
+    const ByteBuffer source = sample(2 * blockSize + 1000, 5);
+    testsupport::TempDir tmp;
+    const std::wstring archive = makeArchive(tmp, L"d.mca", {{L"m.dat", source}}, blockSize, 1);
+    std::string bytes = testsupport::readFile(tmp.path() / "d.mca");
+    bytes.pop_back(); // the last block
+    tmp.writeFile(L"d.mca", bytes);
+
+    FileDriver file(memberPath(archive, L"m.dat"), OpenReadBuffered);
+    // Whole windows come first and are good; the tail needs the damaged block.
+    ByteBuffer out(2 * blockSize + 8);
+    logOf([&] {
+        EXPECT_EQ(whatOf([&] { file.read(out.data(), std::uint32_t(out.size())); }),
+                  "orvana exception: ArchiveCursor.read: integrity failed 5");
+    });
+    EXPECT_EQ(file.tell(), 0);
+    EXPECT_EQ(readAt(file, 0, 100), slice(source, 0, 100));
+}
+
 TEST(ArchiveCursorRead, CursorsOfSeveralThreadsOnFreshArchives)
 {
     constexpr int threadCount = 6, archiveCount = 16;

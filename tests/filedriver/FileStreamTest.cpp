@@ -164,6 +164,32 @@ TEST_F(FileStreamTest, FailedRefillDeliversNoStaleBytes)
     EXPECT_EQ(read(5000).size(), 0u);
 }
 
+TEST_F(FileStreamTest, FailedReadLeavesThePositionAtItsStart)
+{
+    // Cut short under the stream after 10 bytes were read: to 20 bytes the whole windows fail, to 4200
+    // the tail after them.
+    for (const std::uint32_t cutTo : {20u, 4200u}) {
+        SCOPED_TRACE(cutTo);
+        auto& s = reader(10000);
+        EXPECT_EQ(read(10), data.substr(0, 10));
+        {
+            filedriver::FilePlatform cut(tmp.wide(L"f"), filedriver::CreateWrite);
+            EXPECT_EQ(cut.write(data.data(), cutTo), cutTo);
+        }
+        for (const std::uint32_t count : {5000u, 8192u, 4200u}) {
+            EXPECT_EQ(read(count), "") << count;
+            EXPECT_EQ(s.tell(), 10) << count;
+        }
+        // Whole again: reading goes on where it stopped.
+        {
+            filedriver::FilePlatform whole(tmp.wide(L"f"), filedriver::CreateWrite);
+            EXPECT_EQ(whole.write(data.data(), 10000), 10000u);
+        }
+        EXPECT_EQ(read(5000), data.substr(10, 5000));
+        EXPECT_EQ(s.tell(), 5010);
+    }
+}
+
 TEST_F(FileStreamTest, WritesGoThroughInWholeWindows)
 {
     auto& s = writer();
