@@ -7,7 +7,8 @@
 //   7       created or truncated, read and write
 //   19      a new file in the system's temporary directory named "orv...", opened exclusively and gone
 //           when closed; the path is not used
-// Files are shared for reading and writing with other handles, and inherited by child processes.
+// Files are shared for reading and writing with other handles, and inherited by child processes; the
+// temporary file is not inherited. A directory is no file: every mode refuses it.
 // The constructor throws orva::exception: "unknown file opening mode", "can't open file '<path>'",
 // "can't create temporary file". Positions and sizes beyond 2 GiB - 1 are reported as failures (-1).
 

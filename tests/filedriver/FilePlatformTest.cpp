@@ -89,6 +89,17 @@ TEST(FilePlatformOpen, MissingFileAndUnknownModesThrowAndLog)
     EXPECT_EQ(namesIn(tmp.path()), std::vector<std::string>{"log"});
 }
 
+TEST(FilePlatformOpen, ADirectoryIsRefusedInEveryMode)
+{
+    testsupport::TempDir tmp;
+    std::filesystem::create_directory(tmp.path() / "dir");
+    const std::wstring directory = tmp.wide(L"dir");
+    for (std::uint32_t mode : {1u, 3u, 6u, 7u, 9u, 14u})
+        expectThrows(tmp.path() / "log", directory, mode, "can't open file '" + orva::toNative(directory) + "'", 63);
+    EXPECT_TRUE(std::filesystem::is_directory(tmp.path() / "dir"));
+    EXPECT_TRUE(std::filesystem::is_empty(tmp.path() / "dir"));
+}
+
 TEST(FilePlatformOpen, EachModeTruncatesKeepsReadsAndWritesAsItsRowSays)
 {
     // After opening: the size, what writing "ab" and reading 4 bytes at 0 give; the file after; whether a

@@ -27,7 +27,7 @@ constexpr char temporaryPrefix[] = "orv";
 constexpr char defaultTemporaryDirectory[] = "/tmp";
 
 // The open(2) flags of a mode; false for a value outside the table. Descriptors stay inheritable,
-// as the Windows handles are.
+// as the Windows handles are (the temporary file's is not, as on Windows).
 bool openFlags(std::uint32_t mode, int& flags)
 {
     switch (mode) {
@@ -52,7 +52,7 @@ bool whence(std::int32_t origin, int& result)
 }
 
 // Created exclusively and unlinked at once, so that nothing of it outlives the descriptor and nobody
-// else can open it by name.
+// else can open it by name; not inherited, or a child would keep it alive.
 int openTemporary()
 {
     const char* directory = std::getenv("TMPDIR");
@@ -60,9 +60,25 @@ int openTemporary()
     name += '/';
     name += temporaryPrefix;
     name += "XXXXXX";
-    const int file = mkstemp(name.data());
+    const int file = mkostemp(name.data(), O_CLOEXEC);
     if (file >= 0)
         unlink(name.c_str());
+    return file;
+}
+
+// A descriptor of the file at `name`, or -1. A directory opens for reading here but is no file, and
+// Windows refuses it in every mode: so it is refused here too.
+int openPlain(const std::string& name, int flags)
+{
+    int file;
+    do
+        file = open(name.c_str(), flags, newFilePermissions);
+    while (file < 0 && errno == EINTR);
+    struct stat status;
+    if (file >= 0 && (fstat(file, &status) != 0 || S_ISDIR(status.st_mode))) {
+        close(file);
+        return -1;
+    }
     return file;
 }
 
@@ -84,9 +100,7 @@ FilePlatform::FilePlatform(const FilePath& path, std::uint32_t mode) : AFileCore
         int flags;
         if (!openFlags(mode, flags))
             orva::throwLogged(sourcePath, unknownModeSite, "unknown file opening mode");
-        do
-            file = open(orva::toNative(path.normalised()).c_str(), flags, newFilePermissions);
-        while (file < 0 && errno == EINTR);
+        file = openPlain(orva::toNative(path.normalised()), flags);
         if (file < 0)
             orva::throwLogged(sourcePath, openSite, "can't open file '%ls'", path.c_str());
     }
