@@ -25,6 +25,17 @@ std::size_t formatInto(wchar_t* out, std::size_t capacity, const wchar_t* format
     return length;
 }
 
+// Where a text of at least `limit` units is cut: at `limit`, or one unit before it where a UTF-16
+// surrogate pair would be split.
+std::size_t cutPoint(const wchar_t* text, std::size_t limit)
+{
+    if constexpr (sizeof(wchar_t) == 2) {
+        if (text[limit - 1] >= 0xD800 && text[limit - 1] <= 0xDBFF && text[limit] >= 0xDC00 && text[limit] <= 0xDFFF)
+            return limit - 1;
+    }
+    return limit;
+}
+
 } // namespace
 
 Log errorLog(stderr);
@@ -41,9 +52,12 @@ Log::~Log()
 
 std::size_t Log::prepareText(wchar_t* text, const wchar_t* format, std::va_list args)
 {
-    std::size_t length = formatText(text, maxTextLength, format, args);
+    // Formatted beyond the limit, so that a cut shows even where the character at the limit would not
+    // have fitted whole.
+    std::size_t length = formatText(text, textCapacity - 1, format, args);
     text[length] = 0;
-    if (length == maxTextLength) {
+    if (length >= maxTextLength) {
+        length = cutPoint(text, maxTextLength);
         std::wcscpy(text + length, cutMark);
         length += 3;
     }

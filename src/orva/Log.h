@@ -2,8 +2,9 @@
 // The process-wide log and the library's throw and catch procedures.
 //
 // A line is: tag, local date "yyyy/mm/dd", local time "hh:mm:ss", the text; each is flushed at once.
-// Texts are wide printf-style formats (Format.h); a text is cut at 1019 characters and then marked
-// "...", and always ends in exactly one "\n". On disk the text is native (Windows: the ANSI code page;
+// Texts are wide printf-style formats (Format.h); a text of 1019 characters or more is cut at 1019
+// (1018 where a UTF-16 surrogate pair would be split) and then marked "...", and always ends in exactly
+// one "\n". On disk the text is native (Windows: the ANSI code page;
 // Linux: UTF-8), written as bytes so that the stream stays usable for narrow output too.
 
 #include "orva/exception.h"

@@ -71,8 +71,15 @@ TEST(Log, LineIsTagLocalStampAndText)
 
 TEST(Log, TextIsCutMarkedAndEndsInOneNewline)
 {
-    const std::string a1018(1018, 'a'), a1019(1019, 'a');
+    const std::string a1017(1017, 'a'), a1018(1018, 'a'), a1019(1019, 'a');
+    // Two units where wchar_t is UTF-16: a pair across the cut goes whole, and the mark stays.
+    const std::wstring face = L"\U0001F600";
+    const bool pair = face.size() == 2;
+    const std::string native = orva::toNative(face);
     const std::pair<std::wstring, std::string> cases[] = {
+        {std::wstring(1018, L'a') + face + L"bb", pair ? a1018 + "...\n" : a1018 + native + "...\n"},
+        {std::wstring(1017, L'a') + face, a1017 + native + (pair ? "...\n" : "\n")},
+        {std::wstring(1017, L'a') + face + L"b", a1017 + native + (pair ? "...\n" : "b...\n")},
         {L"", "\n"},
         {L"abc", "abc\n"},
         {L"abc\n", "abc\n"},
