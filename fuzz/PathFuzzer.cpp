@@ -32,6 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const FilePath archive = filedriver::archivePart(path);
     check(startsWith(path, archive));
     check(!filedriver::isArchivePath(path) || (!archive.empty() && archive.size() < path.size()));
+    // The archive is a whole component that ends in the extension.
+    check(archive.empty() || archive.size() == path.size() || filedriver::isSeparator(path[archive.size()]));
+    check(archive.empty() || archive.ends_with(L".mca") || archive.ends_with(L".MCA"));
 
     const FilePath name = path.fileName(false);
     check(path.size() >= name.size() && path.compare(path.size() - name.size(), name.size(), name) == 0);

@@ -9,13 +9,24 @@ constexpr wchar_t archiveExtension[] = L".mca";
 constexpr wchar_t archiveExtensionUpper[] = L".MCA";
 constexpr std::size_t archiveExtensionLength = 4;
 
-// Where the archive extension ends, or npos.
+// Where the first `extension` that ends a component ends, or npos: in x.mca.d it is part of a name.
+std::size_t componentEndingExtensionEnd(const FilePath& path, const wchar_t* extension)
+{
+    for (std::size_t at = path.find(extension); at != FilePath::npos; at = path.find(extension, at + 1)) {
+        const std::size_t end = at + archiveExtensionLength;
+        if (end == path.size() || isSeparator(path[end]))
+            return end;
+    }
+    return FilePath::npos;
+}
+
+// Where the archive extension ends, or npos. The upper-case spelling counts only where the lower-case
+// one occurs nowhere, even inside a name.
 std::size_t archiveExtensionEnd(const FilePath& path)
 {
-    std::size_t at = path.find(archiveExtension);
-    if (at == FilePath::npos)
-        at = path.find(archiveExtensionUpper);
-    return at == FilePath::npos ? at : at + archiveExtensionLength;
+    if (path.find(archiveExtension) != FilePath::npos)
+        return componentEndingExtensionEnd(path, archiveExtension);
+    return componentEndingExtensionEnd(path, archiveExtensionUpper);
 }
 
 // The whole trailing run goes, or "a//" would be its own parent; a lone separator is a root and stays.

@@ -61,8 +61,10 @@ struct FileStamp {
 // The stamp of the file at `path`; false when it cannot be examined.
 bool fileStamp(const FilePath& path, FileStamp& stamp);
 
-// True when the path runs through an archive file: ".mca" (or, only where that does not occur at all,
-// ".MCA") is found and is not the very end of the path.
+// True when the path runs through an archive file: the first ".mca" that ends a component (followed by
+// a separator or the end of the text) is not the very end of the path. ".MCA" is looked for the same way
+// only where ".mca" occurs nowhere in the text. So x.mca.d\file is a plain path, and
+// maps.mca.old\europe.mca\roads.dat runs through maps.mca.old\europe.mca.
 bool isArchivePath(const FilePath& path);
 // The archive file that `path` runs through (up to and including that extension), else empty.
 FilePath archivePart(const FilePath& path);

@@ -131,6 +131,7 @@ TEST(FilePathArchive, IsArchivePathAndArchivePart)
         const wchar_t* archive;
     };
     const ArchiveCase cases[] = {
+        // The rows every reader of the library relies on.
         {L"D:\\m.mca", false, L"D:\\m.mca"},
         {L"D:\\m.mca\\x", true, L"D:\\m.mca"},
         {L"D:\\m.MCA\\x", true, L"D:\\m.MCA"},
@@ -142,6 +143,19 @@ TEST(FilePathArchive, IsArchivePathAndArchivePart)
         {L"D:/m.mca/x", true, L"D:/m.mca"},
         {L"D:\\plain\\x", false, L""},
         {L"", false, L""},
+        // The extension counts only where it ends a component.
+        {L"/srv/x.mca.d/roads.dat", false, L""},
+        {L"D:\\x.mca.d\\", false, L""},
+        {L"x.mcab", false, L""},
+        {L"maps.mca.old/europe.mca/roads.dat", true, L"maps.mca.old/europe.mca"},
+        {L"D:\\x.mca.d\\europe.mca", false, L"D:\\x.mca.d\\europe.mca"},
+        {L"D:\\m.mca.mca\\x", true, L"D:\\m.mca.mca"},
+        {L"D:\\x.MCA.d\\y.MCA\\z", true, L"D:\\x.MCA.d\\y.MCA"},
+        {L".mca/x", true, L".mca"},
+        // Of two archives on the way, the first is the one used.
+        {L"a.mca/b.mca/c", true, L"a.mca"},
+        // ".MCA" is not looked for where ".mca" occurs, even inside a name.
+        {L"D:\\x.mca.d\\y.MCA\\z", false, L""},
     };
     for (const ArchiveCase& c : cases) {
         EXPECT_EQ(filedriver::isArchivePath(c.path), c.isArchive) << c.path;
