@@ -62,6 +62,15 @@ TEST(RunGleaner, AnAtlasInsideAnArchiveIsReadAsItsMember)
     EXPECT_EQ(run(block).out, "dataGleaner: atlas " + orva::toNative(atlas) + helloLine);
 }
 
+TEST(RunGleaner, AnAtlasBelowADirectoryNamedLikeAnArchiveIsAPlainFile)
+{
+    testsupport::TempDir dir;
+    dir.writeFile(L"x.mca.d/roads.dat", "hello");
+    RunParameters block = launcherBlock();
+    launcher::setPath(block.atlasPath, dir.wide(L"x.mca.d/roads.dat"));
+    EXPECT_EQ(run(block).out, "dataGleaner: atlas " + orva::toNative(dir.wide(L"x.mca.d/roads.dat")) + helloLine);
+}
+
 TEST(RunGleaner, AnAtlasThatCannotBeReadFailsWithOneAndTheLibrarysMessage)
 {
     testsupport::TempDir dir;

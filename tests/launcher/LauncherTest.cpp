@@ -283,6 +283,19 @@ TEST_F(LauncherFlow, AnAtlasInsideAnArchiveGoesToTheEngineWhenTheMemberExists)
     expectSameBytes(launch.block, expectedBlock(atlas, L""));
 }
 
+TEST_F(LauncherFlow, ArchiveNamesInsideDirectoryNamesAreNoArchives)
+{
+    dir.writeFile(L"x.mca.d/roads.dat", "data");
+    fs::create_directories(dir.path() / "maps.mca.old");
+    ASSERT_TRUE(filedriver::writeArchive(dir.wide(L"maps.mca.old/europe.mca"), {{L"roads.dat", {1}}}, {}));
+    for (const std::wstring& atlas : {dir.wide(L"x.mca.d/roads.dat"), dir.wide(L"maps.mca.old/europe.mca") + sep + L"roads.dat"}) {
+        setAtlas(atlas);
+        Launch launch;
+        EXPECT_EQ(launch.run(appDir), 0);
+        expectSameBytes(launch.block, expectedBlock(atlas, L""));
+    }
+}
+
 TEST_F(LauncherFlow, AnAtlasThatIsNoExistingFileGivesTheImportDirectory)
 {
     fs::create_directories(dir.path() / "maps");

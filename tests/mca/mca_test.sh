@@ -100,6 +100,22 @@ mca cat damaged.mca/random.bin
 check "damaged cat: status" 1 "$rc"
 check "damaged cat: message" "mca: orvana exception: ArchiveCursor.read: integrity failed 7" "$(grep '^mca:' <<<"$err")"
 
+# ".mca" inside a directory's name makes no archive of it; an archive below such a directory is one.
+mkdir x.mca.d maps.mca.old
+printf 'plain' >x.mca.d/file
+mca cat x.mca.d/file
+check "plain file below x.mca.d: cat" plain "$out"
+mca pack maps.mca.old/europe.mca in/small.txt
+mca list maps.mca.old/europe.mca
+check "archive below maps.mca.old: list" "$(printf '3\tsmall.txt')" "$out"
+mca cat maps.mca.old/europe.mca/small.txt
+check "archive below maps.mca.old: cat" abc "$out"
+
+# A directory is no file, on either platform.
+mca cat x.mca.d
+check "cat of a directory: status" 1 "$rc"
+check "cat of a directory: message" "mca: orvana exception: can't open file 'x.mca.d'" "$(grep '^mca:' <<<"$err")"
+
 # Exit statuses and usage.
 mca list no-such.mca
 check "missing archive: status" 1 "$rc"

@@ -47,6 +47,13 @@ printf 'Atlas=%s\n' "$work/maps/europe.mca/Roads.dat" >"$settings_dir/Wayscope 1
 out=$(QT_QPA_PLATFORM=offscreen "$app/GleanerQt" 2>/dev/null)
 check "atlas not in archive: engine line" "dataGleaner: import $app/import (0 files)" "$out"
 
+# ".mca" inside a directory's name: the file below it is the atlas.
+mkdir -p "$work/x.mca.d"
+printf hello >"$work/x.mca.d/roads.dat"
+printf 'Atlas=%s\n' "$work/x.mca.d/roads.dat" >"$settings_dir/Wayscope 10.conf"
+out=$(QT_QPA_PLATFORM=offscreen "$app/GleanerQt")
+check "atlas below x.mca.d: engine line" "dataGleaner: atlas $work/x.mca.d/roads.dat (5 bytes, crc32 3610a686)" "$out"
+
 # Settings naming a directory: not an atlas.
 printf 'Atlas=%s\n' "$work" >"$settings_dir/Wayscope 10.conf"
 out=$(QT_QPA_PLATFORM=offscreen "$app/GleanerQt")
