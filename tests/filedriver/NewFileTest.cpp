@@ -132,13 +132,18 @@ TEST(NewFile, ReceivesAWholeArchive)
     EXPECT_EQ(back, bytes);
 }
 
-#ifndef _WIN32
 TEST(NewFile, ReplacesALinkItselfNeverItsTarget)
 {
     testsupport::TempDir dir;
     dir.writeFile(L"outside", "kept");
-    fs::create_symlink(dir.path() / "outside", dir.path() / "link");
-    fs::create_symlink(dir.path() / "nowhere", dir.path() / "dangling");
+    // On Windows a symbolic link is a reparse point; making one may need a privilege.
+    std::error_code error;
+    fs::create_symlink(dir.path() / "outside", dir.path() / "link", error);
+    if (!error)
+        fs::create_symlink(dir.path() / "nowhere", dir.path() / "dangling", error);
+    if (error)
+        GTEST_SKIP() << "no symbolic links here: " << error.message();
+    EXPECT_TRUE(filedriver::entryExists(dir.wide(L"dangling")));
     for (const wchar_t* name : {L"link", L"dangling"}) {
         NewFile without(dir.wide(name), L".~test-");
         writeText(without, "x");
@@ -153,6 +158,7 @@ TEST(NewFile, ReplacesALinkItselfNeverItsTarget)
     EXPECT_FALSE(fs::exists(dir.path() / "nowhere"));
 }
 
+#ifndef _WIN32
 TEST(FileEntries, ExistenceWithoutFollowingAndKinds)
 {
     testsupport::TempDir dir;
