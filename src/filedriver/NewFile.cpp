@@ -10,7 +10,7 @@ namespace filedriver {
 namespace {
 
 constexpr wchar_t sourcePath[] = L".\\src\\filedriver\\NewFile.cpp";
-constexpr int createSite = 43;
+constexpr int createSite = 46;
 // A taken name is a clash of 64 random bits or a directory that refuses every name; either ends soon.
 constexpr int createAttempts = 16;
 constexpr wchar_t temporaryExtension[] = L".tmp";
@@ -34,9 +34,12 @@ NewFile::NewFile(const FilePath& target, const std::wstring& prefix) : AFileCore
     const FilePath directory = target.directoryPart();
     for (int attempt = 0; attempt < createAttempts; ++attempt) {
         temporary = FilePath(directory + prefix + uniqueSuffix() + temporaryExtension);
-        const Created created = createExclusive();
-        if (created == Created::yes)
+        std::intptr_t handle;
+        const Created created = createExclusive(handle);
+        if (created == Created::yes) {
+            file = std::make_unique<FilePlatform>(handle, CreateReadWrite);
             return;
+        }
         if (created == Created::failed)
             break;
     }
@@ -45,22 +48,71 @@ NewFile::NewFile(const FilePath& target, const std::wstring& prefix) : AFileCore
 
 NewFile::~NewFile()
 {
-    if (handle != noFile)
+    if (file)
         discard();
     disarm();
 }
 
+void NewFile::discard()
+{
+    file.reset();
+    removeTemporary();
+    disarm();
+}
+
+bool NewFile::commit(bool replace)
+{
+    if (!file)
+        return false;
+    if (!file->flushToDisk()) {
+        discard();
+        return false;
+    }
+    file.reset();
+    if (!moveOverTarget(replace)) {
+        discard();
+        return false;
+    }
+    disarm();
+    flushTargetDirectory();
+    return true;
+}
+
+std::int32_t NewFile::seek(std::int32_t offset, std::int32_t origin)
+{
+    return file ? file->seek(offset, origin) : -1;
+}
+
+std::int32_t NewFile::tell()
+{
+    return file ? file->tell() : -1;
+}
+
+std::int32_t NewFile::size()
+{
+    return file ? file->size() : -1;
+}
+
+std::uint32_t NewFile::read(void* buffer, std::uint32_t length)
+{
+    return file ? file->read(buffer, length) : 0;
+}
+
+std::uint32_t NewFile::write(const void* buffer, std::uint32_t length)
+{
+    return file ? file->write(buffer, length) : 0;
+}
+
 const std::uint8_t* NewFile::fetch(std::uint32_t length)
 {
-    for (std::uint8_t& byte : scratch)
-        byte = 0;
-    read(scratch, length < scratchSize ? length : scratchSize);
-    return scratch;
+    static const std::uint8_t zeros[4] = {};
+    return file ? file->fetch(length) : zeros;
 }
 
 void NewFile::put(const void* buffer, std::uint32_t length)
 {
-    write(buffer, length);
+    if (file)
+        file->put(buffer, length);
 }
 
 } // namespace filedriver

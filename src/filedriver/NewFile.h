@@ -20,8 +20,10 @@
 
 #include "filedriver/AFileCore.h"
 #include "filedriver/FilePath.h"
+#include "filedriver/FilePlatform.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace filedriver {
@@ -45,24 +47,24 @@ public:
     void put(const void* buffer, std::uint32_t length) override;
 
 private:
-    static constexpr std::uint32_t scratchSize = 4;
-    static constexpr std::intptr_t noFile = -1;
-
     // The unique part of a temporary name: 16 hexadecimal digits.
     static std::wstring uniqueSuffix();
     enum class Created { yes, nameTaken, failed };
-    // Opens `temporary` exclusively.
-    Created createExclusive();
-    void closeHandle();
+    // Opens `temporary` exclusively, never following a link, not inheritable; its handle in `handle`.
+    Created createExclusive(std::intptr_t& handle);
+    // Moves `temporary` over `target`, replacing or not; false with the system's error.
+    bool moveOverTarget(bool replace);
+    // Where the system keeps directory entries apart from the data, flushes the target's directory.
+    void flushTargetDirectory();
     // Closes and removes the temporary file, keeping the system's last error.
     void discard();
+    void removeTemporary();
     void disarm();
 
     FilePath target;
     FilePath temporary;
-    std::intptr_t handle = noFile;
+    std::unique_ptr<FilePlatform> file; // until commit or discard
     bool armed = false;
-    std::uint8_t scratch[scratchSize] = {};
 };
 
 } // namespace filedriver

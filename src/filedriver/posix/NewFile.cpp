@@ -1,5 +1,5 @@
-// POSIX half of the file written beside its target: open(2) with O_EXCL, fsync, rename(2) (or
-// renameat2 with RENAME_NOREPLACE) and an fsync of the directory.
+// POSIX half of the file written beside its target: open(2) with O_EXCL, rename(2) (or renameat2
+// with RENAME_NOREPLACE) and an fsync of the directory; SIGINT, SIGTERM and SIGHUP remove the armed file.
 #include "filedriver/NewFile.h"
 
 #include "orva/WideText.h"
@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace filedriver {
@@ -50,11 +49,6 @@ void installInterruptHandlers()
     }
 }
 
-int fd(std::intptr_t handle)
-{
-    return static_cast<int>(handle);
-}
-
 template <class Call>
 auto retried(Call call)
 {
@@ -63,16 +57,6 @@ auto retried(Call call)
         result = call();
     while (result < 0 && errno == EINTR);
     return result;
-}
-
-bool whence(std::int32_t origin, int& result)
-{
-    switch (origin) {
-    case SeekCurrent: result = SEEK_CUR; return true;
-    case SeekBegin: result = SEEK_SET; return true;
-    case SeekEnd: result = SEEK_END; return true;
-    default: return false;
-    }
 }
 
 // Moves without replacing: renameat2 where the file system has it, else a hard link and an unlink.
@@ -90,20 +74,9 @@ int renameNoReplace(const char* from, const char* to)
     return 0;
 }
 
-void flushDirectory(const FilePath& directory)
-{
-    const int file = retried([&] {
-        return open(orva::toNative(directory.normalised()).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    });
-    if (file < 0)
-        return;
-    retried([&] { return fsync(file); });
-    close(file);
-}
-
 } // namespace
 
-NewFile::Created NewFile::createExclusive()
+NewFile::Created NewFile::createExclusive(std::intptr_t& handle)
 {
     const int file = retried([&] {
         return open(orva::toNative(temporary.normalised()).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
@@ -115,19 +88,10 @@ NewFile::Created NewFile::createExclusive()
     return Created::yes;
 }
 
-void NewFile::closeHandle()
-{
-    close(fd(handle));
-    handle = noFile;
-}
-
-void NewFile::discard()
+void NewFile::removeTemporary()
 {
     const int error = errno;
-    if (handle != noFile)
-        closeHandle();
     unlink(orva::toNative(temporary.normalised()).c_str());
-    disarm();
     errno = error;
 }
 
@@ -150,66 +114,23 @@ void NewFile::disarm()
     armed = false;
 }
 
-bool NewFile::commit(bool replace)
+bool NewFile::moveOverTarget(bool replace)
 {
-    if (handle == noFile)
-        return false;
-    if (retried([&] { return fsync(fd(handle)); }) != 0) {
-        discard();
-        return false;
-    }
-    closeHandle();
     const std::string from = orva::toNative(temporary.normalised());
     const std::string to = orva::toNative(target.normalised());
-    if ((replace ? std::rename(from.c_str(), to.c_str()) : renameNoReplace(from.c_str(), to.c_str())) != 0) {
-        discard();
-        return false;
-    }
-    disarm();
-    flushDirectory(target.directoryPart());
-    return true;
+    return (replace ? std::rename(from.c_str(), to.c_str()) : renameNoReplace(from.c_str(), to.c_str())) == 0;
 }
 
-std::int32_t NewFile::seek(std::int32_t offset, std::int32_t origin)
+// Best effort: some file systems cannot flush a directory, and the file is in place by now.
+void NewFile::flushTargetDirectory()
 {
-    int how;
-    if (handle == noFile || !whence(origin, how))
-        return -1;
-    const off_t before = lseek(fd(handle), 0, SEEK_CUR);
-    const off_t after = lseek(fd(handle), offset, how);
-    if (after < 0)
-        return -1;
-    if (after > INT32_MAX) {
-        lseek(fd(handle), before, SEEK_SET);
-        return -1;
-    }
-    return static_cast<std::int32_t>(after);
-}
-
-std::int32_t NewFile::tell()
-{
-    const off_t position = handle == noFile ? -1 : lseek(fd(handle), 0, SEEK_CUR);
-    return position < 0 || position > INT32_MAX ? -1 : static_cast<std::int32_t>(position);
-}
-
-std::int32_t NewFile::size()
-{
-    struct stat status;
-    if (handle == noFile || fstat(fd(handle), &status) != 0 || status.st_size > INT32_MAX)
-        return -1;
-    return static_cast<std::int32_t>(status.st_size);
-}
-
-std::uint32_t NewFile::read(void* buffer, std::uint32_t length)
-{
-    const ssize_t count = handle == noFile ? -1 : retried([&] { return ::read(fd(handle), buffer, length); });
-    return count < 0 ? 0 : static_cast<std::uint32_t>(count);
-}
-
-std::uint32_t NewFile::write(const void* buffer, std::uint32_t length)
-{
-    const ssize_t count = handle == noFile ? -1 : retried([&] { return ::write(fd(handle), buffer, length); });
-    return count < 0 ? 0 : static_cast<std::uint32_t>(count);
+    const int directory = retried([&] {
+        return open(orva::toNative(target.directoryPart().normalised()).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    });
+    if (directory < 0)
+        return;
+    retried([&] { return fsync(directory); });
+    close(directory);
 }
 
 } // namespace filedriver
