@@ -77,11 +77,15 @@ windows_only=('colon:xx:c\0:\0' 'device:xxx:n\0U\0l\0' 'device-ext:xxxxxx:c\0O\0
 printf 'x' >xxx
 printf 'x' >xxxxxx
 [[ -n $runner ]] && refused+=("${windows_only[@]}")
+# Extracts a one-member archive whose name is patched to a row's bytes into out-<label>.
+extract_named() {
+    IFS=: read -r what member bytes <<<"$2"
+    mca pack "$1-$what.mca" "$member"
+    patch "$1-$what.mca" 64 "$bytes"
+    mca extract "$1-$what.mca" "out-$1-$what"
+}
 for bad in "${refused[@]}"; do
-    IFS=: read -r what member bytes <<<"$bad"
-    mca pack "bad-$what.mca" "$member"
-    patch "bad-$what.mca" 64 "$bytes"
-    mca extract "bad-$what.mca" "out-bad-$what"
+    extract_named bad "$bad"
     check "refused name $what: status" 1 "$rc"
     check "refused name $what: message" "mca: refusing member name" "${err:0:25}"
     check "refused name $what: nothing written" "" "$(ls "out-bad-$what" 2>/dev/null)"
@@ -89,10 +93,7 @@ done
 
 if [[ -z $runner ]]; then
     for good in "${windows_only[@]}"; do
-        IFS=: read -r what member bytes <<<"$good"
-        mca pack "good-$what.mca" "$member"
-        patch "good-$what.mca" 64 "$bytes"
-        mca extract "good-$what.mca" "out-good-$what"
+        extract_named good "$good"
         check "name $what on Linux: status" 0 "$rc"
         check "name $what on Linux: extracted" x "$(cat "out-good-$what"/* 2>/dev/null)"
     done
@@ -224,7 +225,8 @@ mca: warning: member 'c:x.txt' cannot be extracted on Windows: it holds a drive 
         # A background job of a script starts with SIGINT ignored; a user's pack does not.
         env --default-signal=$signal "$mca_program" pack --level 9 target.mca large.bin 2>/dev/null &
         pid=$!
-        for ((i = 0; i < 200; i++)); do ls -A | grep -q '^target\.~pack-' && break; sleep 0.05; done
+        # Once the temporary file holds bytes, pack is past arming its removal.
+        for ((i = 0; i < 400; i++)); do [[ -n $(find . -maxdepth 1 -name 'target.~pack-*' -size +0) ]] && break; sleep 0.05; done
         kill -s $signal $pid
         wait $pid
         status=$?
