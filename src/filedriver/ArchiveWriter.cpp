@@ -1,5 +1,6 @@
 #include "filedriver/ArchiveWriter.h"
 
+#include "filedriver/FilePlatform.h"
 #include "orva/Log.h"
 #include "orva/WideText.h"
 
@@ -44,6 +45,26 @@ std::size_t putText(const std::wstring& text, std::vector<std::uint8_t>& out, st
 
 ArchiveWriter::ArchiveWriter(const FilePath& path, const std::vector<ArchiveMemberPlan>& members,
                              const ArchiveWriterOptions& options)
+{
+    const std::vector<std::uint8_t> index = layOut(members, options);
+    // Unbuffered, every piece in one large write: the index at once, then each stored block.
+    ownedFile = std::make_unique<FilePlatform>(path, CreateReadWrite);
+    file = ownedFile.get();
+    writeAll(index.data(), static_cast<std::uint32_t>(index.size()));
+}
+
+ArchiveWriter::ArchiveWriter(AFileCore& target, const std::vector<ArchiveMemberPlan>& members,
+                             const ArchiveWriterOptions& options)
+{
+    const std::vector<std::uint8_t> index = layOut(members, options);
+    file = &target;
+    if (file->seek(0, SeekBegin) != 0)
+        failed = true;
+    writeAll(index.data(), static_cast<std::uint32_t>(index.size()));
+}
+
+std::vector<std::uint8_t> ArchiveWriter::layOut(const std::vector<ArchiveMemberPlan>& members,
+                                                const ArchiveWriterOptions& options)
 {
     if (options.blockSize == 0 || options.compressionType > 1 || options.level < lowestLevel
         || options.level > highestLevel)
@@ -90,8 +111,6 @@ ArchiveWriter::ArchiveWriter(const FilePath& path, const std::vector<ArchiveMemb
     block.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(options.blockSize, dataLength)));
     storedSizes.reserve(header.blockCount);
 
-    // Unbuffered, every piece in one large write: the index at once, then each stored block.
-    file = std::make_unique<FileDriver>(path, CreateReadWrite);
     // The header and the stored sizes are zeros until finish knows them.
     std::vector<std::uint8_t> index(static_cast<std::size_t>(blocksOffset), 0);
     std::size_t at = archiveHeaderSize;
@@ -105,7 +124,7 @@ ArchiveWriter::ArchiveWriter(const FilePath& path, const std::vector<ArchiveMemb
         at = putText(property.first, index, at);
         at = putText(property.second, index, at);
     }
-    writeAll(index.data(), static_cast<std::uint32_t>(index.size()));
+    return index;
 }
 
 ArchiveWriter::~ArchiveWriter() = default;
@@ -174,7 +193,8 @@ bool ArchiveWriter::finish()
         failed = true;
         return false;
     }
-    file.reset();
+    ownedFile.reset();
+    file = nullptr;
     return true;
 }
 

@@ -11,9 +11,11 @@
 // unknown codec, a zlib level outside -1 to 9, more than 4 GiB - 1 of data) and when the file cannot
 // be created. append and finish answer false on a write failure or when the bytes do not match the
 // members' sizes; a writer that did not finish leaves an incomplete file for the caller to remove.
+// Given a file instead of a path, the writer writes into it from its position 0 on and never closes
+// it: the caller owns it (a NewFile, say, to be committed after finish).
 
 #include "filedriver/BlockCompression.h"
-#include "filedriver/FileDriver.h"
+#include "filedriver/AFileCore.h"
 #include "filedriver/FilePath.h"
 #include "filedriver/OrvaArchive.h"
 
@@ -41,6 +43,7 @@ class ArchiveWriter {
 public:
     ArchiveWriter(const FilePath& path, const std::vector<ArchiveMemberPlan>& members,
                   const ArchiveWriterOptions& options);
+    ArchiveWriter(AFileCore& file, const std::vector<ArchiveMemberPlan>& members, const ArchiveWriterOptions& options);
     ~ArchiveWriter();
     ArchiveWriter(const ArchiveWriter&) = delete;
     ArchiveWriter& operator=(const ArchiveWriter&) = delete;
@@ -51,12 +54,16 @@ public:
     bool finish();
 
 private:
+    // Checks the options and lays out the header; the index as it is written first.
+    std::vector<std::uint8_t> layOut(const std::vector<ArchiveMemberPlan>& members, const ArchiveWriterOptions& options);
     bool storeBlock();
     bool writeAll(const void* data, std::uint32_t length);
 
     ArchiveHeader header{};
     std::unique_ptr<ABlockCompression> codec;
-    std::unique_ptr<FileDriver> file;
+    std::unique_ptr<AFileCore> ownedFile;
+    AFileCore* file = nullptr; // until finish
+
     ByteBuffer block;
     std::vector<std::uint32_t> storedSizes;
     std::uint64_t appended = 0;

@@ -45,6 +45,13 @@ bool isSeparator(wchar_t c);
 
 // True when `path` exists and is a directory (`directory`) or exists and is not one.
 bool pathExists(const FilePath& path, bool directory);
+// True when anything at all has the name `path`: a file, a directory, a link, dangling or not (it is not
+// followed; on Windows any reparse point), or any other entry.
+bool entryExists(const FilePath& path);
+// What `path` names, links followed. A stream (a pipe, FIFO, character device or socket) gives bytes
+// until its end but no size ahead of reading them.
+enum class FileKind { missing, regular, directory, stream };
+FileKind fileKind(const FilePath& path);
 // Creates one directory whose parent exists; true on success.
 bool createDirectory(const FilePath& path);
 // True when `path` is a directory afterwards; missing parents are created first.

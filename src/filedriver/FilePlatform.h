@@ -22,7 +22,13 @@ namespace filedriver {
 class FilePlatform : public AFileCore {
 public:
     FilePlatform(const FilePath& path, std::uint32_t mode);
+    // Takes over `systemHandle`, a file the system opened (a Win32 HANDLE or a POSIX descriptor),
+    // and closes it at destruction.
+    FilePlatform(std::intptr_t systemHandle, std::uint32_t mode);
     ~FilePlatform() override;
+
+    // Hands the written bytes through to the disk (fsync, FlushFileBuffers); false on failure.
+    bool flushToDisk();
 
     std::int32_t seek(std::int32_t offset, std::int32_t origin) override;
     std::int32_t tell() override;

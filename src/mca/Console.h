@@ -1,8 +1,8 @@
 #pragma once
 // What the mca tool needs of the system beyond the library: its arguments as UTF-8, raw standard
-// output, whether standard error is a terminal, and replacing or removing a file.
+// output, whether standard error is a terminal, the system's last error and the platform's name rules.
 
-#include "filedriver/FilePath.h"
+#include "mca/MemberNames.h"
 
 #include <string>
 #include <vector>
@@ -14,9 +14,8 @@ std::vector<std::string> utf8Arguments(int argc, char** argv);
 // Standard output passes bytes unchanged (no newline translation).
 void useBinaryOutput();
 bool errorIsTerminal();
-// Moves `from` over `to`, replacing it; false on failure.
-bool replaceFile(const filedriver::FilePath& from, const filedriver::FilePath& to);
-void removeFile(const filedriver::FilePath& path);
+// The platform whose name rules extract applies here.
+NamePlatform hostPlatform();
 // The system's message for the last failed call.
 std::string lastSystemError();
 

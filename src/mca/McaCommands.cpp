@@ -1,11 +1,14 @@
 #include "mca/McaCommands.h"
 
-#include "filedriver/ArchiveCursor.h"
 #include "filedriver/ArchiveManager.h"
+#include "filedriver/ArchiveVerify.h"
 #include "filedriver/ArchiveWriter.h"
 #include "filedriver/FileDriver.h"
+#include "filedriver/NewFile.h"
 #include "mca/Console.h"
+#include "mca/MemberNames.h"
 #include "orva/WideText.h"
+#include "orva/exception.h"
 
 #include <cstdio>
 #include <memory>
@@ -20,7 +23,11 @@ using filedriver::FilePath;
 constexpr std::uint32_t copyPieceSize = 1 << 20;
 // Work smaller than this finishes before a progress line would be read.
 constexpr std::uint64_t progressThreshold = 4u << 20;
-constexpr wchar_t packSuffix[] = L".pack-tmp";
+// Temporary names: never ".mca" at their end, so that nothing takes one for an archive.
+constexpr wchar_t packPrefix[] = L".~pack-";
+constexpr wchar_t extractPrefix[] = L".~extract-";
+constexpr std::size_t stemInTemporaryName = 64;
+constexpr NamePlatform everyPlatform[] = {NamePlatform::onLinux, NamePlatform::onWindows};
 
 std::string native(const std::wstring& text)
 {
@@ -74,37 +81,117 @@ FilePath memberPath(const FilePath& archive, const std::wstring& name)
     return FilePath(archive + filedriver::Separators[0] + name);
 }
 
-// Copies `from` to `to` in pieces; `progress` sees every piece.
-void copy(FileDriver& from, FileDriver* to, std::uint64_t expected, const std::string& what, Progress& progress)
+// Copies the rest of `from` in pieces through `write`, which throws on failure; answers the bytes
+// copied. `progress` sees every piece.
+template <class Write>
+std::uint64_t copyAll(FileDriver& from, Write write, Progress& progress)
 {
     std::vector<std::uint8_t> piece(copyPieceSize);
     std::uint64_t total = 0;
     for (std::uint32_t got; (got = from.read(piece.data(), copyPieceSize)) > 0; total += got) {
-        if (to ? to->write(piece.data(), got) != got : std::fwrite(piece.data(), 1, got, stdout) != got)
-            throw Failure("cannot write " + (to ? what : std::string("standard output")) + ": " + lastSystemError());
+        write(piece.data(), got);
         progress.advance(got);
     }
+    return total;
+}
+
+void checkLength(std::uint64_t total, std::uint64_t expected, const std::string& what)
+{
     if (total != expected)
         throw Failure("reading " + what + " stopped after " + std::to_string(total) + " of " + std::to_string(expected)
                       + " bytes");
 }
 
-// Why a member may not become a file below the target directory; empty when it may.
-const char* refusedName(const std::wstring& name)
+// A member's failure to be extracted, as extract reports it.
+struct MemberFailure {
+    std::string text;
+};
+
+// One member into `target`, whole or not at all.
+void extractMember(const FilePath& archive, const filedriver::OrvaArchive& loaded, const filedriver::FileEntry& entry,
+                   const FilePath& target, bool force, Progress& progress)
 {
-    if (name.empty())
-        return "it is empty";
-    if (name == L"." || name == L"..")
-        return "it names a directory";
-    for (const wchar_t c : name) {
-        if (filedriver::isSeparator(c))
-            return "it holds a separator";
-        if (c == L':')
-            return "it holds a drive colon";
-        if (c == 0)
-            return "it holds a NUL";
+    const std::string name = native(entry.name);
+    std::unique_ptr<FileDriver> from;
+    try {
+        from = std::make_unique<FileDriver>(memberPath(archive, entry.name), filedriver::OpenRead);
+    } catch (const orva::exception& error) {
+        throw MemberFailure{name + ": " + error.what()};
     }
-    return nullptr;
+    filedriver::NewFile to(target, extractPrefix);
+    to.removeOnInterrupt();
+    std::uint64_t total = 0;
+    try {
+        total = copyAll(
+            *from,
+            [&](const std::uint8_t* bytes, std::uint32_t length) {
+                if (to.write(bytes, length) != length)
+                    throw Failure("cannot write " + native(target) + ": " + lastSystemError());
+            },
+            progress);
+    } catch (const orva::exception& error) {
+        // A failed read leaves the cursor at the start of the piece that failed.
+        const std::uint32_t at = static_cast<std::uint32_t>(std::max(from->tell(), 0));
+        throw MemberFailure{name + ": block "
+                            + std::to_string(filedriver::blockOfMember(loaded.archiveHeader(), entry, at)) + ": "
+                            + error.what()};
+    }
+    checkLength(total, entry.dataSize, native(target));
+    if (!to.commit(force)) {
+        if (!force && filedriver::entryExists(target))
+            throw Failure(native(target) + " exists (--force overwrites it)");
+        throw Failure("cannot write " + native(target) + ": " + lastSystemError());
+    }
+}
+
+// The names that extract refuses somewhere, said before the archive is made.
+void warnAboutNames(const std::set<std::wstring>& names)
+{
+    for (const std::wstring& name : names)
+        for (const NamePlatform platform : everyPlatform)
+            if (const char* why = refusedName(name, platform))
+                std::fprintf(stderr, "mca: warning: member '%s' cannot be extracted on %s: %s\n", native(name).c_str(),
+                             platformName(platform), why);
+}
+
+// Where pack reads one file's bytes: the file itself, or a spool of what a stream gave.
+struct PackSource {
+    FilePath file;
+    std::unique_ptr<FileDriver> spool;
+    std::uint32_t size = 0;
+};
+
+// A pipe or device has no size until it has been read to its end: it is read into a temporary file.
+PackSource spoolStream(const FilePath& file)
+{
+    PackSource source{file, std::make_unique<FileDriver>(FilePath(), filedriver::Temporary), 0};
+    FileDriver from(file, filedriver::OpenRead);
+    Progress quiet("spool", 0);
+    const std::uint64_t total = copyAll(
+        from,
+        [&](const std::uint8_t* bytes, std::uint32_t length) {
+            if (source.spool->write(bytes, length) != length)
+                throw Failure("cannot keep what " + native(file) + " gave in a temporary file: " + lastSystemError());
+        },
+        quiet);
+    if (source.spool->seek(0, filedriver::SeekBegin) != 0)
+        throw Failure("cannot read back what " + native(file) + " gave: " + lastSystemError());
+    source.size = static_cast<std::uint32_t>(total);
+    return source;
+}
+
+PackSource packSource(const FilePath& file)
+{
+    switch (filedriver::fileKind(file)) {
+    case filedriver::FileKind::directory: throw Failure(native(file) + " is a directory: only files are packed");
+    case filedriver::FileKind::stream: return spoolStream(file);
+    default: break;
+    }
+    // A missing file fails here with the library's message.
+    const std::int32_t size = FileDriver(file, filedriver::OpenReadBuffered).size();
+    if (size < 0)
+        throw Failure("cannot tell the size of " + native(file));
+    return PackSource{file, nullptr, static_cast<std::uint32_t>(size)};
 }
 
 } // namespace
@@ -132,12 +219,19 @@ void catFiles(const std::vector<FilePath>& paths)
     for (const FilePath& path : paths) {
         FileDriver file(path, filedriver::OpenReadBuffered);
         Progress quiet("cat", 0);
-        copy(file, nullptr, static_cast<std::uint64_t>(file.size()), native(path), quiet);
+        const std::uint64_t total = copyAll(
+            file,
+            [](const std::uint8_t* bytes, std::uint32_t length) {
+                if (std::fwrite(bytes, 1, length, stdout) != length)
+                    throw Failure("cannot write standard output: " + lastSystemError());
+            },
+            quiet);
+        checkLength(total, static_cast<std::uint64_t>(file.size()), native(path));
     }
     std::fflush(stdout);
 }
 
-void extractMembers(const FilePath& archive, const FilePath& directory, bool force)
+bool extractMembers(const FilePath& archive, const FilePath& directory, bool force, bool stopOnError)
 {
     const filedriver::OrvaArchive* loaded = openArchive(archive);
     const FilePath into = directory.withTrailingSeparator(true);
@@ -145,103 +239,111 @@ void extractMembers(const FilePath& archive, const FilePath& directory, bool for
     std::uint64_t total = 0;
     // Everything is refused before anything is written.
     for (const filedriver::FileEntry& entry : loaded->members()) {
-        if (const char* why = refusedName(entry.name))
+        if (const char* why = refusedName(entry.name, hostPlatform()))
             throw Failure("refusing member name '" + native(entry.name) + "': " + why);
         if (!seen.insert(entry.name).second)
             throw Failure("refusing member name '" + native(entry.name) + "': two members have it");
         const FilePath target(into + entry.name);
-        if (!force && (filedriver::pathExists(target, false) || filedriver::pathExists(target, true)))
+        if (!force && filedriver::entryExists(target))
             throw Failure(native(target) + " exists (--force overwrites it)");
         total += entry.dataSize;
     }
     if (!filedriver::createDirectories(directory))
         throw Failure("cannot create directory " + native(directory));
     Progress progress("extract", total);
+    bool whole = true;
     for (const filedriver::FileEntry& entry : loaded->members()) {
-        FileDriver from(memberPath(archive, entry.name), filedriver::OpenRead);
-        const FilePath target(into + entry.name);
-        FileDriver to(target, filedriver::CreateWriteBuffered);
-        copy(from, &to, entry.dataSize, native(target), progress);
-        // Moving back to the start hands the last bytes over now, where a failure shows.
-        if (entry.dataSize > 0 && to.seek(0, filedriver::SeekBegin) == -1)
-            throw Failure("cannot write " + native(target) + ": " + lastSystemError());
+        try {
+            extractMember(archive, *loaded, entry, FilePath(into + entry.name), force, progress);
+            continue;
+        } catch (const MemberFailure& failure) {
+            std::fprintf(stderr, "mca: %s\n", failure.text.c_str());
+        } catch (const Failure& failure) {
+            std::fprintf(stderr, "mca: %s\n", failure.what());
+        } catch (const orva::exception& error) {
+            std::fprintf(stderr, "mca: %s: %s\n", native(entry.name).c_str(), error.what());
+        }
+        whole = false;
+        if (stopOnError)
+            break;
     }
+    return whole;
 }
 
-void verifyArchive(const FilePath& archive)
+bool verifyArchive(const FilePath& archive)
 {
-    const filedriver::OrvaArchive* loaded = openArchive(archive);
-    const filedriver::ArchiveHeader& header = loaded->archiveHeader();
-    if (header.blockCount > 0) {
-        // Any member that a path can name lets a cursor reach every block of the archive.
-        const filedriver::FileEntry* reachable = nullptr;
-        for (const filedriver::FileEntry& entry : loaded->members())
-            if (!reachable && !refusedName(entry.name))
-                reachable = &entry;
-        if (!reachable)
-            throw Failure(native(archive) + ": no member can be opened by name");
-        filedriver::ArchiveCursor cursor(memberPath(archive, reachable->name), filedriver::OpenRead);
+    const filedriver::ArchiveHeader& header = openArchive(archive)->archiveHeader();
+    std::vector<filedriver::DamagedBlock> damaged;
+    {
         Progress progress("verify", header.dataLength);
-        for (std::uint32_t block = 0; block < header.blockCount; ++block) {
-            cursor.checkBlock(block);
-            progress.advance(header.blockSize);
-        }
+        damaged = filedriver::findDamagedBlocks(archive, [&](std::uint32_t) { progress.advance(header.blockSize); });
+    }
+    for (const filedriver::DamagedBlock& block : damaged) {
+        std::string names;
+        for (const std::wstring& name : block.members)
+            names += (names.empty() ? "" : ", ") + native(name);
+        std::fprintf(stderr, "mca: damaged: block %u (members %s): %s\n", block.block, names.c_str(),
+                     block.failure.c_str());
+    }
+    if (!damaged.empty()) {
+        std::fprintf(stderr, "mca: %zu of %u blocks damaged\n", damaged.size(), header.blockCount);
+        return false;
     }
     std::printf("ok: %u members, %u blocks, %u bytes\n", header.fileCount, header.blockCount, header.dataLength);
+    return true;
 }
 
 void packFiles(const FilePath& archive, const std::vector<FilePath>& files, const PackOptions& options)
 {
     if (filedriver::archivePart(archive) != archive)
         throw Failure(native(archive) + ": an archive's name ends in .mca");
-    std::vector<filedriver::ArchiveMemberPlan> plan;
     std::set<std::wstring> names;
-    std::uint64_t total = 0;
     for (const FilePath& file : files) {
         const FilePath name = file.fileName(false);
         if (name.empty())
             throw Failure(native(file) + ": no file name");
         if (!names.insert(name).second)
             throw Failure("two files would be the member '" + native(name) + "'");
-        const std::int32_t size = FileDriver(file, filedriver::OpenReadBuffered).size();
-        if (size < 0)
-            throw Failure("cannot tell the size of " + native(file));
-        plan.push_back({name, static_cast<std::uint32_t>(size)});
-        total += static_cast<std::uint64_t>(size);
     }
+    std::vector<PackSource> sources;
+    std::vector<filedriver::ArchiveMemberPlan> plan;
+    std::uint64_t total = 0;
+    for (const FilePath& file : files) {
+        sources.push_back(packSource(file));
+        plan.push_back({file.fileName(false), sources.back().size});
+        total += sources.back().size;
+    }
+    warnAboutNames(names);
 
     filedriver::ArchiveWriterOptions writerOptions;
     writerOptions.blockSize = options.blockSize;
     writerOptions.compressionType = options.store ? 0 : 1;
     writerOptions.level = options.store ? -1 : options.level;
     writerOptions.properties = options.properties;
-    // The target changes only once the whole archive stands beside it; a failure leaves nothing.
-    const FilePath partial(archive.substr(0, archive.size() - 4) + packSuffix + archive.substr(archive.size() - 4));
-    try {
-        {
-            filedriver::ArchiveWriter writer(partial, plan, writerOptions);
-            Progress progress("pack", total);
-            std::vector<std::uint8_t> piece(copyPieceSize);
-            for (std::size_t i = 0; i < files.size(); ++i) {
-                FileDriver from(files[i], filedriver::OpenReadBuffered);
-                std::uint64_t done = 0;
-                for (std::uint32_t got; (got = from.read(piece.data(), copyPieceSize)) > 0; done += got) {
-                    if (!writer.append(piece.data(), got))
-                        throw Failure("cannot write " + native(partial) + ": " + lastSystemError());
-                    progress.advance(got);
-                }
-                if (done != plan[i].size)
-                    throw Failure(native(files[i]) + " changed while it was read");
-            }
-            if (!writer.finish())
-                throw Failure("cannot write " + native(partial) + ": " + lastSystemError());
-        }
-        if (!replaceFile(partial, archive))
-            throw Failure("cannot replace " + native(archive) + ": " + lastSystemError());
-    } catch (...) {
-        removeFile(partial);
-        throw;
+    // The target changes only once the whole archive stands beside it, on the disk; a failure or an
+    // interrupt leaves nothing.
+    filedriver::NewFile partial(archive, archive.fileName(true).substr(0, stemInTemporaryName) + packPrefix);
+    partial.removeOnInterrupt();
+    filedriver::ArchiveWriter writer(partial, plan, writerOptions);
+    Progress progress("pack", total);
+    for (PackSource& source : sources) {
+        std::unique_ptr<FileDriver> opened;
+        if (!source.spool)
+            opened = std::make_unique<FileDriver>(source.file, filedriver::OpenReadBuffered);
+        const std::uint64_t done = copyAll(
+            source.spool ? *source.spool : *opened,
+            [&](const std::uint8_t* bytes, std::uint32_t length) {
+                if (!writer.append(bytes, length))
+                    throw Failure("cannot write " + native(archive) + ": " + lastSystemError());
+            },
+            progress);
+        if (done != source.size)
+            throw Failure(native(source.file) + " changed while it was read");
     }
+    if (!writer.finish())
+        throw Failure("cannot write " + native(archive) + ": " + lastSystemError());
+    if (!partial.commit(true))
+        throw Failure("cannot replace " + native(archive) + ": " + lastSystemError());
 }
 
 } // namespace mca

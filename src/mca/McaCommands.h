@@ -31,11 +31,20 @@ void listMembers(const filedriver::FilePath& archive);
 void showInfo(const filedriver::FilePath& archive);
 // The bytes of each file, plain or inside an archive, to standard output.
 void catFiles(const std::vector<filedriver::FilePath>& paths);
-// Every member into `directory`; refuses names that could leave it, and existing files unless `force`.
-void extractMembers(const filedriver::FilePath& archive, const filedriver::FilePath& directory, bool force);
-// Decodes and checks every block; "ok: <N> members, <B> blocks, <D> bytes".
-void verifyArchive(const filedriver::FilePath& archive);
-// A new archive of `files`, each under its file name, written beside the target and then moved over it.
+// Every member into `directory`. Refuses, before anything is written, names that could leave it or
+// that this platform would change, and existing entries of any kind unless `force` (which replaces the
+// entry itself, never what a link points at). Each member is written beside its place and moved there
+// only when whole. A member that fails is reported ("<member>: block <k>: <text>" on standard error)
+// and leaves nothing; the others follow unless `stopOnError`. False when any member failed.
+bool extractMembers(const filedriver::FilePath& archive, const filedriver::FilePath& directory, bool force,
+                    bool stopOnError);
+// Decodes and checks every block; "ok: <N> members, <B> blocks, <D> bytes", or one line per damaged
+// block and a count on standard error and false.
+bool verifyArchive(const filedriver::FilePath& archive);
+// A new archive of `files`, each under its file name, written beside the target under a name of its
+// own, flushed to the disk and then moved over it; an interrupt removes the unfinished file. Pipes
+// and devices are read to their end first; directories are refused. Names that extract would refuse
+// on some platform are warned about on standard error.
 void packFiles(const filedriver::FilePath& archive, const std::vector<filedriver::FilePath>& files,
                const PackOptions& options);
 

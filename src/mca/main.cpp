@@ -46,6 +46,7 @@ int main(int argc, char** argv)
     std::vector<std::string> files;
     std::vector<std::string> properties;
     bool force = false;
+    bool stopOnError = false;
     mca::PackOptions pack;
 
     CLI::App* list = app.add_subcommand("list", "Print \"<size>\\t<name>\" for each member, in table order");
@@ -57,7 +58,8 @@ int main(int argc, char** argv)
     CLI::App* extract = app.add_subcommand("extract", "Write every member into a directory");
     extract->add_option("ARCHIVE", archive, "the archive file")->required();
     extract->add_option("DIR", directory, "where the members go (default: the current directory)");
-    extract->add_flag("--force", force, "overwrite existing files");
+    extract->add_flag("--force", force, "replace existing entries (a link itself, never what it points at)");
+    extract->add_flag("--stop-on-error", stopOnError, "stop at the first member that fails");
     CLI::App* verify = app.add_subcommand("verify", "Decode and check every block");
     verify->add_option("ARCHIVE", archive, "the archive file")->required();
     CLI::App* packCommand = app.add_subcommand("pack", "Make an archive of files, each under its file name");
@@ -89,6 +91,7 @@ int main(int argc, char** argv)
         return usageError;
     }
 
+    bool succeeded = true;
     try {
         if (*list)
             mca::listMembers(path(archive));
@@ -97,9 +100,9 @@ int main(int argc, char** argv)
         else if (*cat)
             mca::catFiles(paths(files));
         else if (*extract)
-            mca::extractMembers(path(archive), path(directory), force);
+            succeeded = mca::extractMembers(path(archive), path(directory), force, stopOnError);
         else if (*verify)
-            mca::verifyArchive(path(archive));
+            succeeded = mca::verifyArchive(path(archive));
         else {
             for (const std::string& property : properties) {
                 const std::size_t equals = property.find('=');
@@ -115,5 +118,5 @@ int main(int argc, char** argv)
         return failed;
     }
     std::fflush(stdout);
-    return 0;
+    return succeeded ? 0 : failed;
 }

@@ -70,15 +70,34 @@ check "extract --force: content" abc "$(cat out-default/small.txt)"
 # One member named "xx" (or "x"); its name's units start at 64 and are patched in place.
 printf 'x' >xx
 printf 'x' >x
-for bad in 'parent:xx:.\0.\0' 'separator:xx:a\0/\0' 'backslash:xx:a\0\\\0' 'colon:xx:c\0:\0' 'dot:x:.\0'; do
-    IFS=: read -r what member bytes <<<"$bad"
-    mca pack "bad-$what.mca" "$member"
-    patch "bad-$what.mca" 64 "$bytes"
-    mca extract "bad-$what.mca" "out-bad-$what"
+refused=('parent:xx:.\0.\0' 'separator:xx:a\0/\0' 'backslash:xx:a\0\\\0' 'dot:x:.\0')
+# Windows would make another file or a device of these; on Linux they are names like any other.
+windows_only=('colon:xx:c\0:\0' 'device:xxx:n\0U\0l\0' 'device-ext:xxxxxx:c\0O\0m\0\067\0.\0t\0' 'trailing-dot:xx:a\0.\0'
+    'trailing-space:xx:a\0 \0')
+printf 'x' >xxx
+printf 'x' >xxxxxx
+[[ -n $runner ]] && refused+=("${windows_only[@]}")
+# Extracts a one-member archive whose name is patched to a row's bytes into out-<label>.
+extract_named() {
+    IFS=: read -r what member bytes <<<"$2"
+    mca pack "$1-$what.mca" "$member"
+    patch "$1-$what.mca" 64 "$bytes"
+    mca extract "$1-$what.mca" "out-$1-$what"
+}
+for bad in "${refused[@]}"; do
+    extract_named bad "$bad"
     check "refused name $what: status" 1 "$rc"
     check "refused name $what: message" "mca: refusing member name" "${err:0:25}"
     check "refused name $what: nothing written" "" "$(ls "out-bad-$what" 2>/dev/null)"
 done
+
+if [[ -z $runner ]]; then
+    for good in "${windows_only[@]}"; do
+        extract_named good "$good"
+        check "name $what on Linux: status" 0 "$rc"
+        check "name $what on Linux: extracted" x "$(cat "out-good-$what"/* 2>/dev/null)"
+    done
+fi
 
 # Duplicate names and unreadable files are refused, leaving no archive behind.
 mkdir other && cp in/small.txt other/
@@ -95,7 +114,8 @@ blocks_offset=$($runner "$mca_program" info damaged.mca | tr -d '\r' | sed -n 's
 patch damaged.mca $((blocks_offset + 100)) '\377\377\377\377'
 mca verify damaged.mca
 check "damaged verify: status" 1 "$rc"
-check "damaged verify: message" "mca: orvana exception: ArchiveCursor.read: integrity failed 7" "$(grep '^mca:' <<<"$err")"
+check "damaged verify: message" "mca: damaged: block 0 (members random.bin): orvana exception: ArchiveCursor.read: integrity failed 7
+mca: 1 of 6 blocks damaged" "$(grep '^mca:' <<<"$err")"
 mca cat damaged.mca/random.bin
 check "damaged cat: status" 1 "$rc"
 check "damaged cat: message" "mca: orvana exception: ArchiveCursor.read: integrity failed 7" "$(grep '^mca:' <<<"$err")"
@@ -115,6 +135,155 @@ check "archive below maps.mca.old: cat" abc "$out"
 mca cat x.mca.d
 check "cat of a directory: status" 1 "$rc"
 check "cat of a directory: message" "mca: orvana exception: can't open file 'x.mca.d'" "$(grep '^mca:' <<<"$err")"
+# Every damaged block is reported with the members in it; extract goes on past a damaged member and
+# leaves nothing of it. Blocks of 4096 bytes: a.bin is in blocks 0-1, b.bin in 1-2, c.bin in 2-4.
+head -c 8000 /dev/urandom >a.bin
+head -c 4000 /dev/urandom >b.bin
+head -c 8000 /dev/urandom >c.bin
+mca pack --block-size 4096 several.mca a.bin b.bin c.bin
+blocks_offset=$($runner "$mca_program" info several.mca | tr -d '\r' | sed -n 's/^blocksOffset: //p')
+sizes_offset=$($runner "$mca_program" info several.mca | tr -d '\r' | sed -n 's/^blockSizesOffset: //p')
+stored_size() { od -An -tu4 -j $((sizes_offset + 4 * $1)) -N4 several.mca | tr -d ' '; }
+block_start() { local k=0 at=$blocks_offset; while ((k < $1)); do at=$((at + $(stored_size $k))); k=$((k + 1)); done; echo $at; }
+cp several.mca broken.mca
+patch broken.mca $(($(block_start 1) + 10)) '\377\377\377\377\377\377'
+patch broken.mca $(($(block_start 4) + 10)) '\377\377\377\377\377\377'
+mca verify broken.mca
+check "verify damaged blocks: status" 1 "$rc"
+check "verify damaged blocks: lines" "mca: damaged: block 1 (members a.bin, b.bin): orvana exception: ArchiveCursor.read: integrity failed 7
+mca: damaged: block 4 (members c.bin): orvana exception: ArchiveCursor.read: integrity failed 7
+mca: 2 of 5 blocks damaged" "$(grep '^mca:' <<<"$err")"
+check "verify damaged blocks: nothing on stdout" "" "$out"
+mca extract broken.mca out-broken
+check "extract damaged: status" 1 "$rc"
+check "extract damaged: messages" "mca: a.bin: block 1: orvana exception: ArchiveCursor.read: integrity failed 7
+mca: b.bin: block 1: orvana exception: ArchiveCursor.read: integrity failed 7
+mca: c.bin: block 4: orvana exception: ArchiveCursor.read: integrity failed 7" "$(grep '^mca:' <<<"$err")"
+check "extract damaged: only whole members, no temporary file" "" "$(ls -A out-broken)"
+cp several.mca half.mca
+patch half.mca $(($(block_start 3) + 10)) '\377\377\377\377\377\377'
+mca extract half.mca out-half
+check "extract one damaged: status" 1 "$rc"
+check "extract one damaged: the others whole" "a.bin b.bin" "$(cmp -s a.bin out-half/a.bin && cmp -s b.bin out-half/b.bin && ls -A out-half | tr '\n' ' ' | sed 's/ $//')"
+mca extract --stop-on-error broken.mca out-stop
+check "extract --stop-on-error: status" 1 "$rc"
+check "extract --stop-on-error: one message" "mca: a.bin: block 1: orvana exception: ArchiveCursor.read: integrity failed 7" "$(grep '^mca:' <<<"$err")"
+check "extract --stop-on-error: nothing written" "" "$(ls -A out-stop)"
+
+# Pack writes beside the target under a name of its own: a user's file of any fixed name survives,
+# nothing is left, and messages name the target.
+printf 'mine' >several.pack-tmp.mca
+mca pack several.mca a.bin b.bin
+check "pack beside: status" 0 "$rc"
+check "pack beside: a user's file survives" mine "$(cat several.pack-tmp.mca)"
+check "pack beside: nothing left" "several.mca several.pack-tmp.mca" "$(ls -A | grep '^several' | tr '\n' ' ' | sed 's/ $//')"
+mca pack no-such-dir/x.mca a.bin
+check "pack into a missing directory: status" 1 "$rc"
+check "pack into a missing directory: names the target" yes "$(grep -q "no-such-dir.x\.mca'" <<<"$err" && ! grep -q tmp <<<"$err" && echo yes)"
+mkdir adir
+mca pack dir.mca a.bin adir
+check "pack a directory: status" 1 "$rc"
+check "pack a directory: message" "mca: adir is a directory: only files are packed" "$(grep '^mca:' <<<"$err")"
+check "pack a directory: no archive" "" "$(ls -A | grep '^dir\.')"
+
+if [[ -z $runner ]]; then
+    # Pipes and FIFOs are read to their end.
+    echo piped | $runner "$mca_program" pack stdin.mca /dev/stdin >/dev/null 2>&1
+    check "pack standard input: status" 0 "$?"
+    mca cat stdin.mca/stdin
+    check "pack standard input: bytes" piped "$out"
+    mca pack seq.mca <(seq 1 100000) in/small.txt
+    check "pack a process substitution: status" 0 "$rc"
+    mca cat "seq.mca/$(sed -n 's/^[0-9]*\t//p' <<<"$($runner "$mca_program" list seq.mca)" | head -n 1)"
+    check "pack a process substitution: bytes" "$(seq 1 100000 | md5sum)" "$(md5sum <out.txt)"
+    mkfifo fifo
+    timeout 60 sh -c "seq 1 5000 >fifo" &
+    mca pack fifo.mca fifo
+    check "pack a FIFO: status" 0 "$rc"
+    mca cat fifo.mca/fifo
+    check "pack a FIFO: bytes" "$(seq 1 5000 | md5sum)" "$(md5sum <out.txt)"
+
+    # Pack warns about names that Windows would refuse, and packs them.
+    printf 'x' >'c:x.txt'
+    printf 'x' >'aux.txt'
+    mca pack names.mca 'c:x.txt' aux.txt small.txt
+    check "pack odd names: status" 0 "$rc"
+    check "pack odd names: warnings" "mca: warning: member 'aux.txt' cannot be extracted on Windows: it names a Windows device
+mca: warning: member 'c:x.txt' cannot be extracted on Windows: it holds a drive colon" "$err"
+    mca extract names.mca out-names
+    check "extract odd names on Linux" "aux.txt c:x.txt small.txt" "$(ls out-names | tr '\n' ' ' | sed 's/ $//')"
+
+    # Links at a member's name: never followed, refused without --force, replaced themselves with it.
+    mkdir links outside
+    printf 'outside' >outside/kept
+    ln -s ../outside/kept links/small.txt
+    mca extract default.mca links
+    check "link at a member's name: status" 1 "$rc"
+    check "link at a member's name: message" "mca: links/small.txt exists (--force overwrites it)" "$(grep '^mca:' <<<"$err")"
+    rm links/small.txt
+    ln -s ../outside/new links/numbers.txt
+    mca extract default.mca links
+    check "dangling link at a member's name: status" 1 "$rc"
+    check "dangling link at a member's name: message" "mca: links/numbers.txt exists (--force overwrites it)" "$(grep '^mca:' <<<"$err")"
+    check "dangling link: nothing made outside" "kept" "$(ls outside)"
+    ln -s ../outside/kept links/small.txt
+    mca extract --force default.mca links
+    check "links replaced: status" 0 "$rc"
+    check "links replaced: outside untouched" "kept:outside" "$(ls outside | tr '\n' ' ' | sed 's/ $//'):$(cat outside/kept)"
+    check "links replaced: files now" "file file" "$(stat -c %F links/small.txt | cut -d' ' -f2) $(stat -c %F links/numbers.txt | cut -d' ' -f2)"
+    check "links replaced: content" same "$(cmp -s in/numbers.txt links/numbers.txt && cmp -s in/small.txt links/small.txt && echo same)"
+
+    # An interrupted pack removes its temporary file and ends by the signal; the target stays as it was.
+    head -c 60000000 /dev/urandom >large.bin
+    for signal in INT TERM; do
+        cp default.mca target.mca
+        # A background job of a script starts with SIGINT ignored; a user's pack does not.
+        env --default-signal=$signal "$mca_program" pack --level 9 target.mca large.bin 2>/dev/null &
+        pid=$!
+        # Once the temporary file holds bytes, pack is past arming its removal.
+        for ((i = 0; i < 400; i++)); do [[ -n $(find . -maxdepth 1 -name 'target.~pack-*' -size +0) ]] && break; sleep 0.05; done
+        kill -s $signal $pid
+        wait $pid
+        status=$?
+        check "SIG$signal during pack: ends by the signal" $((128 + $(kill -l $signal))) "$status"
+        check "SIG$signal during pack: no temporary file" "" "$(ls -A | grep '^target\.~')"
+        check "SIG$signal during pack: target kept" same "$(cmp -s default.mca target.mca && echo same)"
+    done
+
+    # Killed at many points of a large run: the target is the old archive or the whole new one, and a
+    # later pack succeeds whatever the killed one left.
+    head -c 30000000 /dev/urandom >new.bin
+    cp default.mca killed.mca
+    old_list=$($runner "$mca_program" list killed.mca)
+    started=$(date +%s%N)
+    mca pack --level 1 full.mca new.bin in/small.txt
+    took=$(($(date +%s%N) - started))
+    outcomes=""
+    # From the start to a little beyond the end of an undisturbed run.
+    for tenth in 0 1 2 3 4 5 6 7 8 9 10 11 12 14; do
+        delay=$(printf '%d.%09d' $((took * tenth / 10 / 1000000000)) $((took * tenth / 10 % 1000000000)))
+        $runner "$mca_program" pack --level 1 killed.mca new.bin in/small.txt 2>/dev/null &
+        pid=$!
+        sleep $delay
+        kill -s KILL $pid 2>/dev/null
+        wait $pid 2>/dev/null
+        mca verify killed.mca
+        list=$($runner "$mca_program" list killed.mca)
+        if [[ $rc == 0 && $list == "$old_list" ]]; then outcomes+=o
+        elif [[ $rc == 0 && $list == "$(printf '30000000\tnew.bin\n3\tsmall.txt')" ]]; then outcomes+=n
+        else outcomes+=X; fi
+        cp default.mca killed.mca
+    done
+    check "SIGKILL during pack: always the old or the new archive" "" "$(tr -d on <<<"$outcomes")"
+    echo "SIGKILL at ${#outcomes} points: old (o) or new (n) archive: $outcomes"
+    mca pack --level 1 killed.mca new.bin in/small.txt
+    check "pack after kills: status" 0 "$rc"
+    mca verify killed.mca
+    check "pack after kills: verify" 0 "$rc"
+    rm -f killed.~pack-* large.bin new.bin full.mca
+else
+    echo "skipped on Windows: pipes, FIFOs, names Linux creates, links, signals (POSIX only)"
+fi
 
 # Exit statuses and usage.
 mca list no-such.mca

@@ -1,4 +1,4 @@
-// POSIX half of the path functions: stat and mkdir, with UTF-8 file names; '/' is written.
+// POSIX half of the path functions: stat, lstat and mkdir, with UTF-8 file names; '/' is written.
 // A backslash separates here too, so paths reach the system normalised.
 #include "filedriver/FilePath.h"
 
@@ -16,6 +16,22 @@ bool pathExists(const FilePath& path, bool directory)
     if (stat(orva::toNative(path.normalised()).c_str(), &status) != 0)
         return false;
     return S_ISDIR(status.st_mode) == directory;
+}
+
+bool entryExists(const FilePath& path)
+{
+    struct stat status;
+    return lstat(orva::toNative(path.normalised()).c_str(), &status) == 0;
+}
+
+FileKind fileKind(const FilePath& path)
+{
+    struct stat status;
+    if (stat(orva::toNative(path.normalised()).c_str(), &status) != 0)
+        return FileKind::missing;
+    if (S_ISREG(status.st_mode))
+        return FileKind::regular;
+    return S_ISDIR(status.st_mode) ? FileKind::directory : FileKind::stream;
 }
 
 bool fileStamp(const FilePath& path, FileStamp& stamp)

@@ -108,6 +108,17 @@ FilePlatform::FilePlatform(const FilePath& path, std::uint32_t mode) : AFileCore
     handle = file;
 }
 
+FilePlatform::FilePlatform(std::intptr_t systemHandle, std::uint32_t mode) : AFileCore(mode), handle(systemHandle) {}
+
+bool FilePlatform::flushToDisk()
+{
+    int result;
+    do
+        result = fsync(fd(handle));
+    while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
 FilePlatform::~FilePlatform()
 {
     if (handle != noFile)

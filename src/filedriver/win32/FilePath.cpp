@@ -1,4 +1,4 @@
-// Win32 half of the path functions: GetFileAttributes(Ex)W and CreateDirectoryW; '\' is written.
+// Win32 half of the path functions: GetFileAttributes(Ex)W, GetFileType and CreateDirectoryW; '\' is written.
 #include "filedriver/FilePath.h"
 
 #include <windows.h>
@@ -13,6 +13,27 @@ bool pathExists(const FilePath& path, bool directory)
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return false;
     return ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == directory;
+}
+
+bool entryExists(const FilePath& path)
+{
+    // GetFileAttributesW answers for a reparse point itself, not for its target.
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+FileKind fileKind(const FilePath& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return FileKind::directory;
+    // Devices and pipes may have no attributes: only an open handle tells what they are.
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return FileKind::missing;
+    const DWORD type = GetFileType(file);
+    CloseHandle(file);
+    return type == FILE_TYPE_DISK ? FileKind::regular : FileKind::stream;
 }
 
 bool fileStamp(const FilePath& path, FileStamp& stamp)

@@ -105,6 +105,13 @@ FilePlatform::FilePlatform(const FilePath& path, std::uint32_t mode) : AFileCore
     handle = reinterpret_cast<std::intptr_t>(file);
 }
 
+FilePlatform::FilePlatform(std::intptr_t systemHandle, std::uint32_t mode) : AFileCore(mode), handle(systemHandle) {}
+
+bool FilePlatform::flushToDisk()
+{
+    return FlushFileBuffers(handleOf(handle)) != 0;
+}
+
 FilePlatform::~FilePlatform()
 {
     if (handle != noFile)

@@ -22,14 +22,9 @@ bool errorIsTerminal()
     return isatty(fileno(stderr)) == 1;
 }
 
-bool replaceFile(const filedriver::FilePath& from, const filedriver::FilePath& to)
+NamePlatform hostPlatform()
 {
-    return std::rename(orva::toNative(from.normalised()).c_str(), orva::toNative(to.normalised()).c_str()) == 0;
-}
-
-void removeFile(const filedriver::FilePath& path)
-{
-    unlink(orva::toNative(path.normalised()).c_str());
+    return NamePlatform::onLinux;
 }
 
 std::string lastSystemError()

@@ -34,14 +34,9 @@ bool errorIsTerminal()
     return _isatty(_fileno(stderr)) != 0;
 }
 
-bool replaceFile(const filedriver::FilePath& from, const filedriver::FilePath& to)
+NamePlatform hostPlatform()
 {
-    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-}
-
-void removeFile(const filedriver::FilePath& path)
-{
-    DeleteFileW(path.c_str());
+    return NamePlatform::onWindows;
 }
 
 std::string lastSystemError()

@@ -1,0 +1,36 @@
+#pragma once
+// Checking a whole archive: every block decoded and checked as a read of it would be, each damaged
+// one reported with the members whose bytes lie in it, and the arithmetic that ties a member's bytes
+// to blocks.
+
+#include "filedriver/FilePath.h"
+#include "filedriver/OrvaArchive.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace filedriver {
+
+struct DamagedBlock {
+    std::uint32_t block;
+    // In table order: every member with at least one byte in the block.
+    std::vector<std::wstring> members;
+    // The text of the orva::exception that reading the block throws.
+    std::string failure;
+};
+
+// The block of the data stream that holds byte `offset` of `entry` (offset within the member).
+std::uint32_t blockOfMember(const ArchiveHeader& header, const FileEntry& entry, std::uint32_t offset);
+// The table indexes of the members with at least one byte in `block`, in table order.
+std::vector<std::uint32_t> membersInBlock(const OrvaArchive& archive, std::uint32_t block);
+
+// Checks every block of the archive file `archive` in order, telling `checked` after each (for
+// progress), and answers the damaged ones; an empty answer means the archive reads whole. Throws
+// orva::exception when the archive cannot be loaded or opened for reading, or when it has blocks but
+// no member that a path can name ("archive '<path>': no member can be opened by name").
+std::vector<DamagedBlock> findDamagedBlocks(const FilePath& archive,
+                                            const std::function<void(std::uint32_t block)>& checked);
+
+} // namespace filedriver

@@ -1,0 +1,21 @@
+#pragma once
+// Which member names may become a file of their own in a directory, on each platform the tool runs
+// on. A name must never reach another directory or, on Windows, turn into a device or into a file of
+// another name (Windows drops a trailing dot or space, and reads "c:x" as a path on drive C).
+
+#include <string>
+
+namespace mca {
+
+enum class NamePlatform { onLinux, onWindows };
+
+// "Linux" or "Windows", for messages.
+const char* platformName(NamePlatform platform);
+
+// Why `name` may not become a file below the target directory on `platform`; nullptr when it may.
+const char* refusedName(const std::wstring& name, NamePlatform platform);
+// True for CON, PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9, in any letter case, with any extension
+// (and the spaces Windows drops before it).
+bool isWindowsDeviceName(const std::wstring& name);
+
+} // namespace mca

@@ -1,0 +1,69 @@
+#include "mca/MemberNames.h"
+
+#include "orva/WideText.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using mca::NamePlatform;
+
+struct Row {
+    std::wstring name;
+    const char* onLinux;   // nullptr: extracted
+    const char* onWindows;
+};
+
+const char* const separator = "it holds a separator";
+const char* const colon = "it holds a drive colon";
+const char* const device = "it names a Windows device";
+const char* const trailing = "it ends in a dot or a space";
+const char* const forbidden = "it holds a character that Windows does not allow in a name";
+
+TEST(MemberNames, RulesOfEachPlatform)
+{
+    const Row rows[] = {
+        {L"roads.dat", nullptr, nullptr},
+        {L"", "it is empty", "it is empty"},
+        {L".", "it names a directory", "it names a directory"},
+        {L"..", "it names a directory", "it names a directory"},
+        {L"...", nullptr, trailing},
+        {L".hidden", nullptr, nullptr},
+        {L"a/b", separator, separator},
+        {L"a\\b", separator, separator},
+        {std::wstring(L"a\0b", 3), "it holds a NUL", "it holds a NUL"},
+        {L"c:x.txt", nullptr, colon},
+        {L"x:stream", nullptr, colon},
+        {L"CON", nullptr, device},
+        {L"con.txt", nullptr, device},
+        {L"Nul.tar.gz", nullptr, device},
+        {L"aux ", nullptr, trailing},
+        {L"prn  .txt", nullptr, device},
+        {L"COM1", nullptr, device},
+        {L"lpt9.log", nullptr, device},
+        {L"COM0", nullptr, nullptr},
+        {L"COM10", nullptr, nullptr},
+        {L"LPT", nullptr, nullptr},
+        {L"CONSOLE", nullptr, nullptr},
+        {L"xcon", nullptr, nullptr},
+        {L"name.", nullptr, trailing},
+        {L"name ", nullptr, trailing},
+        {L" leading", nullptr, nullptr},
+        {L"a?b", nullptr, forbidden},
+        {L"a*b", nullptr, forbidden},
+        {L"a<b>", nullptr, forbidden},
+        {L"tab\there", nullptr, forbidden},
+        {L"\u00e9t\u00e9.txt", nullptr, nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(orva::toUtf8(row.name));
+        const char* refusedOnLinux = mca::refusedName(row.name, NamePlatform::onLinux);
+        const char* refusedOnWindows = mca::refusedName(row.name, NamePlatform::onWindows);
+        EXPECT_EQ(std::string(refusedOnLinux ? refusedOnLinux : "-"), std::string(row.onLinux ? row.onLinux : "-"));
+        EXPECT_EQ(std::string(refusedOnWindows ? refusedOnWindows : "-"), std::string(row.onWindows ? row.onWindows : "-"));
+    }
+}
+
+} // namespace
