@@ -32,6 +32,17 @@ program_dir=$(windows "$app")
 
 # A wineserver left by other tests would keep their (absent) display: let it end first.
 wineserver_ -w
+
+# Without any display the dialog cannot be shown: that is said, and the program ends as cancelled.
+touch "$app/import"
+(unset DISPLAY; timeout 60 "$wine" "$app/GleanerQt.exe" >"$work/out" 2>"$work/err"); rc=$?
+check "no display: exit code" 255 "$rc"
+check "no display: engine not called" "" "$(cat "$work/out")"
+check "no display: the line" yes "$(grep -qE '^ERR .* The folder dialog could not be shown: .* failed with 0x[0-9a-f]{8}' "$work/err" && echo yes)"
+rm "$app/import" "$work/out" "$work/err"
+wineserver_ -k
+wineserver_ -w
+
 exec 3>"$work/display"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb=$!
@@ -102,7 +113,7 @@ dialog() {
         sleep 0.1
     done
     if [[ -z $window ]]; then
-        echo "no folder dialog within 30 s"
+        check "a folder dialog within 30 s" shown none
         return 1
     fi
     shown=$window
