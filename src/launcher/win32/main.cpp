@@ -31,6 +31,7 @@ public:
     }
     ComPtr(const ComPtr&) = delete;
     ComPtr& operator=(const ComPtr&) = delete;
+    T* get() const { return pointer; }
     T* operator->() const { return pointer; }
     T** out() { return &pointer; }
 
@@ -96,7 +97,7 @@ std::wstring pickFolder(const char* caption, const std::wstring& startDir)
     ComPtr<IShellItem> start;
     if (SUCCEEDED(SHCreateItemFromParsingName(nativeStart.c_str(), nullptr, IID_IShellItem,
                                               reinterpret_cast<void**>(start.out()))))
-        dialog->SetFolder(start.operator->());
+        dialog->SetFolder(start.get());
     result = dialog->Show(nullptr);
     if (result == HRESULT_FROM_WIN32(ERROR_CANCELLED))
         return {};
