@@ -7,7 +7,9 @@ set(CMAKE_C_COMPILER ${MINGW_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${MINGW_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${MINGW_PREFIX}-windres)
 
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_PREFIX})
+# GLEANER_WINDOWS_QT: the prefix of a Qt built for i686 MinGW-w64, where one is installed; GleanerQt.exe is
+# then built with it instead of the host of Windows calls.
+set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_PREFIX} ${GLEANER_WINDOWS_QT})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -49,6 +49,10 @@ int runLauncher(RegistrySettings& settings, const LauncherHost& host)
     } else {
         filedriver::FilePath candidate = importCandidate(host.applicationDir);
         while (!makeImportDirectory(candidate)) {
+            if (!host.noDialogReason.empty()) {
+                orva::errorLog.error(false, noDialogLine, candidate.c_str(), host.noDialogReason.c_str());
+                return cancelledExitCode;
+            }
             const std::wstring chosen = host.pickFolder(folderDialogCaption, host.applicationDir);
             if (chosen.empty())
                 return cancelledExitCode;

@@ -28,11 +28,18 @@ struct LauncherHost {
     // The executable's directory as the toolkit gives it: '/' separators, no trailing separator.
     std::wstring applicationDir;
     // Shows the folder dialog (the caption still to be translated), starting in `startDir`; returns the
-    // chosen directory, or an empty string when the user cancelled.
+    // chosen directory, or an empty string when the user cancelled or the dialog could not be shown.
     std::function<std::wstring(const char* caption, const std::wstring& startDir)> pickFolder;
+    // Why no dialog can be shown to anybody (a display-less platform); empty where one can. When it is
+    // set, the flow logs one ERR line instead of asking and ends as if the dialog were cancelled.
+    std::wstring noDialogReason;
     // The engine's entry point; called at most once, with the filled block.
     std::function<int(RunParameters* parameters)> runEngine;
 };
+
+// The text of that ERR line: the import directory that cannot be created, then the host's reason.
+constexpr wchar_t noDialogLine[] =
+    L"'%ls' cannot be created, so a folder would have been asked for, but no dialog can be shown: %ls\n";
 
 // Returns the engine's result, or cancelledExitCode.
 int runLauncher(RegistrySettings& settings, const LauncherHost& host);

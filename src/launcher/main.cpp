@@ -5,6 +5,19 @@
 #include <QApplication>
 #include <QFileDialog>
 
+namespace {
+
+// Platforms that draw into memory only: a dialog there would wait for ever for nobody.
+std::wstring noDialogReason()
+{
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal"))
+        return QStringLiteral("Qt's '%1' platform shows no window").arg(platform).toStdWString();
+    return {};
+}
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
@@ -15,6 +28,7 @@ int main(int argc, char* argv[])
                                                  QFileDialog::ShowDirsOnly)
             .toStdWString();
     };
+    host.noDialogReason = noDialogReason();
     host.runEngine = runGleaner;
     return launcher::runLauncher(launcher::settings, host);
 }

@@ -57,6 +57,7 @@ public:
     {
         launcher::LauncherHost host;
         host.applicationDir = applicationDir;
+        host.noDialogReason = noDialogReason;
         host.pickFolder = [this](const char* caption, const std::wstring& startDir) {
             captions.emplace_back(caption);
             startDirs.push_back(startDir);
@@ -77,6 +78,7 @@ public:
     std::size_t dialogs() const { return startDirs.size(); }
 
     std::vector<std::wstring> answers;
+    std::wstring noDialogReason;
     std::vector<std::string> captions;
     std::vector<std::wstring> startDirs;
     int engineCalls = 0;
@@ -191,6 +193,43 @@ TEST_F(LauncherFlow, CancellingALaterDialogEndsWithoutTheEngine)
     EXPECT_EQ(launch.run(appDir), -1);
     EXPECT_EQ(launch.dialogs(), 2u);
     EXPECT_EQ(launch.engineCalls, 0);
+}
+
+// ---- where no dialog can be shown
+
+TEST_F(LauncherFlow, WithoutADialogAFailedImportEndsAsCancelledWithOneLine)
+{
+    dir.writeFile(L"app/import", "");
+    CapturedLog log;
+    Launch launch;
+    launch.noDialogReason = L"no screen here";
+    EXPECT_EQ(launch.run(appDir), -1);
+    EXPECT_EQ(launch.dialogs(), 0u);
+    EXPECT_EQ(launch.engineCalls, 0);
+    const std::string text = log.text();
+    const std::string expected = "'" + orva::toNative(besideExecutable)
+                                 + "' cannot be created, so a folder would have been asked for, but no dialog "
+                                   "can be shown: no screen here\n";
+    ASSERT_EQ(text.rfind("ERR ", 0), 0u) << text;
+    // "ERR yyyy/mm/dd hh:mm:ss " and the text, one line.
+    EXPECT_EQ(text.substr(24), expected);
+}
+
+TEST_F(LauncherFlow, WithoutADialogTheOtherOutcomesAreUnchanged)
+{
+    dir.writeFile(L"maps/atlas.dat", "data");
+    for (const bool withAtlas : {false, true}) {
+        SCOPED_TRACE(withAtlas);
+        setAtlas(withAtlas ? dir.wide(L"maps/atlas.dat") : L"");
+        CapturedLog log;
+        Launch launch;
+        launch.noDialogReason = L"no screen here";
+        EXPECT_EQ(launch.run(appDir), 0);
+        EXPECT_EQ(launch.engineCalls, 1);
+        EXPECT_EQ(log.text(), "");
+        expectSameBytes(launch.block, withAtlas ? expectedBlock(dir.wide(L"maps/atlas.dat"), L"")
+                                                : expectedBlock(L"", besideExecutable));
+    }
 }
 
 TEST_F(LauncherFlow, AChosenRootGivesImportRightBelowIt)

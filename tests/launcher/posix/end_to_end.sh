@@ -60,9 +60,19 @@ out=$(QT_QPA_PLATFORM=offscreen "$app/GleanerQt")
 check "atlas directory: engine line" "dataGleaner: import $app/import (0 files)" "$out"
 rm "$settings_dir/Wayscope 10.conf"
 
-# "import" beside the executable blocked by a file: the real dialog comes.
+# "import" beside the executable blocked by a file. Where no window can be seen the program does not wait
+# for an answer: one line says why, and it ends as a cancelled dialog does.
 rm -r "$app/import"
 touch "$app/import"
+for platform in offscreen minimal; do
+    QT_QPA_PLATFORM=$platform timeout 60 "$app/GleanerQt" >"$work/out" 2>"$work/err"; rc=$?
+    check "$platform, no dialog: exit code" 255 "$rc"
+    check "$platform, no dialog: engine not called" "" "$(cat "$work/out")"
+    check "$platform, no dialog: the line" "'$app/import' cannot be created, so a folder would have been asked for, but no dialog can be shown: Qt's '$platform' platform shows no window" \
+        "$(sed -E 's#^ERR [0-9]{4}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} ##' "$work/err")"
+done
+
+# The real dialog comes.
 exec 3>"$work/display"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb=$!
