@@ -65,17 +65,19 @@ fi
 # libdeflate's source for the Windows build, through an apt state of our own under build/deps/apt (the
 # system's lists stay as they are). Kept while its version is the one libdeflate-dev has.
 fetch_libdeflate_source() {
-    local deps=$PWD/build/deps
-    local version
-    version=$(dpkg-query -W -f='${Version}' libdeflate-dev)
-    if [[ -f $deps/libdeflate/.debian-version && $(<"$deps/libdeflate/.debian-version") == "$version" ]]; then
+    local deps
+    deps=$(cd "$(dirname "$0")/.." && pwd)/build/deps
+    # "libdeflate=1.14-1": the source package and version of the binary package installed.
+    local wanted
+    wanted=$(dpkg-query -W -f='${source:Package}=${source:Version}' libdeflate-dev)
+    if [[ -f $deps/libdeflate/.debian-version && $(<"$deps/libdeflate/.debian-version") == "$wanted" ]]; then
         return
     fi
     # The mirror and suite the installed version came from: "500 http://deb.debian.org/debian bookworm/main amd64 Packages".
     local origin
     origin=$(apt-cache policy libdeflate-dev | awk '/^ \*\*\* /{mine=1; next} /^ +[^ ]+ [0-9]+$/{mine=0} mine && $2 ~ /:\/\//{print $2, $3; exit}')
     if [[ -z $origin ]]; then
-        echo "setup: cannot tell which mirror libdeflate-dev $version came from" >&2
+        echo "setup: cannot tell which mirror libdeflate-dev ($wanted) came from" >&2
         return 1
     fi
     local uri=${origin% *} suite=${origin#* }
@@ -87,16 +89,15 @@ fetch_libdeflate_source() {
     apt-get "${options[@]}" update -q
     rm -rf "$deps/unpack"
     mkdir -p "$deps/unpack"
-    (cd "$deps/unpack" && apt-get "${options[@]}" source -q "libdeflate=$version")
+    (cd "$deps/unpack" && apt-get "${options[@]}" source -q "$wanted")
     local unpacked
     unpacked=$(find "$deps/unpack" -mindepth 1 -maxdepth 1 -type d -name 'libdeflate-*')
     rm -rf "$deps/libdeflate"
     mv "$unpacked" "$deps/libdeflate"
-    echo "$version" > "$deps/libdeflate/.debian-version"
+    echo "$wanted" > "$deps/libdeflate/.debian-version"
     rm -rf "$deps/unpack"
 }
 
 if [[ $windows == yes ]]; then
-    cd "$(dirname "$0")/.."
     fetch_libdeflate_source
 fi
