@@ -3,9 +3,9 @@
 #   scripts/setup.sh linux   the native build: compiler, CMake, Qt, zlib, GoogleTest, Xvfb
 #   scripts/setup.sh all     that and the 32-bit Windows cross build with Wine
 #   scripts/setup.sh bench   the native build, the benchmark's libraries and the Windows cross build
+#   scripts/setup.sh fuzz    the native build and clang's libFuzzer
 # The Windows build also needs libdeflate's source, which Debian packages for Linux only: it is taken
 # from Debian's source package of the version the Linux build links, into build/deps/libdeflate.
-#   scripts/setup.sh fuzz    the native build and clang's libFuzzer
 set -euo pipefail
 
 want=${1:-all}
