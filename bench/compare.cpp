@@ -2,6 +2,8 @@
 // one run, and prints one table: figure, ours, reference, ratio (how many times the reference's speed
 // ours reaches), goal.
 #include "Corpus.h"
+#include "Sequential.h"
+#include "Table.h"
 
 #include "filedriver/ArchiveManager.h"
 #include "filedriver/ArchiveWriter.h"
@@ -14,7 +16,6 @@
 #include <physfs.h>
 #include <unistd.h>
 #include <zip.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -28,11 +29,12 @@
 
 namespace {
 
+using bench::readMember;
+using bench::readSize;
 using filedriver::ByteBuffer;
 
 constexpr std::size_t corpusSize = 64u << 20;
 constexpr std::uint32_t blockSize = 64u << 10;
-constexpr std::uint32_t readSize = 4096;
 constexpr int randomReads = 2000;
 // Peers that re-inflate from the start for every random read are timed on a few reads only.
 constexpr int slowRandomReads = 6;
@@ -90,10 +92,7 @@ const Data& data()
                                  {{L"first.bin", ByteBuffer(d.corpus.begin(), middle)},
                                   {L"second.bin", ByteBuffer(middle, d.corpus.end())}},
                                  filedriver::ArchiveWriterOptions{blockSize, 1, -1, {}});
-        for (std::size_t at = 0; at < d.corpus.size(); at += blockSize) {
-            ByteBuffer block(d.corpus.begin() + at, d.corpus.begin() + std::min(d.corpus.size(), at + blockSize));
-            d.storedBlocks.push_back(filedriver::ZlibCompression().compress(block));
-        }
+        d.storedBlocks = bench::deflateBlocks(d.corpus, blockSize);
 
         d.zip = d.dir + "/atlas.zip";
         int error = 0;
@@ -131,17 +130,6 @@ std::wstring member(const std::string& archive, const char* name)
     return wide(archive) + L"/" + wide(name);
 }
 
-// The bytes read from `path`, start to end in readSize pieces through the buffered stream.
-std::uint64_t readMember(const std::wstring& path)
-{
-    std::vector<std::uint8_t> buffer(readSize);
-    filedriver::FileDriver file(path, filedriver::OpenReadBuffered);
-    std::uint64_t total = 0;
-    for (std::uint32_t got; (got = file.read(buffer.data(), readSize)) > 0;)
-        total += got;
-    return total;
-}
-
 void readAll(benchmark::State& state, const std::wstring& path)
 {
     for (auto _ : state)
@@ -156,20 +144,10 @@ void seqDeflatedOurs(benchmark::State& state) { readAll(state, member(data().def
 
 void seqDeflatedRawInflate(benchmark::State& state)
 {
-    z_stream stream{};
-    inflateInit(&stream);
-    std::vector<std::uint8_t> out(blockSize);
+    bench::RawInflate inflate(blockSize);
     for (auto _ : state)
-        for (const ByteBuffer& block : data().storedBlocks) {
-            inflateReset(&stream);
-            stream.next_in = const_cast<Bytef*>(block.data());
-            stream.avail_in = static_cast<uInt>(block.size());
-            stream.next_out = out.data();
-            stream.avail_out = blockSize;
-            inflate(&stream, Z_SYNC_FLUSH);
-            benchmark::DoNotOptimize(out.data());
-        }
-    inflateEnd(&stream);
+        if (inflate.inflateAll(data().storedBlocks) != corpusSize)
+            state.SkipWithError("short inflate");
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpusSize));
 }
 
@@ -444,10 +422,10 @@ public:
 
 std::string speedText(const std::string& name, double speed)
 {
-    char text[64];
     if (name.rfind("seq_", 0) == 0 || name.rfind("plain", 0) == 0 || name.rfind("parallel", 0) == 0)
-        std::snprintf(text, sizeof text, "%.0f MB/s", speed / 1e6);
-    else if (name.rfind("open", 0) == 0)
+        return bench::megabytesPerSecond(speed);
+    char text[64];
+    if (name.rfind("open", 0) == 0)
         std::snprintf(text, sizeof text, "%.2f ms", 1e3 / speed);
     else
         std::snprintf(text, sizeof text, "%.0f /s", speed);
@@ -483,16 +461,15 @@ int main(int argc, char** argv)
     Collector collector;
     benchmark::RunSpecifiedBenchmarks(&collector);
 
-    std::printf("\n| figure | reference | ours | reference speed | ratio | goal |\n|---|---|---|---|---|---|\n");
+    bench::printTableHeader();
     for (const Figure& figure : figures) {
         const auto ours = collector.speeds.find(figure.ours);
         const auto reference = collector.speeds.find(figure.reference);
         if (ours == collector.speeds.end() || reference == collector.speeds.end())
             continue;
-        const double ratio = ours->second / reference->second;
-        std::printf("| %s | %s | %s | %s | %.2f | %s %.2f |\n", figure.name, figure.referenceName,
-                    speedText(figure.ours, ours->second).c_str(), speedText(figure.reference, reference->second).c_str(),
-                    ratio, ratio >= figure.goal ? "met, >=" : "MISSED, >=", figure.goal);
+        bench::printTableRow(figure.name, figure.referenceName, speedText(figure.ours, ours->second),
+                             speedText(figure.reference, reference->second), ours->second / reference->second,
+                             figure.goal);
     }
     std::string command = "rm -rf '" + data().dir + "'";
     return std::system(command.c_str()) == 0 ? 0 : 1;

@@ -143,21 +143,52 @@ std::uint32_t ArchiveCursor::readChunk(std::uint8_t* buffer, std::uint32_t lengt
         integrityFailed(pastBlocksSite, 2);
 
     const std::uint32_t within = streamPosition % header.blockSize;
-    if (header.compressionType == 0) {
-        const std::uint32_t n = readStored(block, within, streamPosition == sequentialPosition, buffer,
-                                           std::min(length, member().dataSize - static_cast<std::uint32_t>(position)));
-        sequentialPosition = std::uint64_t(streamPosition) + n;
-        position += static_cast<std::int32_t>(n);
-        return n;
-    }
+    const bool sequential = streamPosition == sequentialPosition;
+    const std::uint32_t wanted = std::min(length, member().dataSize - static_cast<std::uint32_t>(position));
+    const std::uint32_t n = header.compressionType == 0 ? readStored(block, within, sequential, buffer, wanted)
+                                                        : readDecoded(block, within, sequential, buffer, wanted);
+    sequentialPosition = std::uint64_t(streamPosition) + n;
+    position += static_cast<std::int32_t>(n);
+    return n;
+}
+
+bool ArchiveCursor::inReadAhead(std::uint32_t block, std::uint32_t within) const
+{
+    return block == readAheadBlock && within >= readAheadFrom && within - readAheadFrom < readAhead.size();
+}
+
+std::uint32_t ArchiveCursor::copyReadAhead(std::uint32_t within, std::uint8_t* buffer, std::uint32_t wanted) const
+{
+    const std::uint32_t offset = within - readAheadFrom;
+    const std::uint32_t n = std::min(static_cast<std::uint32_t>(readAhead.size()) - offset, wanted);
+    std::memcpy(buffer, readAhead.data() + offset, n);
+    return n;
+}
+
+std::uint32_t ArchiveCursor::readDecoded(std::uint32_t block, std::uint32_t within, bool sequential,
+                                         std::uint8_t* buffer, std::uint32_t wanted)
+{
+    // As for stored blocks, a read that follows the previous one keeps the rest of its decoded block, so
+    // that the next reads of it take no lock of the cache (on Windows, a system call each time).
+    if (inReadAhead(block, within))
+        return copyReadAhead(within, buffer, wanted);
     std::uint32_t n = 0;
     withDecodedBlock(block, [&](const ByteBuffer& decoded) {
-        n = std::min({static_cast<std::uint32_t>(decoded.size()) - within, length,
-                      member().dataSize - static_cast<std::uint32_t>(position)});
+        n = std::min(static_cast<std::uint32_t>(decoded.size()) - within, wanted);
         if (n > 0)
             std::memcpy(buffer, decoded.data() + within, n);
+        if (!sequential)
+            return;
+        // Room for the whole block (every block but the last is as large), so that reading on allocates
+        // nothing whatever the read sizes.
+        readAhead.reserve(decoded.size());
+        if (n < decoded.size() - within) {
+            readAheadBlock = noBlock;
+            readAhead.assign(decoded.begin() + within, decoded.end());
+            readAheadBlock = block;
+            readAheadFrom = within;
+        }
     });
-    position += static_cast<std::int32_t>(n);
     return n;
 }
 
@@ -167,7 +198,7 @@ std::uint32_t ArchiveCursor::readStored(std::uint32_t block, std::uint32_t withi
     // A stored block is its own bytes: they come straight from the file, which the system caches; the
     // block cache saves decoding, and there is none to save. A read that follows the previous one
     // takes the rest of its block in one call, so that the next ones need no call of their own.
-    if (block != readAheadBlock || within < readAheadFrom || within - readAheadFrom >= readAhead.size()) {
+    if (!inReadAhead(block, within)) {
         std::uint32_t expected;
         const std::uint64_t fileOffset = locateBlock(block, expected) + within;
         FileDriver& file = *archive->sharedFile;
@@ -184,10 +215,7 @@ std::uint32_t ArchiveCursor::readStored(std::uint32_t block, std::uint32_t withi
         readAheadBlock = block;
         readAheadFrom = within;
     }
-    const std::uint32_t offset = within - readAheadFrom;
-    const std::uint32_t n = std::min(static_cast<std::uint32_t>(readAhead.size()) - offset, wanted);
-    std::memcpy(buffer, readAhead.data() + offset, n);
-    return n;
+    return copyReadAhead(within, buffer, wanted);
 }
 
 void ArchiveCursor::checkBlock(std::uint32_t block)

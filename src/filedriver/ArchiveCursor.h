@@ -51,6 +51,11 @@ private:
     // The reading of a compressionType 0 archive: up to `wanted` bytes of `block` from `within` on.
     std::uint32_t readStored(std::uint32_t block, std::uint32_t within, bool sequential, std::uint8_t* buffer,
                              std::uint32_t wanted);
+    // The same for a compressed archive, through the block cache.
+    std::uint32_t readDecoded(std::uint32_t block, std::uint32_t within, bool sequential, std::uint8_t* buffer,
+                              std::uint32_t wanted);
+    bool inReadAhead(std::uint32_t block, std::uint32_t within) const;
+    std::uint32_t copyReadAhead(std::uint32_t within, std::uint8_t* buffer, std::uint32_t wanted) const;
     // The checks of a stored block before it is read; its offset in the file and the length it gives.
     std::uint64_t locateBlock(std::uint32_t block, std::uint32_t& expected);
     // Holds `block` in the cache, decoded, while `use` reads it.
@@ -65,7 +70,8 @@ private:
     // can load blocks at once.
     std::unique_ptr<ABlockCompression> codec;
     ByteBuffer storedBytes;
-    // Stored archives: the rest of one block from readAheadFrom on, read for reads that follow each other.
+    // The rest of one block from readAheadFrom on, kept for reads that follow each other: read from the
+    // file for stored archives, copied from the cache for compressed ones.
     static constexpr std::uint32_t noBlock = 0xFFFFFFFF;
     ByteBuffer readAhead;
     std::uint32_t readAheadBlock = noBlock;

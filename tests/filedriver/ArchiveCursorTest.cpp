@@ -108,6 +108,37 @@ TEST(ArchiveCursorRead, RoundTripsEveryLayoutCodecAndMode)
         }
 }
 
+TEST(ArchiveCursorRead, ReadsThatFollowEachOtherAndSeeksBetweenThemGiveTheMembersBytes)
+{
+    // Reads that follow each other keep the rest of their block: seeks into it, out of it and back.
+    constexpr std::uint32_t blockSize = 4096;
+    const ByteBuffer source = sample(3 * blockSize + 123, 4);
+    struct Step {
+        std::int32_t seekTo; // -1: go on from where the previous read ended
+        std::uint32_t length;
+    } const steps[] = {{0, 100},    {-1, 100},  {-1, 5000}, {150, 50},   {-1, 4000}, {8000, 10}, {-1, 10},
+                       {4095, 2},   {-1, 4096}, {0, 1},     {-1, 20000}, {12300, 1}, {-1, 1000}, {4200, 3},
+                       {-1, 3},     {100, 3},   {-1, 9000}};
+    testsupport::TempDir tmp;
+    for (std::uint32_t type : {0u, 1u}) {
+        const std::wstring archive =
+            makeArchive(tmp, L"t" + std::to_wstring(type) + L".mca", {{L"a", sample(1000, 3)}, {L"m", source}}, blockSize, type);
+        for (std::uint32_t mode : {OpenRead, OpenReadBuffered}) {
+            SCOPED_TRACE(testing::Message() << "type " << type << " mode " << mode);
+            FileDriver file(memberPath(archive, L"m"), mode);
+            std::int32_t at = 0;
+            for (const Step& step : steps) {
+                if (step.seekTo >= 0)
+                    at = file.seek(step.seekTo, SeekBegin);
+                ByteBuffer got(step.length);
+                got.resize(file.read(got.data(), step.length));
+                EXPECT_EQ(got, slice(source, std::size_t(at), step.length)) << at << '+' << step.length;
+                at += std::int32_t(got.size());
+            }
+        }
+    }
+}
+
 TEST(ArchiveCursorOpen, DataFileOpenWhileAnyCursorIsThenItsBlocksAreForgotten)
 {
     testsupport::TempDir tmp;
