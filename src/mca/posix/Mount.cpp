@@ -11,6 +11,7 @@
 #include <fuse.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -46,6 +47,30 @@ struct MountedFile {
     ino_t inode;
 };
 
+// Asks the system to read the archive file ahead of the library, which reads one stored block at a time
+// with the random-access hint: around each block first needed (a window, as the kernel's own read-ahead
+// reads around a miss) and, for reads that follow each other, well ahead of them.
+class ArchivePrefetch {
+public:
+    ArchivePrefetch(const FilePath& archivePath, const filedriver::OrvaArchive& archive);
+    ~ArchivePrefetch();
+    ArchivePrefetch(const ArchivePrefetch&) = delete;
+    ArchivePrefetch& operator=(const ArchivePrefetch&) = delete;
+
+    void touch(std::uint32_t first, std::uint32_t last, bool sequential);
+
+private:
+    static constexpr std::uint64_t window = 128u << 10;
+    static constexpr std::uint64_t sequentialAhead = 1u << 20;
+
+    int file;
+    const std::vector<filedriver::StoredBlock>& blocks;
+    const std::uint64_t blocksOffset;
+    // One mark per window of the file: asked for already.
+    std::unique_ptr<std::atomic<bool>[]> asked;
+    std::uint64_t windows = 0;
+};
+
 // The archive as mounted: its file table, fixed at mount time, and what it has logged since.
 class MountedArchive {
 public:
@@ -62,6 +87,7 @@ public:
 
     const std::uint32_t blockSize;
     std::vector<MountedFile> files;
+    ArchivePrefetch prefetch;
 
 private:
     FilePath archivePath;
@@ -100,6 +126,8 @@ public:
     }
 
     const MountedFile& file;
+    // Where the latest read ended: a read starting near it continues a sequential run.
+    std::atomic<std::uint64_t> lastEnd{0};
 
 private:
     std::mutex mutex;
@@ -111,8 +139,46 @@ std::string native(const std::wstring& text)
     return orva::toNative(text);
 }
 
+ArchivePrefetch::ArchivePrefetch(const FilePath& archivePath, const filedriver::OrvaArchive& archive)
+    : file(open(orva::toNative(archivePath).c_str(), O_RDONLY | O_CLOEXEC)), blocks(archive.blocks()),
+      blocksOffset(archive.archiveHeader().blocksOffset)
+{
+    struct stat attributes;
+    if (file >= 0 && fstat(file, &attributes) == 0) {
+        windows = static_cast<std::uint64_t>(attributes.st_size) / window + 1;
+        asked = std::make_unique<std::atomic<bool>[]>(windows);
+    }
+}
+
+ArchivePrefetch::~ArchivePrefetch()
+{
+    if (file >= 0)
+        close(file);
+}
+
+void ArchivePrefetch::touch(std::uint32_t first, std::uint32_t last, bool sequential)
+{
+    if (!asked || last >= blocks.size())
+        return;
+    const std::uint64_t start = blocksOffset + blocks[first].storedOffset;
+    const std::uint64_t end = blocksOffset + blocks[last].storedOffset + blocks[last].storedSize + (sequential ? sequentialAhead : 0);
+    const std::uint64_t to = std::min(windows, (end + window - 1) / window);
+    // Contiguous windows not asked for yet go in one request.
+    for (std::uint64_t w = start / window; w < to;) {
+        if (asked[w].exchange(true)) {
+            ++w;
+            continue;
+        }
+        std::uint64_t run = w + 1;
+        while (run < to && !asked[run].exchange(true))
+            ++run;
+        posix_fadvise(file, static_cast<off_t>(w * window), static_cast<off_t>((run - w) * window), POSIX_FADV_WILLNEED);
+        w = run;
+    }
+}
+
 MountedArchive::MountedArchive(const FilePath& archivePath, const filedriver::OrvaArchive& archive)
-    : blockSize(archive.archiveHeader().blockSize), archivePath(archivePath),
+    : blockSize(archive.archiveHeader().blockSize), prefetch(archivePath, archive), archivePath(archivePath),
       stamped(filedriver::fileStamp(archivePath, mountedStamp))
 {
     stat(native(archivePath).c_str(), &archiveAttributes);
@@ -261,9 +327,13 @@ int readFile(const char*, char* buffer, size_t size, off_t offset, fuse_file_inf
     const std::uint32_t wanted = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, file.size - offset));
     MountedArchive& archive = mounted();
     const std::uint64_t start = std::uint64_t(file.dataOffset) + static_cast<std::uint64_t>(offset);
-    if (archive.knownDamaged(file, static_cast<std::uint32_t>(start / archive.blockSize),
-                             static_cast<std::uint32_t>((start + wanted - 1) / archive.blockSize)))
+    const auto first = static_cast<std::uint32_t>(start / archive.blockSize);
+    const auto last = static_cast<std::uint32_t>((start + wanted - 1) / archive.blockSize);
+    if (archive.knownDamaged(file, first, last))
         return -EIO;
+    const std::uint64_t previousEnd = open.lastEnd.exchange(static_cast<std::uint64_t>(offset) + wanted);
+    const std::uint64_t near = 4 * std::uint64_t(archive.blockSize);
+    archive.prefetch.touch(first, last, previousEnd + near >= static_cast<std::uint64_t>(offset) && previousEnd <= static_cast<std::uint64_t>(offset) + near);
 
     std::unique_ptr<FileDriver> cursor;
     std::uint32_t block = 0;
