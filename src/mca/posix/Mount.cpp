@@ -14,15 +14,18 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <unordered_map>
 #include <utility>
@@ -71,6 +74,34 @@ private:
     std::uint64_t windows = 0;
 };
 
+class OpenFile;
+
+// Decodes, on a thread of its own, the blocks that a sequential run will want after the next read, so
+// that a second core decodes while the loop serves; the reads find them in the block cache. Started by
+// the loop (after the daemon's fork), stopped before the mount is destroyed.
+class DecodeAhead {
+public:
+    void start() { worker = std::thread([this] { run(); }); }
+    void stop();
+    void ask(std::shared_ptr<OpenFile> open, std::uint64_t offset, std::uint32_t length);
+
+private:
+    struct Job {
+        std::shared_ptr<OpenFile> open;
+        std::uint64_t offset;
+        std::uint32_t length;
+    };
+    static constexpr std::size_t mostJobs = 4;
+
+    void run();
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<Job> jobs; // guarded by mutex
+    bool stopping = false; // guarded by mutex
+    std::thread worker;
+};
+
 // The archive as mounted: its file table, fixed at mount time, and what it has logged since.
 class MountedArchive {
 public:
@@ -88,6 +119,7 @@ public:
     const std::uint32_t blockSize;
     std::vector<MountedFile> files;
     ArchivePrefetch prefetch;
+    DecodeAhead decodeAhead;
 
 private:
     FilePath archivePath;
@@ -133,6 +165,60 @@ private:
     std::mutex mutex;
     std::vector<std::unique_ptr<FileDriver>> idle; // guarded by mutex
 };
+
+void DecodeAhead::stop()
+{
+    if (!worker.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopping = true;
+    }
+    wake.notify_one();
+    worker.join();
+    jobs.clear();
+}
+
+void DecodeAhead::ask(std::shared_ptr<OpenFile> open, std::uint64_t offset, std::uint32_t length)
+{
+    if (!worker.joinable() || offset >= open->file.size)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        // A run that outpaces the worker drops its oldest wishes: they are being read already.
+        if (jobs.size() == mostJobs)
+            jobs.pop_front();
+        jobs.push_back({std::move(open), offset, length});
+    }
+    wake.notify_one();
+}
+
+void DecodeAhead::run()
+{
+    std::vector<std::uint8_t> scratch;
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            wake.wait(lock, [this] { return stopping || !jobs.empty(); });
+            if (stopping)
+                return;
+            job = std::move(jobs.front());
+            jobs.pop_front();
+        }
+        const auto length = static_cast<std::uint32_t>(std::min<std::uint64_t>(job.length, job.open->file.size - job.offset));
+        scratch.resize(length);
+        try {
+            std::unique_ptr<FileDriver> cursor = job.open->take();
+            if (cursor->seek(static_cast<std::int32_t>(job.offset), filedriver::SeekBegin) != -1)
+                cursor->read(scratch.data(), length);
+            job.open->give(std::move(cursor));
+        } catch (const orva::exception&) {
+            // The read that wants these bytes reports the failure.
+        } catch (const std::bad_alloc&) {
+        }
+    }
+}
 
 std::string native(const std::wstring& text)
 {
@@ -242,7 +328,7 @@ void MountedArchive::reportDamaged(const MountedFile& file, std::uint32_t block,
 {
     std::lock_guard<std::mutex> lock(damagedMutex);
     if (damaged.insert({file.inode, block}).second)
-        std::fprintf(stderr, "mca: %s: block %u cannot be read: %s\n", file.name.c_str(), block, why);
+        std::fprintf(stderr, "mca: %s: block %u: %s\n", file.name.c_str(), block, why);
 }
 
 bool MountedArchive::archiveUnchanged() const
@@ -258,6 +344,12 @@ MountedArchive& mounted()
 
 // ---- the file system's operations
 
+// An open file's handle holds it shared: the decoding thread may still be reading it after release.
+const std::shared_ptr<OpenFile>& handle(const fuse_file_info* info)
+{
+    return *reinterpret_cast<const std::shared_ptr<OpenFile>*>(info->fh);
+}
+
 void* initMount(fuse_conn_info*, fuse_config* config)
 {
     config->use_ino = 1;
@@ -266,13 +358,19 @@ void* initMount(fuse_conn_info*, fuse_config* config)
     config->entry_timeout = unchangingTimeout;
     config->attr_timeout = unchangingTimeout;
     config->negative_timeout = unchangingTimeout;
+    mounted().decodeAhead.start();
     return fuse_get_context()->private_data;
+}
+
+void destroyMount(void*)
+{
+    mounted().decodeAhead.stop();
 }
 
 int getAttributes(const char* path, struct stat* attributes, fuse_file_info* info)
 {
     MountedArchive& archive = mounted();
-    const MountedFile* file = info && info->fh ? &reinterpret_cast<OpenFile*>(info->fh)->file : archive.find(path);
+    const MountedFile* file = info && info->fh ? &handle(info)->file : archive.find(path);
     if (!file && !(path && std::strcmp(path, "/") == 0))
         return -ENOENT;
     archive.fillAttributes(file, *attributes);
@@ -304,7 +402,7 @@ int openFile(const char* path, fuse_file_info* info)
     if ((info->flags & O_ACCMODE) != O_RDONLY || (info->flags & O_TRUNC))
         return -EROFS;
     try {
-        info->fh = reinterpret_cast<std::uint64_t>(new OpenFile(*file));
+        info->fh = reinterpret_cast<std::uint64_t>(new std::shared_ptr<OpenFile>(std::make_shared<OpenFile>(*file)));
     } catch (const orva::exception& error) {
         std::fprintf(stderr, "mca: %s: %s\n", file->name.c_str(), error.what());
         return -EIO;
@@ -318,7 +416,7 @@ int openFile(const char* path, fuse_file_info* info)
 
 int readFile(const char*, char* buffer, size_t size, off_t offset, fuse_file_info* info)
 {
-    OpenFile& open = *reinterpret_cast<OpenFile*>(info->fh);
+    OpenFile& open = *handle(info);
     const MountedFile& file = open.file;
     if (offset < 0)
         return -EINVAL;
@@ -333,7 +431,12 @@ int readFile(const char*, char* buffer, size_t size, off_t offset, fuse_file_inf
         return -EIO;
     const std::uint64_t previousEnd = open.lastEnd.exchange(static_cast<std::uint64_t>(offset) + wanted);
     const std::uint64_t near = 4 * std::uint64_t(archive.blockSize);
-    archive.prefetch.touch(first, last, previousEnd + near >= static_cast<std::uint64_t>(offset) && previousEnd <= static_cast<std::uint64_t>(offset) + near);
+    const bool sequential =
+        previousEnd + near >= static_cast<std::uint64_t>(offset) && previousEnd <= static_cast<std::uint64_t>(offset) + near;
+    archive.prefetch.touch(first, last, sequential);
+    // The next read of the run decodes its own blocks meanwhile; the thread takes the one after.
+    if (sequential)
+        archive.decodeAhead.ask(handle(info), static_cast<std::uint64_t>(offset) + 2 * std::uint64_t(wanted), wanted);
 
     std::unique_ptr<FileDriver> cursor;
     std::uint32_t block = 0;
@@ -368,7 +471,7 @@ int readFile(const char*, char* buffer, size_t size, off_t offset, fuse_file_inf
 
 int releaseFile(const char*, fuse_file_info* info)
 {
-    delete reinterpret_cast<OpenFile*>(info->fh);
+    delete reinterpret_cast<std::shared_ptr<OpenFile>*>(info->fh);
     return 0;
 }
 
@@ -398,6 +501,7 @@ fuse_operations operations()
 {
     fuse_operations ops{};
     ops.init = initMount;
+    ops.destroy = destroyMount;
     ops.getattr = getAttributes;
     ops.readdir = readDirectory;
     ops.open = openFile;

@@ -173,7 +173,7 @@ done
 check "damaged: the last bytes of block 0" same "$(cmp -s <(dd if=mnt-damaged/random.bin bs=4096 skip=15 count=1 status=none) \
     <(dd if=in/random.bin bs=4096 skip=15 count=1 status=none) && echo same)"
 check "damaged: other member" same "$(cmp -s in/numbers.txt mnt-damaged/numbers.txt && echo same)"
-check "damaged: logged once" 1 "$(grep -c 'random.bin: block 1 cannot be read: .*integrity failed' damaged.log)"
+check "damaged: logged once" 1 "$(grep -c 'random.bin: block 1: orvana exception: .*integrity failed' damaged.log)"
 
 # ---- SIGTERM and SIGINT end a foreground mount cleanly
 kill -TERM "$server"
