@@ -81,6 +81,15 @@ unmount() {
 patch() { printf "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none; }
 field() { "$mca_program" info "$1" | sed -n "s/^$2: //p"; }
 
+# /dev/fuse may be there and mounts still refused (a container without the right to mount).
+printf 'p' >probe
+"$mca_program" pack probe.mca probe
+mount_archive probe.mca mnt-probe
+if [[ $rc != 0 ]] && grep -q '^mca: cannot mount .* on ' <<<"$err"; then
+    skip "FUSE mounts are refused here: $err"
+fi
+fusermount3 -u "$work/mnt-probe"
+
 # Members spanning blocks, starting off any page boundary, empty, and with UTF-8 names.
 mkdir in
 head -c 300000 /dev/urandom >in/random.bin
