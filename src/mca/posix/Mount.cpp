@@ -4,6 +4,7 @@
 #include "filedriver/FileDriver.h"
 #include "filedriver/OrvaArchive.h"
 #include "mca/McaCommands.h"
+#include "mca/posix/ArchivePrefetch.h"
 #include "orva/WideText.h"
 #include "orva/exception.h"
 
@@ -48,30 +49,6 @@ struct MountedFile {
     std::uint32_t size;
     std::uint32_t dataOffset;
     ino_t inode;
-};
-
-// Asks the system to read the archive file ahead of the library, which reads one stored block at a time
-// with the random-access hint: around each block first needed (a window, as the kernel's own read-ahead
-// reads around a miss) and, for reads that follow each other, well ahead of them.
-class ArchivePrefetch {
-public:
-    ArchivePrefetch(const FilePath& archivePath, const filedriver::OrvaArchive& archive);
-    ~ArchivePrefetch();
-    ArchivePrefetch(const ArchivePrefetch&) = delete;
-    ArchivePrefetch& operator=(const ArchivePrefetch&) = delete;
-
-    void touch(std::uint32_t first, std::uint32_t last, bool sequential);
-
-private:
-    static constexpr std::uint64_t window = 128u << 10;
-    static constexpr std::uint64_t sequentialAhead = 1u << 20;
-
-    int file;
-    const std::vector<filedriver::StoredBlock>& blocks;
-    const std::uint64_t blocksOffset;
-    // One mark per window of the file: asked for already.
-    std::unique_ptr<std::atomic<bool>[]> asked;
-    std::uint64_t windows = 0;
 };
 
 class OpenFile;
@@ -223,44 +200,6 @@ void DecodeAhead::run()
 std::string native(const std::wstring& text)
 {
     return orva::toNative(text);
-}
-
-ArchivePrefetch::ArchivePrefetch(const FilePath& archivePath, const filedriver::OrvaArchive& archive)
-    : file(open(orva::toNative(archivePath).c_str(), O_RDONLY | O_CLOEXEC)), blocks(archive.blocks()),
-      blocksOffset(archive.archiveHeader().blocksOffset)
-{
-    struct stat attributes;
-    if (file >= 0 && fstat(file, &attributes) == 0) {
-        windows = static_cast<std::uint64_t>(attributes.st_size) / window + 1;
-        asked = std::make_unique<std::atomic<bool>[]>(windows);
-    }
-}
-
-ArchivePrefetch::~ArchivePrefetch()
-{
-    if (file >= 0)
-        close(file);
-}
-
-void ArchivePrefetch::touch(std::uint32_t first, std::uint32_t last, bool sequential)
-{
-    if (!asked || last >= blocks.size())
-        return;
-    const std::uint64_t start = blocksOffset + blocks[first].storedOffset;
-    const std::uint64_t end = blocksOffset + blocks[last].storedOffset + blocks[last].storedSize + (sequential ? sequentialAhead : 0);
-    const std::uint64_t to = std::min(windows, (end + window - 1) / window);
-    // Contiguous windows not asked for yet go in one request.
-    for (std::uint64_t w = start / window; w < to;) {
-        if (asked[w].exchange(true)) {
-            ++w;
-            continue;
-        }
-        std::uint64_t run = w + 1;
-        while (run < to && !asked[run].exchange(true))
-            ++run;
-        posix_fadvise(file, static_cast<off_t>(w * window), static_cast<off_t>((run - w) * window), POSIX_FADV_WILLNEED);
-        w = run;
-    }
 }
 
 MountedArchive::MountedArchive(const FilePath& archivePath, const filedriver::OrvaArchive& archive)
