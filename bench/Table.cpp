@@ -10,10 +10,14 @@ void printTableHeader()
 }
 
 void printTableRow(const std::string& figure, const std::string& referenceName, const std::string& ours,
-                   const std::string& reference, double ratio, double goal)
+                   const std::string& reference, double ratio, double goal, Goal kind)
 {
-    std::printf("| %s | %s | %s | %s | %.2f | %s %.2f |\n", figure.c_str(), referenceName.c_str(), ours.c_str(),
-                reference.c_str(), ratio, ratio >= goal ? "met, >=" : "MISSED, >=", goal);
+    char goalText[64] = "none";
+    if (kind != Goal::None)
+        std::snprintf(goalText, sizeof goalText, "%s%s %.2f", kind == Goal::Moonshot ? "moonshot " : "",
+                      ratio >= goal ? "met, >=" : kind == Goal::Moonshot ? "missed, >=" : "MISSED, >=", goal);
+    std::printf("| %s | %s | %s | %s | %.2f | %s |\n", figure.c_str(), referenceName.c_str(), ours.c_str(),
+                reference.c_str(), ratio, goalText);
     std::fflush(stdout);
 }
 

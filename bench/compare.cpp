@@ -2,6 +2,7 @@
 // one run, and prints one table: figure, ours, reference, ratio (how many times the reference's speed
 // ours reaches), goal.
 #include "Corpus.h"
+#include "Mount.h"
 #include "Sequential.h"
 #include "Table.h"
 
@@ -14,6 +15,7 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <physfs.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
 
@@ -43,6 +45,7 @@ constexpr int manyMembers = 100000;
 // Members of 1 KiB: the archive's data, not its index, is most of its file, as in real atlases.
 constexpr std::size_t manyMemberSize = 1024;
 constexpr int lookups = 10000;
+constexpr std::size_t mountReadSize = 128u << 10;
 
 struct Data {
     std::string dir;
@@ -300,6 +303,133 @@ void randomHotLibzipStored(benchmark::State& state)
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * data().hotOffsets.size()));
 }
 
+// ---- mounts: the deflated archive through mca mount against a squashfs image of the same bytes
+
+using bench::MountKind;
+
+const std::string& squashImage()
+{
+    static const std::string image = [] {
+        const std::string source = data().dir + "/squash-source", made = data().dir + "/atlas.squashfs";
+        mkdir(source.c_str(), 0755);
+        link(data().plain.c_str(), (source + "/atlas.bin").c_str());
+        const std::string command = "mksquashfs '" + source + "' '" + made
+                                    + "' -comp gzip -Xcompression-level 6 -b 65536 -noappend -no-progress -quiet >/dev/null";
+        return std::system(command.c_str()) == 0 ? made : std::string();
+    }();
+    return image;
+}
+
+// Skips the benchmark, saying why, where this machine cannot mount.
+bool mountsSkipped(benchmark::State& state, MountKind kind)
+{
+    static const std::string why = bench::mountsUnavailable();
+    if (!why.empty())
+        state.SkipWithError(why.c_str());
+    else if (kind != MountKind::Ours && squashImage().empty())
+        state.SkipWithError("mksquashfs failed");
+    return !why.empty() || (kind != MountKind::Ours && squashImage().empty());
+}
+
+const std::string& mountImage(MountKind kind)
+{
+    return kind == MountKind::Ours ? data().deflated : squashImage();
+}
+
+// Reads the member through a fresh mount of it, timing from open to close: `read` returns the bytes.
+template <class Read>
+void throughFreshMounts(benchmark::State& state, MountKind kind, Read read)
+{
+    if (mountsSkipped(state, kind))
+        return;
+    for (auto _ : state) {
+        state.PauseTiming();
+        bool good = false;
+        try {
+            const bench::Mount mount(kind, mountImage(kind), data().dir);
+            state.ResumeTiming();
+            const int file = open(mount.file("atlas.bin").c_str(), O_RDONLY);
+            good = read(file);
+            close(file);
+            state.PauseTiming();
+        } catch (const std::exception& error) {
+            state.SkipWithError(error.what());
+        }
+        state.ResumeTiming();
+        if (!good) {
+            state.SkipWithError("short read");
+            break;
+        }
+    }
+}
+
+bool readSequentially(int file)
+{
+    std::vector<std::uint8_t> buffer(mountReadSize);
+    std::uint64_t total = 0;
+    for (ssize_t got; (got = read(file, buffer.data(), buffer.size())) > 0;)
+        total += static_cast<std::uint64_t>(got);
+    return total == corpusSize;
+}
+
+bool readRandomly(int file)
+{
+    std::vector<std::uint8_t> buffer(readSize);
+    for (std::uint32_t offset : data().randomOffsets)
+        if (pread(file, buffer.data(), readSize, offset) != static_cast<ssize_t>(readSize))
+            return false;
+    return true;
+}
+
+void mountSequentialCold(benchmark::State& state, MountKind kind)
+{
+    throughFreshMounts(state, kind, readSequentially);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpusSize));
+}
+
+void mountRandomCold(benchmark::State& state, MountKind kind)
+{
+    throughFreshMounts(state, kind, readRandomly);
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * randomReads));
+}
+
+// The same reads again on one mount, each pass opening the file anew: the page cache serves them.
+void mountRandomHot(benchmark::State& state, MountKind kind)
+{
+    if (mountsSkipped(state, kind))
+        return;
+    try {
+        const bench::Mount mount(kind, mountImage(kind), data().dir);
+        const std::string path = mount.file("atlas.bin");
+        bool good = true;
+        for (int pass = -1; good && pass < 0; ++pass) {
+            const int file = open(path.c_str(), O_RDONLY);
+            good = readRandomly(file);
+            close(file);
+        }
+        for (auto _ : state) {
+            const int file = open(path.c_str(), O_RDONLY);
+            good = good && readRandomly(file);
+            close(file);
+        }
+        if (!good)
+            state.SkipWithError("short read");
+    } catch (const std::exception& error) {
+        state.SkipWithError(error.what());
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * randomReads));
+}
+
+void mountSeqOurs(benchmark::State& state) { mountSequentialCold(state, MountKind::Ours); }
+void mountSeqSquashfuse(benchmark::State& state) { mountSequentialCold(state, MountKind::Squashfuse); }
+void mountSeqKernel(benchmark::State& state) { mountSequentialCold(state, MountKind::Kernel); }
+void mountRandomColdOurs(benchmark::State& state) { mountRandomCold(state, MountKind::Ours); }
+void mountRandomColdSquashfuse(benchmark::State& state) { mountRandomCold(state, MountKind::Squashfuse); }
+void mountRandomColdKernel(benchmark::State& state) { mountRandomCold(state, MountKind::Kernel); }
+void mountRandomHotOurs(benchmark::State& state) { mountRandomHot(state, MountKind::Ours); }
+void mountRandomHotSquashfuse(benchmark::State& state) { mountRandomHot(state, MountKind::Squashfuse); }
+void mountRandomHotKernel(benchmark::State& state) { mountRandomHot(state, MountKind::Kernel); }
+
 // ---- plain file
 
 void plainOurs(benchmark::State& state) { readAll(state, wide(data().plain)); }
@@ -373,12 +503,15 @@ void lookupLinear(benchmark::State& state)
 
 // ---- the table
 
+using bench::Goal;
+
 struct Figure {
     const char* name;
     const char* ours;
     const char* reference;
     const char* referenceName;
     double goal;
+    Goal kind = Goal::Required;
 };
 
 const Figure figures[] = {
@@ -393,6 +526,12 @@ const Figure figures[] = {
     {"two members of one archive, two threads", "parallel/two_threads", "parallel/one_thread", "one thread", 1.7},
     {"name lookup, 100000 members", "lookup/ours", "lookup/linear", "linear scan", 100},
     {"archive open, 100000 members", "open/ours", "open/read_once", "reading the file once", 1.0 / 1.5},
+    {"mount, sequential 128 KiB reads, cold", "mount_seq_cold/ours", "mount_seq_cold/squashfuse", "squashfuse", 2.0},
+    {"mount, sequential 128 KiB reads, cold", "mount_seq_cold/ours", "mount_seq_cold/kernel", "kernel squashfs", 0, Goal::None},
+    {"mount, random 4 KiB preads, cold", "mount_random_cold/ours", "mount_random_cold/squashfuse", "squashfuse", 2.0},
+    {"mount, random 4 KiB preads, cold", "mount_random_cold/ours", "mount_random_cold/kernel", "kernel squashfs", 1.0, Goal::Moonshot},
+    {"mount, random 4 KiB preads, hot", "mount_random_hot/ours", "mount_random_hot/squashfuse", "squashfuse", 0, Goal::None},
+    {"mount, random 4 KiB preads, hot", "mount_random_hot/ours", "mount_random_hot/kernel", "kernel squashfs", 0, Goal::None},
 };
 
 class Collector : public benchmark::ConsoleReporter {
@@ -422,7 +561,8 @@ public:
 
 std::string speedText(const std::string& name, double speed)
 {
-    if (name.rfind("seq_", 0) == 0 || name.rfind("plain", 0) == 0 || name.rfind("parallel", 0) == 0)
+    if (name.rfind("seq_", 0) == 0 || name.rfind("plain", 0) == 0 || name.rfind("parallel", 0) == 0
+        || name.rfind("mount_seq", 0) == 0)
         return bench::megabytesPerSecond(speed);
     char text[64];
     if (name.rfind("open", 0) == 0)
@@ -448,6 +588,11 @@ int main(int argc, char** argv)
         {"lookup/linear", lookupLinear},                 {"open/ours", openOurs},
         {"open/read_once", openReadOnce},                {"parallel/one_thread", parallelOneThread},
         {"parallel/two_threads", parallelTwoThreads},
+        {"mount_seq_cold/ours", mountSeqOurs},           {"mount_seq_cold/squashfuse", mountSeqSquashfuse},
+        {"mount_seq_cold/kernel", mountSeqKernel},       {"mount_random_cold/ours", mountRandomColdOurs},
+        {"mount_random_cold/squashfuse", mountRandomColdSquashfuse}, {"mount_random_cold/kernel", mountRandomColdKernel},
+        {"mount_random_hot/ours", mountRandomHotOurs},   {"mount_random_hot/squashfuse", mountRandomHotSquashfuse},
+        {"mount_random_hot/kernel", mountRandomHotKernel},
     };
     for (const auto& [name, function] : all)
         benchmark::RegisterBenchmark(name, function)
@@ -469,7 +614,7 @@ int main(int argc, char** argv)
             continue;
         bench::printTableRow(figure.name, figure.referenceName, speedText(figure.ours, ours->second),
                              speedText(figure.reference, reference->second), ours->second / reference->second,
-                             figure.goal);
+                             figure.goal, figure.kind);
     }
     std::string command = "rm -rf '" + data().dir + "'";
     return std::system(command.c_str()) == 0 ? 0 : 1;

@@ -9,14 +9,15 @@
 set -euo pipefail
 
 want=${1:-all}
-packages=(cmake ninja-build g++ pkg-config zlib1g-dev libdeflate-dev googletest libcli11-dev xvfb xauth xdotool)
+packages=(cmake ninja-build g++ pkg-config zlib1g-dev libdeflate-dev googletest libcli11-dev xvfb xauth xdotool
+    libfuse3-dev fuse3)
 windows=no
 if [[ $want == all || $want == bench ]]; then
     windows=yes
     packages+=(g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386 dpkg-dev make)
 fi
 if [[ $want == bench ]]; then
-    packages+=(libbenchmark-dev libzip-dev libphysfs-dev)
+    packages+=(libbenchmark-dev libzip-dev libphysfs-dev squashfuse squashfs-tools)
 fi
 if [[ $want == fuzz || $want == all ]]; then
     packages+=(clang libclang-rt-14-dev)

@@ -68,14 +68,6 @@ private:
     unsigned lastPercent = 0;
 };
 
-// The tool names archives by their file; a path through one is no archive here.
-filedriver::OrvaArchive* openArchive(const FilePath& archive)
-{
-    if (filedriver::archivePart(archive) != archive)
-        throw Failure(native(archive) + ": an archive's name ends in .mca");
-    return filedriver::archiveManager.getArchive(archive);
-}
-
 FilePath memberPath(const FilePath& archive, const std::wstring& name)
 {
     return FilePath(archive + filedriver::Separators[0] + name);
@@ -195,6 +187,13 @@ PackSource packSource(const FilePath& file)
 }
 
 } // namespace
+
+filedriver::OrvaArchive* openArchive(const FilePath& archive)
+{
+    if (filedriver::archivePart(archive) != archive)
+        throw Failure(native(archive) + ": an archive's name ends in .mca");
+    return filedriver::archiveManager.getArchive(archive);
+}
 
 void listMembers(const FilePath& archive)
 {

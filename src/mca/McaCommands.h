@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+namespace filedriver {
+class OrvaArchive;
+}
+
 namespace mca {
 
 class Failure : public std::runtime_error {
@@ -25,6 +29,9 @@ struct PackOptions {
     std::map<std::wstring, std::wstring> properties;
 };
 
+// The loaded archive of the file `archive`, which must end in ".mca" (a path through one is no
+// archive here); the library keeps it. Throws Failure or the library's load failures.
+filedriver::OrvaArchive* openArchive(const filedriver::FilePath& archive);
 // "<size>\t<name>\n" per member, in table order.
 void listMembers(const filedriver::FilePath& archive);
 // "<field>: <value>" per header field in layout order, then "property <key>=<value>" in key order.

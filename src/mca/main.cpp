@@ -2,6 +2,9 @@
 // on standard error); 2 a usage error (the usage on standard error).
 #include "mca/Console.h"
 #include "mca/McaCommands.h"
+#ifdef MCA_MOUNT
+#include "mca/posix/Mount.h"
+#endif
 #include "orva/WideText.h"
 #include "orva/exception.h"
 
@@ -74,6 +77,15 @@ int main(int argc, char** argv)
         ->check(CLI::Validator(checkProperty, "KEY=VALUE"));
     packCommand->add_option("ARCHIVE", archive, "the archive to make")->required();
     packCommand->add_option("FILE", files, "the files to store, in this order")->required();
+#ifdef MCA_MOUNT
+    mca::MountOptions mount;
+    std::string mountPoint;
+    CLI::App* mountCommand = app.add_subcommand("mount", "Mount an archive as a read-only file system (FUSE)");
+    mountCommand->add_option("ARCHIVE", archive, "the archive file")->required();
+    mountCommand->add_option("MOUNTPOINT", mountPoint, "an existing directory")->required();
+    mountCommand->add_flag("-f,--foreground", mount.foreground, "serve in the foreground until unmounted");
+    mountCommand->footer(mca::mountHelp);
+#endif
 
     const std::vector<std::string> arguments = mca::utf8Arguments(argc, argv);
     std::vector<char*> argumentPointers;
@@ -103,6 +115,13 @@ int main(int argc, char** argv)
             succeeded = mca::extractMembers(path(archive), path(directory), force, stopOnError);
         else if (*verify)
             succeeded = mca::verifyArchive(path(archive));
+#ifdef MCA_MOUNT
+        else if (*mountCommand) {
+            mount.archive = path(archive);
+            mount.mountPoint = mountPoint;
+            return mca::mountArchive(mount);
+        }
+#endif
         else {
             for (const std::string& property : properties) {
                 const std::size_t equals = property.find('=');

@@ -1,0 +1,110 @@
+#include "Mount.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+namespace bench {
+namespace {
+
+std::string quoted(const std::string& text)
+{
+    std::string result = "'";
+    for (const char c : text)
+        result += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return result + "'";
+}
+
+bool run(const std::string& command)
+{
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+bool isMounted(const std::string& point)
+{
+    std::ifstream mounts("/proc/mounts");
+    std::string device, where, rest;
+    while (mounts >> device >> where && std::getline(mounts, rest))
+        if (where == point)
+            return true;
+    return false;
+}
+
+// The mca program built beside this benchmark.
+std::string mcaProgram()
+{
+    char self[4096];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string path(self, length > 0 ? static_cast<std::size_t>(length) : 0);
+    return path.substr(0, path.rfind('/') + 1) + "mca";
+}
+
+} // namespace
+
+std::string mountsUnavailable()
+{
+    if (geteuid() != 0)
+        return "the mount rows need root (the kernel's squashfs mount, dropping page caches)";
+    if (access("/dev/fuse", R_OK | W_OK) != 0)
+        return "no /dev/fuse";
+    if (!run("command -v squashfuse") || !run("command -v mksquashfs") || !run("command -v fusermount3"))
+        return "squashfuse, mksquashfs or fusermount3 is missing (scripts/setup.sh bench)";
+    if (!run(quoted(mcaProgram()) + " mount --help"))
+        return "this mca has no mount (libfuse 3 missing at build time)";
+    return "";
+}
+
+void dropPageCache(const std::string& path)
+{
+    const int file = open(path.c_str(), O_RDONLY);
+    if (file < 0)
+        return;
+    fdatasync(file);
+    posix_fadvise(file, 0, 0, POSIX_FADV_DONTNEED);
+    close(file);
+}
+
+Mount::Mount(MountKind kind, const std::string& image, const std::string& workDirectory) : kind(kind)
+{
+    static int made = 0;
+    point = workDirectory + "/mount-" + std::to_string(++made);
+    mkdir(point.c_str(), 0755);
+    dropPageCache(image);
+    std::string command;
+    switch (kind) {
+    case MountKind::Ours:
+        command = quoted(mcaProgram()) + " mount " + quoted(image) + " " + quoted(point);
+        break;
+    case MountKind::Squashfuse:
+        command = "squashfuse " + quoted(image) + " " + quoted(point);
+        break;
+    case MountKind::Kernel:
+        command = "mount -t squashfs -o loop,ro " + quoted(image) + " " + quoted(point);
+        break;
+    }
+    // All three return once the mount stands; the wait only guards against a slow start.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    if (run(command))
+        while (!isMounted(point) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!isMounted(point)) {
+        rmdir(point.c_str());
+        throw std::runtime_error("cannot mount " + image + " (" + command + ")");
+    }
+}
+
+Mount::~Mount()
+{
+    run((kind == MountKind::Kernel ? "umount " : "fusermount3 -u ") + quoted(point));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (isMounted(point) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    rmdir(point.c_str());
+}
+
+} // namespace bench

@@ -1,0 +1,40 @@
+#pragma once
+// Asks the system to read an archive file ahead of the library, which reads one stored block at a time
+// with the random-access hint: around each block first needed (a window, as the kernel's own read-ahead
+// reads around a miss) and, for reads that follow each other, well ahead of them. Hints only: nothing
+// fails, and the archive's bytes are never read here. Safe from several threads.
+
+#include "filedriver/FilePath.h"
+#include "filedriver/OrvaArchive.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace mca {
+
+class ArchivePrefetch {
+public:
+    ArchivePrefetch(const filedriver::FilePath& archivePath, const filedriver::OrvaArchive& archive);
+    ~ArchivePrefetch();
+    ArchivePrefetch(const ArchivePrefetch&) = delete;
+    ArchivePrefetch& operator=(const ArchivePrefetch&) = delete;
+
+    // Blocks first..last of the data stream are about to be read.
+    void touch(std::uint32_t first, std::uint32_t last, bool sequential);
+
+private:
+    static constexpr std::uint64_t window = 128u << 10;
+    static constexpr std::uint64_t sequentialAhead = 1u << 20;
+
+    // The archive file's own descriptor, for the hints only; -1 when it cannot be opened.
+    int file;
+    const std::vector<filedriver::StoredBlock>& blocks;
+    const std::uint64_t blocksOffset;
+    // One mark per window of the file: asked for already.
+    std::unique_ptr<std::atomic<bool>[]> asked;
+    std::uint64_t windows = 0;
+};
+
+} // namespace mca

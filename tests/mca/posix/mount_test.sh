@@ -1,0 +1,218 @@
+#!/usr/bin/env bash
+# mca mount for real, through the kernel's FUSE: contents against mca cat, concurrent preads, names left
+# out, damaged blocks, a changed archive, writes refused, and clean unmounts that leave no process.
+#   mount_test.sh <mca program> <MountReader program>
+# Exits 77 (skipped) where the machine cannot mount FUSE file systems.
+set -uo pipefail
+
+source "$(dirname "${BASH_SOURCE[0]}")/../../support/check.sh"
+mca_program=$(realpath "$1")
+reader=$(realpath "$2")
+
+skip() {
+    echo "mount: skipped: $1"
+    exit 77
+}
+[[ -c /dev/fuse ]] || skip "no /dev/fuse on this machine"
+command -v fusermount3 >/dev/null || skip "no fusermount3 (Debian's fuse3)"
+"$mca_program" mount --help >/dev/null 2>&1 || skip "this mca was built without libfuse 3"
+
+work=$(mktemp -d)
+foreground=()
+cleanup() {
+    local point
+    for point in "$work"/mnt-*; do
+        mountpoint -q "$point" 2>/dev/null && fusermount3 -u -z "$point"
+    done
+    ((${#foreground[@]})) && kill "${foreground[@]}" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work" || exit 1
+
+# Polls a condition every 0.1 s for at most $1 seconds.
+within() {
+    local seconds=$1
+    shift
+    for ((tick = 0; tick < seconds * 10; ++tick)); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    "$@"
+}
+mounted() { grep -q " $1 fuse" /proc/mounts; }
+not_mounted() { ! mounted "$1"; }
+# The live (not zombie) processes serving the mount point $1.
+servers() {
+    local status
+    for status in /proc/[0-9]*/status; do
+        { grep -q '^State:.*Z' "$status" || ! tr '\0' ' ' <"${status%status}cmdline" | grep -q -- "^$mca_program mount .*$1 *$"; } \
+            2>/dev/null || echo "${status//[^0-9]/}"
+    done
+}
+no_servers() { [[ -z $(servers "$1") ]]; }
+# Ended: no such process, or one waiting to be reaped.
+gone() { ! grep -qs '^State:[^Z]*$' "/proc/$1/status"; }
+# $ended: the exit status of background process $1 once it has ended (within 20 s), else "running".
+finished() {
+    ended=running
+    if within 20 gone "$1"; then
+        wait "$1"
+        ended=$?
+    fi
+}
+# Runs mca; $out, $err and $rc as in the other tests.
+mca() {
+    timeout 60 "$mca_program" "$@" >out.txt 2>err.txt
+    rc=$?
+    out=$(cat out.txt)
+    err=$(cat err.txt)
+}
+# Mounts in the background (mca returns once the mount stands).
+mount_archive() {
+    mkdir -p "$work/$2"
+    mca mount "$1" "$work/$2"
+}
+unmount() {
+    fusermount3 -u "$work/$1"
+    check "$1: unmounted" yes "$(within 20 not_mounted "$work/$1" && echo yes)"
+    check "$1: no server left" yes "$(within 20 no_servers "$work/$1" && echo yes)"
+}
+patch() { printf "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none; }
+field() { "$mca_program" info "$1" | sed -n "s/^$2: //p"; }
+
+# /dev/fuse may be there and mounts still refused (a container without the right to mount).
+printf 'p' >probe
+"$mca_program" pack probe.mca probe
+mount_archive probe.mca mnt-probe
+if [[ $rc != 0 ]] && grep -q '^mca: cannot mount .* on ' <<<"$err"; then
+    skip "FUSE mounts are refused here: $err"
+fi
+fusermount3 -u "$work/mnt-probe"
+
+# Members spanning blocks, starting off any page boundary, empty, and with UTF-8 names.
+mkdir in
+head -c 300000 /dev/urandom >in/random.bin
+seq 1 100000 >in/numbers.txt
+: >in/empty
+printf 'abc' >"in/Grüße ☃.txt"
+printf 'colon' >"in/a:b"
+"$mca_program" pack --block-size 65536 all.mca in/random.bin in/numbers.txt in/empty "in/Grüße ☃.txt" in/a:b
+
+# ---- contents, names, attributes
+mount_archive all.mca mnt-all
+check "mount returns: status" 0 "$rc"
+check "mount returns: ready" yes "$(mounted "$work/mnt-all" && echo yes)"
+check "listing" "$(ls in)" "$(ls mnt-all)"
+for name in random.bin numbers.txt empty "Grüße ☃.txt" a:b; do
+    check "$name: as mca cat gives it" same \
+        "$(cmp -s <("$mca_program" cat "all.mca/$name") "mnt-all/$name" && echo same)"
+    check "$name: size" "$(stat -c %s "in/$name")" "$(stat -c %s "mnt-all/$name")"
+    check "$name: read-only file" "444 regular" "$(stat -c '%a %F' "mnt-all/$name" | sed 's/ empty//;s/ file//')"
+    check "$name: archive's time" "$(stat -c %Y all.mca)" "$(stat -c %Y "mnt-all/$name")"
+done
+
+# ---- preads at random offsets, from several threads through one descriptor, and several readers
+for name in random.bin numbers.txt; do
+    timeout 120 "$reader" "mnt-all/$name" "in/$name" 1500 4 2>err.txt
+    check "$name: concurrent preads" "0 " "$? $(cat err.txt)"
+done
+pids=()
+for i in 1 2 3 4; do
+    timeout 60 cmp -s in/random.bin mnt-all/random.bin & pids+=($!)
+    timeout 60 cmp -s in/numbers.txt mnt-all/numbers.txt & pids+=($!)
+done
+bad=0
+for pid in "${pids[@]}"; do wait "$pid" || bad=$((bad + 1)); done
+check "eight readers at once" 0 "$bad"
+
+# ---- nothing can be written
+for attempt in "write:printf x >mnt-all/a:b" "append:printf x >>mnt-all/a:b" "create:printf x >mnt-all/new" \
+    "remove:rm -f mnt-all/a:b" "rename:mv mnt-all/a:b mnt-all/c" "mkdir:mkdir mnt-all/d" \
+    "truncate:truncate -s 0 mnt-all/a:b" "chmod:chmod 644 mnt-all/a:b" "touch:touch mnt-all/a:b"; do
+    what=${attempt%%:*}
+    message=$(eval "${attempt#*:}" 2>&1)
+    check "$what: EROFS" yes "$(grep -q 'Read-only file system' <<<"$message" && echo yes)"
+done
+check "unchanged after the attempts" "colon $(ls in | tr '\n' ' ')" "$(cat mnt-all/a:b) $(ls mnt-all | tr '\n' ' ')"
+
+# ---- an archive file replaced after mounting: its tables no longer fit, opens fail
+"$mca_program" cat all.mca/numbers.txt >/dev/null
+seq 7 50000 >in/numbers.txt
+"$mca_program" pack other.mca in/numbers.txt in/random.bin
+mv other.mca all.mca
+message=$(cat mnt-all/numbers.txt 2>&1 >/dev/null)
+check "replaced archive: EIO" yes "$(grep -q 'Input/output error' <<<"$message" && echo yes)"
+check "replaced archive: still mounted" yes "$(ls mnt-all >/dev/null && echo yes)"
+unmount mnt-all
+
+# ---- names that cannot be file names, and a later duplicate, are left out and reported once each
+for n in aa ab ac ad ae af; do printf "%s" "$n" >"in/$n"; done
+"$mca_program" pack names.mca in/aa in/ab in/ac in/ad in/ae in/af
+# Six sizes, then names of 3 UTF-16 units each from offset 84.
+patch names.mca 90 'a\0a\0'   # ab -> aa, a duplicate
+patch names.mca 96 'a\0/\0'   # ac -> a/
+patch names.mca 102 '.\0.\0'  # ad -> ..
+patch names.mca 108 'a\0\\\0' # ae -> a\ (the library reads it as a separator)
+mount_archive names.mca mnt-names
+check "left out: status" 0 "$rc"
+check "left out: listing" "aa af" "$(ls mnt-names | tr '\n' ' ' | sed 's/ $//')"
+check "left out: the first duplicate wins" aa "$(cat mnt-names/aa)"
+check "left out: reports" 4 "$(grep -c '^mca: leaving out member' <<<"$err")"
+check "left out: why" yes "$(grep -q "'aa': an earlier member has the name" <<<"$err" && echo yes)"
+unmount mnt-names
+
+# ---- a damaged block fails alone, and is logged once
+"$mca_program" pack damaged.mca in/random.bin in/numbers.txt
+first_stored=$(od -An -tu4 -j "$(field damaged.mca blockSizesOffset)" -N4 damaged.mca | tr -d ' ')
+patch damaged.mca $(($(field damaged.mca blocksOffset) + first_stored + 100)) '\377\377\377\377\377\377\377\377'
+mkdir -p mnt-damaged
+"$mca_program" mount -f damaged.mca mnt-damaged 2>damaged.log &
+server=$!
+foreground+=("$server")
+check "foreground: mounted" yes "$(within 20 mounted "$work/mnt-damaged" && echo yes)"
+for block in 0 2 3 4; do
+    check "damaged: block $block readable" same "$(cmp -s <(dd if=mnt-damaged/random.bin bs=65536 skip=$block count=1 status=none) \
+        <(dd if=in/random.bin bs=65536 skip=$block count=1 status=none) && echo same)"
+done
+for attempt in 1 2; do
+    message=$(dd if=mnt-damaged/random.bin of=/dev/null bs=4096 skip=20 count=1 2>&1)
+    check "damaged: block 1, read $attempt: EIO" yes "$(grep -q 'Input/output error' <<<"$message" && echo yes)"
+done
+check "damaged: the last bytes of block 0" same "$(cmp -s <(dd if=mnt-damaged/random.bin bs=4096 skip=15 count=1 status=none) \
+    <(dd if=in/random.bin bs=4096 skip=15 count=1 status=none) && echo same)"
+check "damaged: other member" same "$(cmp -s in/numbers.txt mnt-damaged/numbers.txt && echo same)"
+check "damaged: logged once" 1 "$(grep -c 'random.bin: block 1: orvana exception: .*integrity failed' damaged.log)"
+
+# ---- SIGTERM and SIGINT end a foreground mount cleanly
+kill -TERM "$server"
+check "SIGTERM: unmounted" yes "$(within 20 not_mounted "$work/mnt-damaged" && echo yes)"
+finished "$server"
+check "SIGTERM: exit status" 0 "$ended"
+"$mca_program" mount --foreground all.mca mnt-damaged 2>/dev/null &
+server=$!
+foreground+=("$server")
+within 20 mounted "$work/mnt-damaged"
+kill -INT "$server"
+check "SIGINT: unmounted" yes "$(within 20 not_mounted "$work/mnt-damaged" && echo yes)"
+finished "$server"
+check "SIGINT: exit status" 0 "$ended"
+
+# ---- refused mounts leave nothing mounted
+mkdir -p mnt-refused
+mca mount no-such.mca mnt-refused
+check "missing archive: status" 1 "$rc"
+check "missing archive: message" yes "$(grep -q "^mca: orvana exception: ArchiveManager: archive '.*no-such.mca' not found" <<<"$err" && echo yes)"
+cp all.mca bad-header.mca
+patch bad-header.mca 0 'XXXX'
+mca mount bad-header.mca mnt-refused
+check "damaged header: status" 1 "$rc"
+check "damaged header: library's message" "mca: orvana exception: " "$(grep '^mca:' <<<"$err" | cut -c1-23)"
+mca mount all.mca no-such-dir
+check "missing mount point: status" 1 "$rc"
+check "refused: nothing mounted" yes "$(not_mounted "$work/mnt-refused" && echo yes)"
+mca mount --help
+check "--help: status" 0 "$rc"
+check "--help: how to unmount" yes "$(grep -q 'fusermount3 -u' <<<"$out" && echo yes)"
+
+summary "mount"
