@@ -123,7 +123,12 @@ OrvaArchive::OrvaArchive(const FilePath& path, ArchiveManager* manager) : path(p
     loadIndex();
 }
 
-OrvaArchive::~OrvaArchive() = default;
+OrvaArchive::~OrvaArchive()
+{
+    // Its address may be given to another archive next.
+    if (manager)
+        manager->invalidateBlocks(this);
+}
 
 bool OrvaArchive::hasMember(const FilePath& name) const
 {
