@@ -1,6 +1,7 @@
 #include "filedriver/ArchiveManager.h"
 
 #include "orva/Log.h"
+#include "orva/ProcessObjects.h"
 #include "synchronisation/ScopedLock.h"
 
 #include <climits>
@@ -18,19 +19,23 @@ std::int32_t blockSequence = 0;
 
 } // namespace
 
-ArchiveManager archiveManager;
+ArchiveManager archiveManager ORVA_PROCESS_OBJECT(orva::archiveManagerStart);
 
 ArchiveManager::ArchiveManager()
 {
     // Reserved once, so that the buffers never move while handed out.
     blockBuffers.reserve(BlockCacheCapacity);
     blockTable.reserve(BlockCacheCapacity);
+    if (this == &archiveManager)
+        orva::noteProcessObject(orva::ProcessObject::archiveManager, true);
 }
 
 ArchiveManager::~ArchiveManager()
 {
     for (auto& archive : archives)
         archive.second.reset();
+    if (this == &archiveManager)
+        orva::noteProcessObject(orva::ProcessObject::archiveManager, false);
 }
 
 std::shared_ptr<OrvaArchive> ArchiveManager::shareArchive(const FilePath& path)

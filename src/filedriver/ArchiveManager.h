@@ -109,7 +109,8 @@ private:
     std::condition_variable_any fillingEnded;
 };
 
-// The process's one manager.
+// The process's one manager: built after the settings and before the error log, finished in reverse
+// (orva/ProcessObjects.h). Every cursor must be gone before it is finished.
 extern ArchiveManager archiveManager;
 
 // The archive side of existsAware: the archive file must exist; with `directory`, a path ending in a
