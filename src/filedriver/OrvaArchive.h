@@ -125,12 +125,17 @@ public:
 private:
     friend class ArchiveCursor;
 
-    void loadIndex();
+    // The index as `file`, positioned at its start, holds it now: for comparing with this one.
+    OrvaArchive(FileDriver& file, const FilePath& path);
+    // Opens the file, its stamp taken only if the file at the path stayed the same around the opening,
+    // so that the stamp is the opened file's.
+    std::unique_ptr<FileDriver> openStamped(FileStamp& stamp, bool& stampedNow) const;
+    void loadIndex(FileDriver& file);
     void loadHeader(FileDriver& file);
     void readNames(FileDriver& file);
     bool readNamesAtOnce(FileDriver& file);
     void indexNames();
-    void checkUnchangedLayout();
+    void checkUnchangedLayout(bool stampedNow, const FileStamp& now);
     std::u16string_view storedName(std::uint32_t entry) const;
 
     ArchiveHeader header{};
@@ -145,7 +150,8 @@ private:
     std::vector<StoredBlock> storedBlocks;
     std::set<ArchiveCursor*> cursors;
     FilePath path;
-    // The file as it was when the index was loaded, if it could be examined.
+    // The opened file as it was when its index was last loaded or compared, if that could be told (the
+    // file at the path stayed the same while it was opened); without it, every first cursor compares.
     FileStamp loadedStamp;
     bool stamped = false;
     std::map<std::wstring, std::wstring> properties;
