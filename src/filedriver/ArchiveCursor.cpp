@@ -58,7 +58,7 @@ public:
 } // namespace
 
 ArchiveCursor::ArchiveCursor(const FilePath& path, std::uint32_t mode)
-    : AFileCore(mode), archive(archiveManager.getArchive(path)),
+    : AFileCore(mode), archive(archiveManager.shareArchive(path)),
       codec(createCompression(PropertyMap{{"compressionType", static_cast<std::int32_t>(archive->header.compressionType)}}))
 {
     archive->attachCursor(this);
@@ -124,7 +124,7 @@ std::uint32_t ArchiveCursor::read(void* buffer, std::uint32_t length)
 template <class Use>
 void ArchiveCursor::withDecodedBlock(std::uint32_t block, Use use)
 {
-    BlockHold hold(archive->manager, archive, static_cast<std::int32_t>(block));
+    BlockHold hold(archive->manager, archive.get(), static_cast<std::int32_t>(block));
     if (!hold.filled) {
         loadBlock(block, *hold.buffer);
         hold.filled = true;

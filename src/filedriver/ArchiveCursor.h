@@ -65,7 +65,8 @@ private:
     void loadBlock(std::uint32_t block, ByteBuffer& decoded);
 
     std::uint8_t scratch[scratchSize] = {};
-    OrvaArchive* archive;
+    // Shared with the manager: a release of the archive by another thread leaves it to this cursor.
+    std::shared_ptr<OrvaArchive> archive;
     // Each cursor decodes with its own codec into its own buffer, so that cursors of several threads
     // can load blocks at once.
     std::unique_ptr<ABlockCompression> codec;

@@ -1,6 +1,7 @@
 #include "filedriver/ArchiveManager.h"
 
 #include "orva/Log.h"
+#include "orva/ProcessObjects.h"
 #include "synchronisation/ScopedLock.h"
 
 #include <climits>
@@ -18,22 +19,26 @@ std::int32_t blockSequence = 0;
 
 } // namespace
 
-ArchiveManager archiveManager;
+ArchiveManager archiveManager ORVA_PROCESS_OBJECT(orva::archiveManagerStart);
 
 ArchiveManager::ArchiveManager()
 {
     // Reserved once, so that the buffers never move while handed out.
     blockBuffers.reserve(BlockCacheCapacity);
     blockTable.reserve(BlockCacheCapacity);
+    if (this == &archiveManager)
+        orva::noteProcessObject(orva::ProcessObject::archiveManager, true);
 }
 
 ArchiveManager::~ArchiveManager()
 {
     for (auto& archive : archives)
         archive.second.reset();
+    if (this == &archiveManager)
+        orva::noteProcessObject(orva::ProcessObject::archiveManager, false);
 }
 
-OrvaArchive* ArchiveManager::getArchive(const FilePath& path)
+std::shared_ptr<OrvaArchive> ArchiveManager::shareArchive(const FilePath& path)
 {
     const FilePath key = archivePart(path);
     // Cursors of several threads may be the first to ask for one archive.
@@ -42,17 +47,21 @@ OrvaArchive* ArchiveManager::getArchive(const FilePath& path)
         orva::throwLogged(sourcePath, notFoundSite, "ArchiveManager: archive '%ls' not found", key.c_str());
     const auto known = archives.find(key);
     if (known != archives.end())
-        return known->second.get();
-    auto archive = std::make_unique<OrvaArchive>(key, this);
-    OrvaArchive* loaded = archive.get();
-    archives.emplace(key, std::move(archive));
-    return loaded;
+        return known->second;
+    auto archive = std::make_shared<OrvaArchive>(key, this);
+    archives.emplace(key, archive);
+    return archive;
+}
+
+OrvaArchive* ArchiveManager::getArchive(const FilePath& path)
+{
+    return shareArchive(path).get();
 }
 
 bool ArchiveManager::existsInArchive(const FilePath& path)
 {
     try {
-        return getArchive(path)->hasMember(path.fileName(false));
+        return shareArchive(path)->hasMember(path.fileName(false));
     } catch (orva::exception& ex) {
         orva::logCaught(sourcePath, caughtSite, ex);
         return false;
@@ -61,14 +70,26 @@ bool ArchiveManager::existsInArchive(const FilePath& path)
 
 bool ArchiveManager::releaseArchive(const FilePath& path)
 {
-    std::unique_lock<synchronisation::Mutex> lock(mutex);
-    const auto known = archives.find(archivePart(path));
-    if (known == archives.end() || known->second->hasCursors())
-        return false;
-    // Its cache entries stay, not filled: another archive that gets its address refills them.
-    invalidateBlocks(known->second.get());
-    archives.erase(known);
-    return true;
+    const FilePath key = archivePart(path);
+    std::shared_ptr<OrvaArchive> archive;
+    {
+        synchronisation::ScopedLock lock(&mutex);
+        const auto known = archives.find(key);
+        if (known == archives.end())
+            return false;
+        archive = known->second;
+    }
+    // The archive's lock first (the locking order): no cursor attaches while it leaves the map. It is
+    // destroyed, if this was its last share, after both locks are let go.
+    return archive->whileNoCursor([&] {
+        synchronisation::ScopedLock lock(&mutex);
+        const auto known = archives.find(key);
+        // Another thread may have released it, and loaded the file again, in between.
+        if (known == archives.end() || known->second != archive)
+            return false;
+        archives.erase(known);
+        return true;
+    });
 }
 
 ByteBuffer* ArchiveManager::acquireBlock(OrvaArchive* archive, std::int32_t block, bool& filled)

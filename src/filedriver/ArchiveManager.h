@@ -2,7 +2,9 @@
 // The process-wide registry of open archives and the one cache of decoded blocks that they share.
 //
 // Archives are keyed by the archive part of a path, compared as exact strings (letter case and kind
-// of separator count), opened at the first request and kept until the manager is destroyed.
+// of separator count), opened at the first request and kept until they are released or the manager is
+// destroyed. The manager and every user of an archive share its ownership: an archive released while
+// another thread still opens or reads a member through it lives until the last of them lets it go.
 //
 // The block cache holds at most BlockCacheCapacity decoded blocks of all archives together; buffers
 // are reused and keep their addresses for the manager's life. A block reader:
@@ -12,6 +14,11 @@
 // acquiring it waits until the block is filled or abandoned (the filler's own thread is told it
 // filled). The entry given way is the one not held with the lowest score: the value of a process-wide
 // counter when it entered the cache plus the number of times it was acquired. A hit allocates nothing.
+//
+// Locking order: an archive's own lock (OrvaArchive's cursorsMutex) before the manager's `mutex`. A
+// thread holding an archive's lock may take the manager's (the last cursor's detach invalidates the
+// archive's blocks; releaseArchive takes the archive out of the map); a thread holding the manager's
+// never takes an archive's, and waits for nothing but a block being filled, whose filler needs no lock.
 
 #include "filedriver/BlockCompression.h"
 #include "filedriver/FilePath.h"
@@ -38,15 +45,20 @@ public:
     ArchiveManager(const ArchiveManager&) = delete;
     ArchiveManager& operator=(const ArchiveManager&) = delete;
 
-    // The archive that `path` runs through (or names); the manager keeps ownership. Throws
+    // The archive that `path` runs through (or names), shared with the manager. Throws
     // orva::exception "ArchiveManager: archive '<path>' not found" when no such file exists, and the
-    // archive's load failures.
+    // archive's load failures. Takes the manager's lock, and loads a new archive under it.
+    std::shared_ptr<OrvaArchive> shareArchive(const FilePath& path);
+    // The same, the manager keeping ownership: the pointer is valid until the archive is released or the
+    // manager destroyed. For programs that release nothing while they use it; others share it.
     OrvaArchive* getArchive(const FilePath& path);
     // Whether the archive holds a member named as the path's last component; failures are logged and
     // answer false.
     bool existsInArchive(const FilePath& path);
     // Forgets the archive that `path` runs through, so that the next request loads its file afresh (for
-    // long-running programs and tools). False, and nothing changes, while a cursor uses it.
+    // long-running programs and tools). False, and nothing changes, while a cursor is attached to it.
+    // An archive that another thread shares already lives on for that thread, which may still attach a
+    // cursor to it and read through it; its blocks are forgotten when its last cursor has gone.
     bool releaseArchive(const FilePath& path);
 
     // The cache buffer of (archive, block); `filled` tells whether it holds the block's bytes already.
@@ -54,7 +66,9 @@ public:
     void releaseBlock(OrvaArchive* archive, std::int32_t block);
     // Releases a block that its holder could not fill, so that nobody is served it as filled.
     void abandonBlock(OrvaArchive* archive, std::int32_t block);
-    // Marks every block of `archive` not filled; entries and buffers stay.
+    // Marks every block of `archive` not filled; entries and buffers stay. Called by an archive when its
+    // last cursor detaches and when it is destroyed, so that an archive built later at the same address
+    // never finds a block filled.
     void invalidateBlocks(OrvaArchive* archive);
 
 private:
@@ -86,14 +100,17 @@ private:
     void release(OrvaArchive* archive, std::int32_t block, bool keepFilled);
 
     std::vector<ByteBuffer> blockBuffers;
-    std::map<FilePath, std::unique_ptr<OrvaArchive>> archives;
+    // Guarded by `mutex`.
+    std::map<FilePath, std::shared_ptr<OrvaArchive>> archives;
     // Looked up on every read, under the lock: a hit does no more than find and count.
     std::unordered_map<BlockKey, BlockEntry, BlockKeyHash> blockTable;
+    // Guards archives, blockTable, blockBuffers (not the bytes of a held buffer) and the entry counter.
     synchronisation::Mutex mutex;
     std::condition_variable_any fillingEnded;
 };
 
-// The process's one manager.
+// The process's one manager: built after the settings and before the error log, finished in reverse
+// (orva/ProcessObjects.h). Every cursor must be gone before it is finished.
 extern ArchiveManager archiveManager;
 
 // The archive side of existsAware: the archive file must exist; with `directory`, a path ending in a

@@ -120,10 +120,30 @@ void encodeArchiveHeader(const ArchiveHeader& header, std::uint8_t (&bytes)[arch
 
 OrvaArchive::OrvaArchive(const FilePath& path, ArchiveManager* manager) : path(path), manager(manager)
 {
-    loadIndex();
+    const std::unique_ptr<FileDriver> file = openStamped(loadedStamp, stamped);
+    loadIndex(*file);
 }
 
-OrvaArchive::~OrvaArchive() = default;
+OrvaArchive::OrvaArchive(FileDriver& file, const FilePath& path) : path(path), manager(nullptr)
+{
+    loadIndex(file);
+}
+
+std::unique_ptr<FileDriver> OrvaArchive::openStamped(FileStamp& stamp, bool& stampedNow) const
+{
+    FileStamp after;
+    const bool before = fileStamp(path, stamp);
+    auto file = std::make_unique<FileDriver>(path, OpenReadBuffered);
+    stampedNow = before && fileStamp(path, after) && after == stamp;
+    return file;
+}
+
+OrvaArchive::~OrvaArchive()
+{
+    // Its address may be given to another archive next.
+    if (manager)
+        manager->invalidateBlocks(this);
+}
 
 bool OrvaArchive::hasMember(const FilePath& name) const
 {
@@ -269,10 +289,8 @@ void OrvaArchive::readNames(FileDriver& file)
     nameStarts.push_back(static_cast<std::uint32_t>(nameUnits.size()));
 }
 
-void OrvaArchive::loadIndex()
+void OrvaArchive::loadIndex(FileDriver& file)
 {
-    FileDriver file(path, OpenReadBuffered);
-    stamped = fileStamp(path, loadedStamp);
     loadHeader(file);
 
     fileEntries.clear();
@@ -329,13 +347,14 @@ void OrvaArchive::loadIndex()
         orva::throwLogged(sourcePath, indexCheck7Site, "integrity check failed in ArchiveHeader 7");
 }
 
-void OrvaArchive::checkUnchangedLayout()
+void OrvaArchive::checkUnchangedLayout(bool stampedNow, const FileStamp& now)
 {
-    FileStamp now;
-    if (!stamped || (fileStamp(path, now) && now == loadedStamp))
+    if (stamped && stampedNow && now == loadedStamp)
         return;
-    // Rewritten or replaced: its bytes may be read with this index only if it still describes them.
-    const OrvaArchive fresh(path, manager);
+    // Rewritten or replaced: its bytes may be read with this index only if it still describes them. The
+    // index compared is the opened file's, which the one at the path may no longer be.
+    sharedFile->seek(0, SeekBegin);
+    const OrvaArchive fresh(*sharedFile, path);
     const auto sameSizes = [](const auto& a, const auto& b, auto size) {
         return std::equal(a.begin(), a.end(), b.begin(), b.end(),
                           [&](const auto& x, const auto& y) { return size(x) == size(y); });
@@ -347,8 +366,9 @@ void OrvaArchive::checkUnchangedLayout()
     if (!same)
         orva::throwLogged(sourcePath, changedSite, "%s : file changed since its index was loaded",
                           orva::toNative(path).c_str());
-    loadedStamp = fresh.loadedStamp;
-    stamped = fresh.stamped;
+    // Without a stamp of the opened file, the next first cursor compares again.
+    loadedStamp = now;
+    stamped = stampedNow;
 }
 
 bool OrvaArchive::hasCursors()
@@ -361,9 +381,11 @@ void OrvaArchive::attachCursor(ArchiveCursor* cursor)
 {
     synchronisation::ScopedLock lock(&cursorsMutex);
     if (!sharedFile) {
-        sharedFile = std::make_unique<FileDriver>(path, OpenReadBuffered);
+        FileStamp now;
+        bool stampedNow = false;
+        sharedFile = openStamped(now, stampedNow);
         try {
-            checkUnchangedLayout();
+            checkUnchangedLayout(stampedNow, now);
         } catch (...) {
             sharedFile.reset();
             throw;

@@ -1,7 +1,16 @@
 #pragma once
 // One loaded archive file (".mca"): its 60-byte header, member table, properties and stored block
-// table, checked when it is loaded and never changed afterwards. Created and owned by the
-// ArchiveManager; read by its cursors, which share the archive's data file while any is attached.
+// table, checked when it is loaded and never changed afterwards. Created by the ArchiveManager, which
+// shares its ownership with the cursors reading it; they share the archive's data file while any is
+// attached.
+//
+// Blocks of a zlib archive (compressionType 1) are decoded into the manager's block cache and shared
+// by all cursors. Blocks of a stored archive (compressionType 0) are read beside the cache, straight
+// from the data file into each cursor's own buffer: there is nothing to decode, the system caches the
+// file, and a cache copy would only cost a copy more. The rules that users see hold for both: a
+// cursor reads the file it attached to; once the last cursor has detached, the next one reads the
+// file afresh (for zlib blocks: the cached blocks are invalidated); a file changed since the index was
+// loaded is read only while its index is the same; a damaged block fails every time it is read.
 //
 // On-disk layout, all numbers uint32 little-endian, all texts UTF-16LE ended by a 0 unit, no gaps:
 //   header (60) | N member sizes | N member names | P key/value pairs | B stored block sizes | blocks
@@ -15,6 +24,7 @@
 #include "filedriver/FileDriver.h"
 #include "filedriver/FilePath.h"
 #include "synchronisation/Mutex.h"
+#include "synchronisation/ScopedLock.h"
 
 #include <cstdint>
 #include <map>
@@ -92,6 +102,15 @@ public:
     // cannot be opened or no longer loads).
     void attachCursor(ArchiveCursor* cursor);
     void detachCursor(ArchiveCursor* cursor);
+    // Runs `action` under the archive's lock when no cursor is attached, so that none attaches while it
+    // runs; its answer, or false (not run) while a cursor is attached. `action` may take the manager's
+    // lock (the order ArchiveManager.h states), never another archive's.
+    template <class Action>
+    bool whileNoCursor(Action action)
+    {
+        synchronisation::ScopedLock lock(&cursorsMutex);
+        return cursors.empty() && action();
+    }
 
     const ArchiveHeader& archiveHeader() const { return header; }
     // Every entry in table order. The names are decoded from the stored table on the first call, so
@@ -106,12 +125,17 @@ public:
 private:
     friend class ArchiveCursor;
 
-    void loadIndex();
+    // The index as `file`, positioned at its start, holds it now: for comparing with this one.
+    OrvaArchive(FileDriver& file, const FilePath& path);
+    // Opens the file, its stamp taken only if the file at the path stayed the same around the opening,
+    // so that the stamp is the opened file's.
+    std::unique_ptr<FileDriver> openStamped(FileStamp& stamp, bool& stampedNow) const;
+    void loadIndex(FileDriver& file);
     void loadHeader(FileDriver& file);
     void readNames(FileDriver& file);
     bool readNamesAtOnce(FileDriver& file);
     void indexNames();
-    void checkUnchangedLayout();
+    void checkUnchangedLayout(bool stampedNow, const FileStamp& now);
     std::u16string_view storedName(std::uint32_t entry) const;
 
     ArchiveHeader header{};
@@ -126,12 +150,15 @@ private:
     std::vector<StoredBlock> storedBlocks;
     std::set<ArchiveCursor*> cursors;
     FilePath path;
-    // The file as it was when the index was loaded, if it could be examined.
+    // The opened file as it was when its index was last loaded or compared, if that could be told (the
+    // file at the path stayed the same while it was opened); without it, every first cursor compares.
     FileStamp loadedStamp;
     bool stamped = false;
     std::map<std::wstring, std::wstring> properties;
     ArchiveManager* manager;
-    // Guards cursors and sharedFile: cursors of several threads attach and detach.
+    // Guards cursors, sharedFile and the stamp: cursors of several threads attach and detach. Taken
+    // before the manager's lock, never after it (ArchiveManager.h). While a cursor is attached,
+    // sharedFile stays as it is and its cursors read it without the lock.
     synchronisation::Mutex cursorsMutex;
     // Open addressing over the stored names: a power-of-two table of entry number + 1 (0 empty) and the
     // name's hash, holding the first entry of each name. Built at load, never changed afterwards.

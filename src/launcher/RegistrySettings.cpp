@@ -1,12 +1,22 @@
 #include "launcher/RegistrySettings.h"
 
+#include "orva/ProcessObjects.h"
+
 namespace launcher {
 
-RegistrySettings settings;
+RegistrySettings settings ORVA_PROCESS_OBJECT(orva::settingsStart);
 
-RegistrySettings::RegistrySettings() : registry(std::make_unique<RegistryAccess>()) {}
+RegistrySettings::RegistrySettings() : registry(std::make_unique<RegistryAccess>())
+{
+    if (this == &settings)
+        orva::noteProcessObject(orva::ProcessObject::settings, true);
+}
 
-RegistrySettings::~RegistrySettings() = default;
+RegistrySettings::~RegistrySettings()
+{
+    if (this == &settings)
+        orva::noteProcessObject(orva::ProcessObject::settings, false);
+}
 
 std::wstring settingsKeyPath(const std::wstring& productName)
 {

@@ -27,7 +27,8 @@ public:
 // "SOFTWARE\Orvana\Set\" followed by the product name.
 std::wstring settingsKeyPath(const std::wstring& productName);
 
-// The process-wide settings of the launcher.
+// The process-wide settings of the launcher: the first of the process-wide objects to be built and the
+// last to be finished (orva/ProcessObjects.h).
 extern RegistrySettings settings;
 
 } // namespace launcher

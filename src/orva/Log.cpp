@@ -1,6 +1,7 @@
 #include "orva/Log.h"
 
 #include "orva/Format.h"
+#include "orva/ProcessObjects.h"
 #include "orva/WideText.h"
 
 #include <cstdlib>
@@ -38,12 +39,18 @@ std::size_t cutPoint(const wchar_t* text, std::size_t limit)
 
 } // namespace
 
-Log errorLog(stderr);
+Log errorLog ORVA_PROCESS_OBJECT(errorLogStart)(stderr);
 
-Log::Log(std::FILE* file) : file(file) {}
+Log::Log(std::FILE* file) : file(file)
+{
+    if (this == &errorLog)
+        noteProcessObject(ProcessObject::errorLog, true);
+}
 
 Log::~Log()
 {
+    if (this == &errorLog)
+        noteProcessObject(ProcessObject::errorLog, false);
     if (file && file != stderr)
         std::fclose(file);
     // Static objects finished after the log may still report; they find it null, not dangling.

@@ -50,6 +50,8 @@ private:
     static bool showBox(const wchar_t* caption, const wchar_t* text, bool askYesNo);
 };
 
+// The process's log, on the standard error stream: the last of the process-wide objects to be built
+// and the first to be finished (ProcessObjects.h); afterwards its file is null.
 extern Log errorLog;
 
 // The throw procedure: writes "Exception thrown: <sourcePath>(<site>)" to errorLog, then throws

@@ -179,6 +179,49 @@ TEST(ArchiveCursorOpen, DataFileOpenWhileAnyCursorIsThenItsBlocksAreForgotten)
     EXPECT_EQ(readAt(again, 0, 40), first);
 }
 
+TEST(ArchiveCursorOpen, StoredAndZlibArchivesKeepTheSameCacheRules)
+{
+    for (const std::uint32_t type : {0u, 1u}) {
+        SCOPED_TRACE("compressionType " + std::to_string(type));
+        testsupport::TempDir tmp;
+        const std::wstring archive = tmp.wide(L"rules.mca");
+        const std::wstring member = memberPath(archive, L"m");
+        ArchiveWriterOptions options;
+        options.blockSize = 4096;
+        options.compressionType = type;
+        // zlib at level 0: other bytes of the same length give the same stored sizes, the same index.
+        options.level = 0;
+        const auto write = [&](const ByteBuffer& bytes) {
+            ASSERT_TRUE(writeArchive(archive, {{L"m", bytes}}, options));
+        };
+        const ByteBuffer first = sample(10000, 1), second = sample(10000, 2), longer = sample(12000, 3);
+        write(first);
+        const std::uintmax_t length = std::filesystem::file_size(std::filesystem::path(archive));
+        {
+            FileDriver a(member, OpenRead);
+            FileDriver b(member, OpenReadBuffered);
+            EXPECT_EQ(readAt(a, 0, 10000), first);
+            EXPECT_EQ(readAt(b, 0, 10000), first);
+        }
+        // Once the last cursor has gone, the next reads the file afresh: no block of the old bytes stays.
+        write(second);
+        ASSERT_EQ(std::filesystem::file_size(std::filesystem::path(archive)), length);
+        {
+            FileDriver again(member, OpenRead);
+            EXPECT_EQ(readAt(again, 0, 10000), second);
+            EXPECT_EQ(readAt(again, 5000, 100), slice(second, 5000, 100));
+        }
+        // Another index: no cursor reads it through the old one, until the archive is released.
+        write(longer);
+        for (int attempt = 0; attempt < 2; ++attempt)
+            EXPECT_EQ(whatOf([&] { FileDriver stale(member, OpenRead); }),
+                      "orvana exception: " + orva::toNative(archive) + " : file changed since its index was loaded");
+        EXPECT_TRUE(archiveManager.releaseArchive(archive));
+        FileDriver fresh(member, OpenReadBuffered);
+        EXPECT_EQ(readAt(fresh, 0, 12000), longer);
+    }
+}
+
 TEST(ArchiveCursorSeek, EdgesOfTheMember)
 {
     testsupport::TempDir tmp;

@@ -8,10 +8,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 // Shared with ArchiveCursorTest.cpp.
@@ -253,6 +262,262 @@ TEST(ArchiveManagerCache, MissWhileEveryBlockIsHeldThrows)
     cache.releaseBlock(fakeA, 9);
     EXPECT_EQ(cache.acquireBlock(fakeB, 0, filled), buffers[9]);
     EXPECT_FALSE(filled);
+}
+
+} // namespace
+
+namespace {
+
+using namespace archivetest;
+using namespace filedriver;
+
+// Bytes that depend on the seed and on every offset, so that a byte of another member, version or
+// place shows.
+ByteBuffer seededBytes(std::size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    ByteBuffer bytes(size);
+    for (std::uint8_t& byte : bytes)
+        byte = static_cast<std::uint8_t>(random());
+    return bytes;
+}
+
+// One archive of the stress test in two versions, both kept beside it as files to copy over it.
+struct StressArchive {
+    std::wstring path;
+    std::vector<std::wstring> names;
+    ByteBuffer bytes[2][2]; // [version][member]
+    std::filesystem::path versionFiles[2];
+    bool sameLayout;
+};
+
+class StressRun {
+public:
+    static constexpr int threadCount = 8;
+
+    explicit StressRun(const testsupport::TempDir& tmp)
+    {
+        struct Plan {
+            const wchar_t* file;
+            std::uint32_t type, blockSize;
+            std::int32_t level;
+            std::uint32_t sizes[2][2];
+        } const plans[] = {
+            // zlib at level 0: equal lengths give equal stored sizes, so the versions share their index.
+            {L"same.mca", 1, 512, 0, {{40000, 30000}, {40000, 30000}}},
+            // Files of other sizes: a stamp tells them apart even when the one replaced reuses the inode.
+            {L"other.mca", 1, 512, ZlibCompression::defaultLevel, {{30000, 9000}, {31000, 8100}}},
+            {L"stored.mca", 0, 1000, 0, {{25000, 5000}, {25000, 5000}}},
+        };
+        unsigned seed = 1;
+        for (const Plan& plan : plans) {
+            StressArchive archive;
+            archive.path = tmp.wide(plan.file);
+            archive.names = {L"a", L"b"};
+            archive.sameLayout = plan.sizes[0][0] == plan.sizes[1][0] && plan.sizes[0][1] == plan.sizes[1][1];
+            ArchiveWriterOptions options;
+            options.compressionType = plan.type;
+            options.blockSize = plan.blockSize;
+            options.level = plan.level;
+            for (int version = 0; version < 2; ++version) {
+                std::vector<std::pair<std::wstring, ByteBuffer>> members;
+                for (int m = 0; m < 2; ++m) {
+                    archive.bytes[version][m] = seededBytes(plan.sizes[version][m], seed++);
+                    members.emplace_back(archive.names[m], archive.bytes[version][m]);
+                }
+                const std::wstring source = tmp.wide(L"v" + std::to_wstring(version) + L"-" + plan.file);
+                EXPECT_TRUE(writeArchive(source, members, options));
+                archive.versionFiles[version] = std::filesystem::path(source);
+            }
+            std::filesystem::copy_file(archive.versionFiles[0], std::filesystem::path(archive.path));
+            archives.push_back(std::move(archive));
+        }
+        temporary = tmp.path();
+    }
+
+    // Runs the threads for `duration`; false when they did not all end within `patience` after it.
+    bool run(std::chrono::milliseconds duration, std::chrono::seconds patience)
+    {
+        deadline = std::chrono::steady_clock::now() + duration;
+        std::vector<std::thread> threads;
+        for (int t = 0; t < threadCount; ++t)
+            threads.emplace_back([this, t] {
+                work(t);
+                std::lock_guard<std::mutex> lock(doneMutex);
+                ++done;
+                allDone.notify_all();
+            });
+        std::unique_lock<std::mutex> lock(doneMutex);
+        if (!allDone.wait_for(lock, duration + patience, [this] { return done == threadCount; })) {
+            for (std::thread& thread : threads)
+                thread.detach();
+            return false;
+        }
+        lock.unlock();
+        for (std::thread& thread : threads)
+            thread.join();
+        return true;
+    }
+
+    std::vector<std::string> failures;
+    std::atomic<long> bytesChecked{0}, releases{0}, replacements{0}, changedRefusals{0};
+
+private:
+    struct Reader {
+        std::unique_ptr<FileDriver> file;
+        const StressArchive* archive = nullptr;
+        int member = 0;
+        unsigned versions = 3; // the versions its bytes so far agree with
+    };
+
+    void fail(const std::string& what)
+    {
+        std::lock_guard<std::mutex> lock(doneMutex);
+        failures.push_back(what);
+        stop = true;
+    }
+
+    std::wstring memberOf(const StressArchive& archive, const std::wstring& name) const
+    {
+        return archive.path + Separators[0] + name;
+    }
+
+    // One seek and read, checked against every version the reader may be reading.
+    void readAndCheck(Reader& reader, std::mt19937& random)
+    {
+        const std::int32_t size = reader.file->size();
+        const auto offset = static_cast<std::int32_t>(random() % (static_cast<std::uint32_t>(size) + 1));
+        const std::uint32_t length = random() % 5000;
+        if (reader.file->seek(offset, SeekBegin) != offset)
+            return fail("seek refused inside the member");
+        ByteBuffer got(length);
+        got.resize(reader.file->read(got.data(), length));
+        unsigned agreeing = 0;
+        for (int version = 0; version < 2; ++version) {
+            const ByteBuffer& expected = reader.archive->bytes[version][reader.member];
+            if ((reader.versions & (1u << version)) && expected.size() == std::size_t(size)
+                && got.size() == std::min<std::size_t>(length, expected.size() - std::size_t(offset))
+                && std::equal(got.begin(), got.end(), expected.begin() + offset))
+                agreeing |= 1u << version;
+        }
+        if (agreeing == 0)
+            return fail("wrong bytes in " + orva::toNative(memberOf(*reader.archive, reader.archive->names[reader.member]))
+                        + " at " + std::to_string(offset) + "+" + std::to_string(length));
+        reader.versions = agreeing;
+        bytesChecked += static_cast<long>(got.size());
+    }
+
+    bool open(Reader& reader, const StressArchive& archive, int member, std::uint32_t mode)
+    {
+        reader = Reader();
+        reader.archive = &archive;
+        reader.member = member;
+        const std::string what = whatOf([&] {
+            reader.file = std::make_unique<FileDriver>(memberOf(archive, archive.names[member]), mode);
+        });
+        if (what == "nothing thrown")
+            return true;
+        // Only a file of another index may be refused: it was replaced since its archive was loaded.
+        if (!archive.sameLayout && what.find(" : file changed since its index was loaded") != std::string::npos) {
+            ++changedRefusals;
+            if (archiveManager.releaseArchive(archive.path))
+                ++releases;
+        } else {
+            fail("opening a member: " + what);
+        }
+        return false;
+    }
+
+    void replace(const StressArchive& archive, int thread, std::mt19937& random)
+    {
+        const std::filesystem::path next = temporary / ("next" + std::to_string(thread));
+        std::error_code error;
+        std::filesystem::copy_file(archive.versionFiles[random() % 2], next,
+                                   std::filesystem::copy_options::overwrite_existing, error);
+        // Windows refuses to replace a file that is open: then the old one stays.
+        if (!error)
+            std::filesystem::rename(next, std::filesystem::path(archive.path), error);
+        if (!error)
+            ++replacements;
+    }
+
+    void work(int thread)
+    {
+        std::mt19937 random(static_cast<unsigned>(thread) * 7919u + 1u);
+        Reader held;
+        while (!stop && std::chrono::steady_clock::now() < deadline) {
+            const StressArchive& archive = archives[random() % archives.size()];
+            const int member = static_cast<int>(random() % 2);
+            const unsigned action = random() % 100;
+            const std::string what = whatOf([&] {
+                if (action < 50) {
+                    Reader reader;
+                    if (!open(reader, archive, member, random() % 2 ? OpenRead : OpenReadBuffered))
+                        return;
+                    for (int i = 0; i < 6 && !stop; ++i)
+                        readAndCheck(reader, random);
+                    if (random() % 5 == 0)
+                        held = std::move(reader);
+                } else if (action < 65) {
+                    if (!existsAware(memberOf(archive, archive.names[member]), false)
+                        || existsAware(memberOf(archive, L"none"), false))
+                        fail("existsAware answered wrong for " + orva::toNative(archive.path));
+                } else if (action < 75) {
+                    if (archiveManager.releaseArchive(archive.path))
+                        ++releases;
+                } else if (action < 80) {
+                    replace(archive, thread, random);
+                } else {
+                    archiveManager.getArchive(archive.path);
+                    const std::shared_ptr<OrvaArchive> shared = archiveManager.shareArchive(archive.path);
+                    if (!shared->hasMember(archive.names[member]) || shared->members().size() != 2)
+                        fail("the archive's index lost a member");
+                }
+                // A held cursor keeps its archive from being released: now and then it goes.
+                if (held.file)
+                    readAndCheck(held, random);
+                if (random() % 8 == 0)
+                    held = Reader();
+            });
+            if (what != "nothing thrown")
+                fail("thread " + std::to_string(thread) + ": " + what);
+        }
+    }
+
+    std::vector<StressArchive> archives;
+    std::filesystem::path temporary;
+    std::chrono::steady_clock::time_point deadline;
+    std::atomic<bool> stop{false};
+    std::mutex doneMutex;
+    std::condition_variable allDone;
+    int done = 0;
+};
+
+TEST(ArchiveManagerThreads, ReleasingReplacingAndReadingAtOnceServesNoWrongByte)
+{
+    testsupport::TempDir tmp;
+    auto stress = std::make_unique<StressRun>(tmp);
+    bool ended = false;
+    const std::string log = logOf([&] { ended = stress->run(std::chrono::milliseconds(2500), std::chrono::seconds(60)); });
+    if (!ended) {
+        // The threads still use the run's archives and files: nothing can be cleaned up safely.
+        std::fprintf(stderr, "threads of the stress test still running 60 s after its end: a deadlock\n");
+        std::abort();
+    }
+    std::printf("%ld bytes checked, %ld releases, %ld replacements, %ld refusals of a changed file\n",
+                stress->bytesChecked.load(), stress->releases.load(), stress->replacements.load(),
+                stress->changedRefusals.load());
+    EXPECT_EQ(stress->failures, std::vector<std::string>());
+    EXPECT_GT(stress->bytesChecked.load(), 0);
+    EXPECT_GT(stress->releases.load(), 0);
+    // Only refusals of a replaced file were logged.
+    EXPECT_EQ(occurrences(log, "Exception thrown: "), std::size_t(stress->changedRefusals.load())) << log.substr(0, 2000);
+    // Every archive still works when the threads are gone.
+    for (const wchar_t* name : {L"same.mca", L"other.mca", L"stored.mca"}) {
+        archiveManager.releaseArchive(tmp.wide(name));
+        EXPECT_TRUE(existsAware(tmp.wide(name) + Separators[0] + L"a", false));
+        archiveManager.releaseArchive(tmp.wide(name));
+    }
 }
 
 } // namespace
