@@ -37,7 +37,7 @@ std::unique_ptr<ZlibEncoder> makeLibdeflateEncoder(std::int32_t level)
 {
     if (level < -1 || level > 9)
         return nullptr;
-    return std::make_unique<LibdeflateEncoder>(encoderLevel(level));
+    return std::make_unique<LibdeflateEncoder>(libdeflateLevel(level));
 }
 
 } // namespace filedriver

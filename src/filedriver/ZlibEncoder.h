@@ -3,9 +3,10 @@
 // library and zlib's inflate alone read back. zlib's compress2 is in every build; libdeflate's zlib
 // compressor, about twice as fast and no larger, where the build has it.
 //
-// Levels are zlib's, -1 (zlib's default, 6) and 0 to 9; libdeflate is given the same number (its
-// levels 1 to 9 match zlib's in speed and size or better, 0 stores as zlib's 0 does). An encoder
-// holds its own state: calls on one object must not overlap; separate objects are independent.
+// Levels are zlib's, -1 (zlib's default, 6) and 0 to 9. libdeflate works at the level that gives no
+// larger blocks than zlib's (libdeflateLevel): zlib 0 1 2 3 4 5 6 7 8 9 are libdeflate 0 2 2 3 5 6 6 7 9 10.
+// An encoder holds its own state: calls on one object must not overlap; separate objects are
+// independent.
 
 #include "filedriver/BlockCompression.h"
 
@@ -25,8 +26,9 @@ public:
     virtual bool encode(const std::uint8_t* data, std::size_t size, ByteBuffer& output) = 0;
 };
 
-// The level an encoder works at for a zlib level (-1 to 9): -1 is the default level.
+// For a zlib level (-1 to 9): the zlib level it stands for (-1 is 6), and libdeflate's level for it.
 std::int32_t encoderLevel(std::int32_t zlibLevel);
+std::int32_t libdeflateLevel(std::int32_t zlibLevel);
 
 // For levels -1 to 9; null for any other.
 std::unique_ptr<ZlibEncoder> makeCompress2Encoder(std::int32_t level);

@@ -215,6 +215,7 @@ void packFiles(const FilePath& archive, const std::vector<FilePath>& files, cons
     writerOptions.compressionType = options.store ? 0 : 1;
     writerOptions.level = options.store ? -1 : options.level;
     writerOptions.properties = options.properties;
+    writerOptions.threads = options.threads;
     // The target changes only once the whole archive stands beside it; a failure leaves nothing.
     const FilePath partial(archive.substr(0, archive.size() - 4) + packSuffix + archive.substr(archive.size() - 4));
     try {
