@@ -3,14 +3,18 @@
 // ours reaches), goal.
 #include "Corpus.h"
 
+#include "filedriver/ArchiveCursor.h"
 #include "filedriver/ArchiveManager.h"
 #include "filedriver/ArchiveWriter.h"
 #include "filedriver/FileDriver.h"
 #include "filedriver/OrvaArchive.h"
+#include "filedriver/ParallelBlockReader.h"
 #include "orva/WideText.h"
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <libdeflate.h>
 #include <physfs.h>
 #include <unistd.h>
 #include <zip.h>
@@ -45,7 +49,7 @@ constexpr int lookups = 10000;
 struct Data {
     std::string dir;
     std::vector<std::uint8_t> corpus;
-    std::string plain, deflated, stored, zip, many, halves;
+    std::string plain, deflated, stored, zip, many, halves, squashInput;
     std::vector<ByteBuffer> storedBlocks;
     std::vector<std::wstring> manyNames;
     std::vector<std::uint32_t> randomOffsets, hotOffsets;
@@ -63,6 +67,18 @@ void writeFile(const std::string& path, const std::uint8_t* bytes, std::size_t s
         std::fprintf(stderr, "cannot write %s\n", path.c_str());
         std::exit(1);
     }
+}
+
+std::string readFile(const std::string& path)
+{
+    std::string bytes;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    char piece[1 << 16];
+    for (std::size_t got; file && (got = std::fread(piece, 1, sizeof piece, file)) > 0;)
+        bytes.append(piece, got);
+    if (file)
+        std::fclose(file);
+    return bytes;
 }
 
 const Data& data()
@@ -90,10 +106,19 @@ const Data& data()
                                  {{L"first.bin", ByteBuffer(d.corpus.begin(), middle)},
                                   {L"second.bin", ByteBuffer(middle, d.corpus.end())}},
                                  filedriver::ArchiveWriterOptions{blockSize, 1, -1, {}});
-        for (std::size_t at = 0; at < d.corpus.size(); at += blockSize) {
-            ByteBuffer block(d.corpus.begin() + at, d.corpus.begin() + std::min(d.corpus.size(), at + blockSize));
-            d.storedBlocks.push_back(filedriver::ZlibCompression().compress(block));
+        // The deflated archive's own stored blocks.
+        {
+            const filedriver::OrvaArchive index(wide(d.deflated), &filedriver::archiveManager);
+            const std::string file = readFile(d.deflated);
+            for (const filedriver::StoredBlock& block : index.blocks()) {
+                const auto start = file.begin() + index.archiveHeader().blocksOffset + block.storedOffset;
+                d.storedBlocks.emplace_back(start, start + block.storedSize);
+            }
         }
+        // mksquashfs packs a directory: one holding the same bytes.
+        d.squashInput = d.dir + "/squash-input";
+        mkdir(d.squashInput.c_str(), 0777);
+        writeFile(d.squashInput + "/atlas.bin", d.corpus.data(), d.corpus.size());
 
         d.zip = d.dir + "/atlas.zip";
         int error = 0;
@@ -393,6 +418,91 @@ void lookupLinear(benchmark::State& state)
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * lookups));
 }
 
+// ---- packing 64 MiB: the library's writer on every core, mksquashfs on as many, compress2 on one
+
+void packOurs(benchmark::State& state)
+{
+    const std::wstring target = wide(data().dir + "/packed.mca");
+    std::vector<std::uint8_t> piece(1 << 20);
+    for (auto _ : state) {
+        // As mca pack does: the input file read in pieces while the blocks are compressed.
+        filedriver::FileDriver from(wide(data().plain), filedriver::OpenReadBuffered);
+        filedriver::ArchiveWriter writer(target, {{L"atlas.bin", static_cast<std::uint32_t>(corpusSize)}}, {});
+        bool written = true;
+        for (std::uint32_t got; written && (got = from.read(piece.data(), static_cast<std::uint32_t>(piece.size()))) > 0;)
+            written = writer.append(piece.data(), got);
+        if (!written || !writer.finish())
+            state.SkipWithError("pack failed");
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpusSize));
+}
+
+void packMksquashfs(benchmark::State& state)
+{
+    const std::string command = "mksquashfs '" + data().squashInput + "' '" + data().dir
+                                + "/atlas.sqfs' -comp gzip -Xcompression-level 6 -b 65536 -processors 2 -noappend"
+                                  " -no-progress -quiet >/dev/null 2>&1";
+    for (auto _ : state)
+        if (std::system(command.c_str()) != 0)
+            state.SkipWithError("mksquashfs failed (is squashfs-tools installed?)");
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpusSize));
+}
+
+void packCompress2(benchmark::State& state)
+{
+    std::vector<std::uint8_t> out(compressBound(blockSize));
+    for (auto _ : state)
+        for (std::size_t at = 0; at < corpusSize; at += blockSize) {
+            uLongf length = static_cast<uLongf>(out.size());
+            compress2(out.data(), &length, data().corpus.data() + at, blockSize, Z_DEFAULT_COMPRESSION);
+            benchmark::DoNotOptimize(out.data());
+        }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpusSize));
+}
+
+// ---- verifying: every block of the deflated archive decoded and checked
+
+void verifyParallel(benchmark::State& state)
+{
+    const filedriver::OrvaArchive* archive = filedriver::archiveManager.getArchive(wide(data().deflated));
+    for (auto _ : state) {
+        filedriver::ParallelBlockReader reader(member(data().deflated, "atlas.bin"), 0,
+                                               archive->archiveHeader().blockCount, 0);
+        for (filedriver::DecodedBlock block; reader.next(block);)
+            if (block.failure)
+                state.SkipWithError("damaged block");
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpusSize));
+}
+
+// What mca verify does on one thread: every block through a cursor and the cache.
+void verifyOneThread(benchmark::State& state)
+{
+    const filedriver::OrvaArchive* archive = filedriver::archiveManager.getArchive(wide(data().deflated));
+    for (auto _ : state) {
+        filedriver::ArchiveCursor cursor(member(data().deflated, "atlas.bin"), filedriver::OpenRead);
+        for (std::uint32_t block = 0; block < archive->archiveHeader().blockCount; ++block)
+            cursor.checkBlock(block);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpusSize));
+}
+
+void verifyLibdeflate(benchmark::State& state)
+{
+    libdeflate_decompressor* decompressor = libdeflate_alloc_decompressor();
+    std::vector<std::uint8_t> out(blockSize);
+    for (auto _ : state)
+        for (const ByteBuffer& block : data().storedBlocks) {
+            std::size_t produced = 0;
+            if (libdeflate_zlib_decompress(decompressor, block.data(), block.size(), out.data(), out.size(), &produced)
+                != LIBDEFLATE_SUCCESS)
+                state.SkipWithError("libdeflate failed");
+            benchmark::DoNotOptimize(out.data());
+        }
+    libdeflate_free_decompressor(decompressor);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpusSize));
+}
+
 // ---- the table
 
 struct Figure {
@@ -415,6 +525,10 @@ const Figure figures[] = {
     {"two members of one archive, two threads", "parallel/two_threads", "parallel/one_thread", "one thread", 1.7},
     {"name lookup, 100000 members", "lookup/ours", "lookup/linear", "linear scan", 100},
     {"archive open, 100000 members", "open/ours", "open/read_once", "reading the file once", 1.0 / 1.5},
+    {"pack 64 MiB, 64 KiB blocks, default level", "pack/ours", "pack/mksquashfs", "mksquashfs gzip 6, 2 processors", 1.5},
+    {"pack 64 MiB, 64 KiB blocks, default level", "pack/ours", "pack/compress2", "compress2, one thread", 3.0},
+    {"verify, every block decoded", "verify/parallel", "verify/one_thread", "one thread", 1.7},
+    {"verify, every block decoded", "verify/parallel", "verify/libdeflate", "libdeflate in memory, one thread", 1.5},
 };
 
 class Collector : public benchmark::ConsoleReporter {
@@ -445,7 +559,8 @@ public:
 std::string speedText(const std::string& name, double speed)
 {
     char text[64];
-    if (name.rfind("seq_", 0) == 0 || name.rfind("plain", 0) == 0 || name.rfind("parallel", 0) == 0)
+    if (name.rfind("seq_", 0) == 0 || name.rfind("plain", 0) == 0 || name.rfind("parallel", 0) == 0
+        || name.rfind("pack", 0) == 0 || name.rfind("verify", 0) == 0)
         std::snprintf(text, sizeof text, "%.0f MB/s", speed / 1e6);
     else if (name.rfind("open", 0) == 0)
         std::snprintf(text, sizeof text, "%.2f ms", 1e3 / speed);
@@ -470,6 +585,9 @@ int main(int argc, char** argv)
         {"lookup/linear", lookupLinear},                 {"open/ours", openOurs},
         {"open/read_once", openReadOnce},                {"parallel/one_thread", parallelOneThread},
         {"parallel/two_threads", parallelTwoThreads},
+        {"pack/ours", packOurs},                         {"pack/mksquashfs", packMksquashfs},
+        {"pack/compress2", packCompress2},               {"verify/parallel", verifyParallel},
+        {"verify/one_thread", verifyOneThread},          {"verify/libdeflate", verifyLibdeflate},
     };
     for (const auto& [name, function] : all)
         benchmark::RegisterBenchmark(name, function)

@@ -12,7 +12,7 @@ if [[ $want == all ]]; then
     packages+=(g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386)
 fi
 if [[ $want == bench ]]; then
-    packages+=(libbenchmark-dev libzip-dev libphysfs-dev)
+    packages+=(libbenchmark-dev libzip-dev libphysfs-dev squashfs-tools)
 fi
 if [[ $want == fuzz || $want == all ]]; then
     packages+=(clang libclang-rt-14-dev)
