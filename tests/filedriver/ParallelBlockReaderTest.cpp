@@ -3,11 +3,11 @@
 #include "filedriver/ArchiveManager.h"
 #include "filedriver/ArchiveWriter.h"
 #include "orva/exception.h"
+#include "support/SampleBytes.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 
 namespace {
@@ -17,14 +17,7 @@ using Members = std::vector<std::pair<std::wstring, ByteBuffer>>;
 
 constexpr std::uint32_t blockSize = 4096;
 
-ByteBuffer sample(std::size_t size, unsigned seed)
-{
-    std::mt19937 random(seed);
-    ByteBuffer bytes(size);
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<std::uint8_t>(random() % 4 == 0 ? random() : i / 64 + seed);
-    return bytes;
-}
+const auto sample = testsupport::sampleBytes;
 
 // Members that start and end mid-block, an empty one, one within a single block.
 const Members& members()
