@@ -104,8 +104,8 @@ ArchiveWriter::ArchiveWriter(const FilePath& path, const std::vector<ArchiveMemb
     storedSizes.reserve(header.blockCount);
 
     // Unbuffered, every piece in one large write: the index at once, then each stored block.
-    file = std::make_unique<FileDriver>(path, CreateReadWrite);
     this->path = path;
+    file = std::make_unique<FileDriver>(path, CreateReadWrite);
     // The header and the stored sizes are zeros until finish knows them.
     std::vector<std::uint8_t> index(static_cast<std::size_t>(blocksOffset), 0);
     std::size_t at = archiveHeaderSize;
