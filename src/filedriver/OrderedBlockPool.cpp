@@ -59,7 +59,9 @@ PoolJob& OrderedBlockPool::oldest()
 {
     PoolJob& job = jobs[retired % jobs.size()];
     std::unique_lock<std::mutex> lock(mutex);
+    awaited = &job;
     jobDone.wait(lock, [&] { return job.done; });
+    awaited = nullptr;
     return job;
 }
 
@@ -92,8 +94,9 @@ void OrderedBlockPool::runWorker(unsigned worker)
         }
         lock.lock();
         job.done = true;
-        // The owner waits for one particular job: wake it for each.
-        jobDone.notify_all();
+        // The owner waits for one particular job: it is woken for that one alone.
+        if (&job == awaited)
+            jobDone.notify_one();
     }
 }
 

@@ -13,7 +13,7 @@
 // A job belongs to the owner until it is submitted, then to one worker, and to the owner again once
 // oldest() has returned it. An exception that the work throws is kept in the job's `failure`.
 //
-// Lock: `mutex` guards `submitted`, `claimed`, `stopping` and every job's `done`; the work runs
+// Lock: `mutex` guards `submitted`, `claimed`, `stopping`, `awaited` and every job's `done`; the work runs
 // without it. No lock of the library is taken while it is held.
 //
 // The constructor throws orva::exception when the system cannot start the threads. The destructor
@@ -85,6 +85,7 @@ private:
     std::uint64_t claimed = 0;
     std::uint64_t retired = 0; // the owner's alone
     bool stopping = false;
+    const PoolJob* awaited = nullptr; // the job the owner waits for, if it waits
 };
 
 } // namespace filedriver
