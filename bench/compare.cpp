@@ -6,16 +6,19 @@
 #include "Sequential.h"
 #include "Table.h"
 
+#include "filedriver/ArchiveCursor.h"
 #include "filedriver/ArchiveManager.h"
 #include "filedriver/ArchiveWriter.h"
 #include "filedriver/FileDriver.h"
 #include "filedriver/OrvaArchive.h"
+#include "filedriver/ParallelBlockReader.h"
 #include "orva/WideText.h"
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <physfs.h>
 #include <sys/stat.h>
+#include <libdeflate.h>
+#include <physfs.h>
 #include <unistd.h>
 #include <zip.h>
 
@@ -70,6 +73,18 @@ void writeFile(const std::string& path, const std::uint8_t* bytes, std::size_t s
     }
 }
 
+std::string readFile(const std::string& path)
+{
+    std::string bytes;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    char piece[1 << 16];
+    for (std::size_t got; file && (got = std::fread(piece, 1, sizeof piece, file)) > 0;)
+        bytes.append(piece, got);
+    if (file)
+        std::fclose(file);
+    return bytes;
+}
+
 const Data& data()
 {
     static const Data made = [] {
@@ -95,7 +110,15 @@ const Data& data()
                                  {{L"first.bin", ByteBuffer(d.corpus.begin(), middle)},
                                   {L"second.bin", ByteBuffer(middle, d.corpus.end())}},
                                  filedriver::ArchiveWriterOptions{blockSize, 1, -1, {}});
-        d.storedBlocks = bench::deflateBlocks(d.corpus, blockSize);
+        // The deflated archive's own stored blocks.
+        {
+            const filedriver::OrvaArchive index(wide(d.deflated), &filedriver::archiveManager);
+            const std::string file = readFile(d.deflated);
+            for (const filedriver::StoredBlock& block : index.blocks()) {
+                const auto start = file.begin() + index.archiveHeader().blocksOffset + block.storedOffset;
+                d.storedBlocks.emplace_back(start, start + block.storedSize);
+            }
+        }
 
         d.zip = d.dir + "/atlas.zip";
         int error = 0;
@@ -307,13 +330,23 @@ void randomHotLibzipStored(benchmark::State& state)
 
 using bench::MountKind;
 
+// mksquashfs packs a directory: one holding the same bytes.
+const std::string& squashSource()
+{
+    static const std::string source = [] {
+        const std::string made = data().dir + "/squash-source";
+        mkdir(made.c_str(), 0755);
+        link(data().plain.c_str(), (made + "/atlas.bin").c_str());
+        return made;
+    }();
+    return source;
+}
+
 const std::string& squashImage()
 {
     static const std::string image = [] {
-        const std::string source = data().dir + "/squash-source", made = data().dir + "/atlas.squashfs";
-        mkdir(source.c_str(), 0755);
-        link(data().plain.c_str(), (source + "/atlas.bin").c_str());
-        const std::string command = "mksquashfs '" + source + "' '" + made
+        const std::string made = data().dir + "/atlas.squashfs";
+        const std::string command = "mksquashfs '" + squashSource() + "' '" + made
                                     + "' -comp gzip -Xcompression-level 6 -b 65536 -noappend -no-progress -quiet >/dev/null";
         return std::system(command.c_str()) == 0 ? made : std::string();
     }();
@@ -501,6 +534,91 @@ void lookupLinear(benchmark::State& state)
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * lookups));
 }
 
+// ---- packing 64 MiB: the library's writer on every core, mksquashfs on as many, compress2 on one
+
+void packOurs(benchmark::State& state)
+{
+    const std::wstring target = wide(data().dir + "/packed.mca");
+    std::vector<std::uint8_t> piece(1 << 20);
+    for (auto _ : state) {
+        // As mca pack does: the input file read in pieces while the blocks are compressed.
+        filedriver::FileDriver from(wide(data().plain), filedriver::OpenReadBuffered);
+        filedriver::ArchiveWriter writer(target, {{L"atlas.bin", static_cast<std::uint32_t>(corpusSize)}}, {});
+        bool written = true;
+        for (std::uint32_t got; written && (got = from.read(piece.data(), static_cast<std::uint32_t>(piece.size()))) > 0;)
+            written = writer.append(piece.data(), got);
+        if (!written || !writer.finish())
+            state.SkipWithError("pack failed");
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpusSize));
+}
+
+void packMksquashfs(benchmark::State& state)
+{
+    const std::string command = "mksquashfs '" + squashSource() + "' '" + data().dir
+                                + "/atlas.sqfs' -comp gzip -Xcompression-level 6 -b 65536 -processors 2 -noappend"
+                                  " -no-progress -quiet >/dev/null 2>&1";
+    for (auto _ : state)
+        if (std::system(command.c_str()) != 0)
+            state.SkipWithError("mksquashfs failed (is squashfs-tools installed?)");
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpusSize));
+}
+
+void packCompress2(benchmark::State& state)
+{
+    std::vector<std::uint8_t> out(compressBound(blockSize));
+    for (auto _ : state)
+        for (std::size_t at = 0; at < corpusSize; at += blockSize) {
+            uLongf length = static_cast<uLongf>(out.size());
+            compress2(out.data(), &length, data().corpus.data() + at, blockSize, Z_DEFAULT_COMPRESSION);
+            benchmark::DoNotOptimize(out.data());
+        }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpusSize));
+}
+
+// ---- verifying: every block of the deflated archive decoded and checked
+
+void verifyParallel(benchmark::State& state)
+{
+    const filedriver::OrvaArchive* archive = filedriver::archiveManager.getArchive(wide(data().deflated));
+    for (auto _ : state) {
+        filedriver::ParallelBlockReader reader(member(data().deflated, "atlas.bin"), 0,
+                                               archive->archiveHeader().blockCount, 0);
+        for (filedriver::DecodedBlock block; reader.next(block);)
+            if (block.failure)
+                state.SkipWithError("damaged block");
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpusSize));
+}
+
+// What mca verify does on one thread: every block through a cursor and the cache.
+void verifyOneThread(benchmark::State& state)
+{
+    const filedriver::OrvaArchive* archive = filedriver::archiveManager.getArchive(wide(data().deflated));
+    for (auto _ : state) {
+        filedriver::ArchiveCursor cursor(member(data().deflated, "atlas.bin"), filedriver::OpenRead);
+        for (std::uint32_t block = 0; block < archive->archiveHeader().blockCount; ++block)
+            cursor.checkBlock(block);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpusSize));
+}
+
+void verifyLibdeflate(benchmark::State& state)
+{
+    libdeflate_decompressor* decompressor = libdeflate_alloc_decompressor();
+    std::vector<std::uint8_t> out(blockSize);
+    for (auto _ : state)
+        for (const ByteBuffer& block : data().storedBlocks) {
+            std::size_t produced = 0;
+            if (libdeflate_zlib_decompress(decompressor, block.data(), block.size(), out.data(), out.size(), &produced)
+                != LIBDEFLATE_SUCCESS)
+                state.SkipWithError("libdeflate failed");
+            benchmark::DoNotOptimize(out.data());
+        }
+    libdeflate_free_decompressor(decompressor);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpusSize));
+}
+
 // ---- the table
 
 using bench::Goal;
@@ -532,6 +650,10 @@ const Figure figures[] = {
     {"mount, random 4 KiB preads, cold", "mount_random_cold/ours", "mount_random_cold/kernel", "kernel squashfs", 1.0, Goal::Moonshot},
     {"mount, random 4 KiB preads, hot", "mount_random_hot/ours", "mount_random_hot/squashfuse", "squashfuse", 0, Goal::None},
     {"mount, random 4 KiB preads, hot", "mount_random_hot/ours", "mount_random_hot/kernel", "kernel squashfs", 0, Goal::None},
+    {"pack 64 MiB, 64 KiB blocks, default level", "pack/ours", "pack/mksquashfs", "mksquashfs gzip 6, 2 processors", 1.5},
+    {"pack 64 MiB, 64 KiB blocks, default level", "pack/ours", "pack/compress2", "compress2, one thread", 3.0},
+    {"verify, every block decoded", "verify/parallel", "verify/one_thread", "one thread", 1.7},
+    {"verify, every block decoded", "verify/parallel", "verify/libdeflate", "libdeflate in memory, one thread", 1.5},
 };
 
 class Collector : public benchmark::ConsoleReporter {
@@ -562,7 +684,7 @@ public:
 std::string speedText(const std::string& name, double speed)
 {
     if (name.rfind("seq_", 0) == 0 || name.rfind("plain", 0) == 0 || name.rfind("parallel", 0) == 0
-        || name.rfind("mount_seq", 0) == 0)
+        || name.rfind("mount_seq", 0) == 0 || name.rfind("pack", 0) == 0 || name.rfind("verify", 0) == 0)
         return bench::megabytesPerSecond(speed);
     char text[64];
     if (name.rfind("open", 0) == 0)
@@ -593,6 +715,9 @@ int main(int argc, char** argv)
         {"mount_random_cold/squashfuse", mountRandomColdSquashfuse}, {"mount_random_cold/kernel", mountRandomColdKernel},
         {"mount_random_hot/ours", mountRandomHotOurs},   {"mount_random_hot/squashfuse", mountRandomHotSquashfuse},
         {"mount_random_hot/kernel", mountRandomHotKernel},
+        {"pack/ours", packOurs},                         {"pack/mksquashfs", packMksquashfs},
+        {"pack/compress2", packCompress2},               {"verify/parallel", verifyParallel},
+        {"verify/one_thread", verifyOneThread},          {"verify/libdeflate", verifyLibdeflate},
     };
     for (const auto& [name, function] : all)
         benchmark::RegisterBenchmark(name, function)

@@ -80,6 +80,11 @@ const FileEntry& ArchiveCursor::member() const
     return archive->fileEntries[memberIndex];
 }
 
+std::uint32_t ArchiveCursor::dataOffset() const
+{
+    return member().dataOffset;
+}
+
 std::int32_t ArchiveCursor::seek(std::int32_t offset, std::int32_t origin)
 {
     std::int64_t target = offset;
@@ -223,6 +228,13 @@ void ArchiveCursor::checkBlock(std::uint32_t block)
     if (block >= archive->header.blockCount)
         integrityFailed(pastBlocksSite, 2);
     withDecodedBlock(block, [](const ByteBuffer&) {});
+}
+
+void ArchiveCursor::decodeBlock(std::uint32_t block, ByteBuffer& decoded)
+{
+    if (block >= archive->header.blockCount)
+        integrityFailed(pastBlocksSite, 2);
+    loadBlock(block, decoded);
 }
 
 std::uint64_t ArchiveCursor::locateBlock(std::uint32_t block, std::uint32_t& expected)

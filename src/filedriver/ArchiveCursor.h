@@ -37,9 +37,16 @@ public:
     const std::uint8_t* fetch(std::uint32_t length) override;
     void put(const void* buffer, std::uint32_t length) override;
 
+    // Where the member starts in the archive's data stream.
+    std::uint32_t dataOffset() const;
+
     // Decodes block `block` of the archive's data stream, unless the cache holds it already, and
     // checks it; throws the integrity failures that a read of it would.
     void checkBlock(std::uint32_t block);
+    // Reads, decodes and checks block `block` into `decoded`, past the cache, and throws the integrity
+    // failures that a read of it would. Several cursors of one archive may decode at once on several
+    // threads, each cursor on one thread at a time.
+    void decodeBlock(std::uint32_t block, ByteBuffer& decoded);
 
 private:
     static constexpr std::uint32_t scratchSize = 4;

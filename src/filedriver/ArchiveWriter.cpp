@@ -1,6 +1,7 @@
 #include "filedriver/ArchiveWriter.h"
 
 #include "filedriver/FilePlatform.h"
+
 #include "orva/Log.h"
 #include "orva/WideText.h"
 
@@ -14,6 +15,9 @@ constexpr wchar_t sourcePath[] = L".\\src\\filedriver\\ArchiveWriter.cpp";
 constexpr int optionsSite = 40;
 constexpr int tooLargeSite = 44;
 constexpr int indexTooLargeSite = 48;
+
+// Enough for every worker to find the next block waiting while the writer writes an earlier one.
+constexpr unsigned jobsPerThread = 3;
 
 constexpr std::int32_t lowestLevel = -1;
 constexpr std::int32_t highestLevel = 9;
@@ -48,9 +52,11 @@ ArchiveWriter::ArchiveWriter(const FilePath& path, const std::vector<ArchiveMemb
 {
     const std::vector<std::uint8_t> index = layOut(members, options);
     // Unbuffered, every piece in one large write: the index at once, then each stored block.
+    this->path = path;
     ownedFile = std::make_unique<FilePlatform>(path, CreateReadWrite);
     file = ownedFile.get();
-    writeAll(index.data(), static_cast<std::uint32_t>(index.size()));
+    if (!writeAll(index.data(), static_cast<std::uint32_t>(index.size())))
+        fail();
 }
 
 ArchiveWriter::ArchiveWriter(AFileCore& target, const std::vector<ArchiveMemberPlan>& members,
@@ -58,9 +64,8 @@ ArchiveWriter::ArchiveWriter(AFileCore& target, const std::vector<ArchiveMemberP
 {
     const std::vector<std::uint8_t> index = layOut(members, options);
     file = &target;
-    if (file->seek(0, SeekBegin) != 0)
-        failed = true;
-    writeAll(index.data(), static_cast<std::uint32_t>(index.size()));
+    if (file->seek(0, SeekBegin) != 0 || !writeAll(index.data(), static_cast<std::uint32_t>(index.size())))
+        fail();
 }
 
 std::vector<std::uint8_t> ArchiveWriter::layOut(const std::vector<ArchiveMemberPlan>& members,
@@ -104,11 +109,21 @@ std::vector<std::uint8_t> ArchiveWriter::layOut(const std::vector<ArchiveMemberP
     header.blockSizesOffset = static_cast<std::uint32_t>(blockSizesOffset);
     header.blocksOffset = static_cast<std::uint32_t>(blocksOffset);
 
-    PropertyMap codecProperties{{"compressionType", static_cast<std::int32_t>(options.compressionType)},
-                                {"compressionLevel", options.level}};
-    codec = createCompression(codecProperties);
+    if (options.compressionType == 1) {
+        // More threads than blocks would have nothing to do.
+        const auto threads = static_cast<unsigned>(std::min<std::uint64_t>(
+            {options.threads ? options.threads : OrderedBlockPool::machineThreads(),
+             std::max<std::uint32_t>(header.blockCount, 1), OrderedBlockPool::maxThreads}));
+        for (unsigned k = 0; k < threads; ++k)
+            encoders.push_back(makeZlibEncoder(options.level));
+        if (threads > 1)
+            pool = std::make_unique<OrderedBlockPool>(threads, jobsPerThread, [this](unsigned worker, PoolJob& job) {
+                encoders[worker]->encode(job.input.data(), job.input.size(), job.output);
+            });
+    }
     // A block size beyond the data never needs its full room.
-    block.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(options.blockSize, dataLength)));
+    if (!pool)
+        block.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(options.blockSize, dataLength)));
     storedSizes.reserve(header.blockCount);
 
     // The header and the stored sizes are zeros until finish knows them.
@@ -127,7 +142,24 @@ std::vector<std::uint8_t> ArchiveWriter::layOut(const std::vector<ArchiveMemberP
     return index;
 }
 
-ArchiveWriter::~ArchiveWriter() = default;
+ArchiveWriter::~ArchiveWriter()
+{
+    if (ownedFile)
+        fail();
+}
+
+bool ArchiveWriter::fail()
+{
+    failed = true;
+    pool.reset();
+    // A caller's file is the caller's to remove.
+    if (ownedFile) {
+        ownedFile.reset();
+        file = nullptr;
+        deleteFile(path);
+    }
+    return false;
+}
 
 bool ArchiveWriter::writeAll(const void* data, std::uint32_t length)
 {
@@ -140,35 +172,58 @@ bool ArchiveWriter::writeAll(const void* data, std::uint32_t length)
     return !failed;
 }
 
+ByteBuffer& ArchiveWriter::filling()
+{
+    return pool ? pool->freeJob().input : block;
+}
+
 bool ArchiveWriter::append(const void* data, std::uint32_t length)
 {
-    if (failed || appended + length > header.dataLength) {
-        failed = true;
-        return false;
-    }
+    if (failed || !file || appended + length > header.dataLength)
+        return fail();
     const auto* in = static_cast<const std::uint8_t*>(data);
     appended += length;
     while (length > 0) {
-        const std::uint32_t room = header.blockSize - static_cast<std::uint32_t>(block.size());
+        ByteBuffer& into = filling();
+        const std::uint32_t room = header.blockSize - static_cast<std::uint32_t>(into.size());
         const std::uint32_t piece = std::min(room, length);
-        block.insert(block.end(), in, in + piece);
+        into.insert(into.end(), in, in + piece);
         in += piece;
         length -= piece;
-        if (block.size() == header.blockSize && !storeBlock())
-            return false;
+        if (into.size() == header.blockSize && !storeBlock())
+            return fail();
     }
     return true;
 }
 
 bool ArchiveWriter::storeBlock()
 {
-    const ByteBuffer stored = codec->compress(block);
-    block.clear();
-    if (stored.empty() || std::uint64_t(storedTotal) + stored.size() + header.blocksOffset
-                              > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
-        failed = true;
-        return false;
+    if (pool) {
+        pool->submit();
+        return !pool->full() || writeOldest();
     }
+    bool stored;
+    if (header.compressionType == 0)
+        stored = writeStored(block);
+    else
+        stored = encoders.front()->encode(block.data(), block.size(), encoded) && writeStored(encoded);
+    block.clear();
+    return stored;
+}
+
+bool ArchiveWriter::writeOldest()
+{
+    PoolJob& job = pool->oldest();
+    const bool stored = !job.failure && !job.output.empty() && writeStored(job.output);
+    pool->retire();
+    return stored;
+}
+
+bool ArchiveWriter::writeStored(const ByteBuffer& stored)
+{
+    if (stored.empty() || std::uint64_t(storedTotal) + stored.size() + header.blocksOffset
+                              > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
+        return false;
     storedSizes.push_back(static_cast<std::uint32_t>(stored.size()));
     storedTotal += static_cast<std::uint32_t>(stored.size());
     header.maxStoredBlockSize = std::max(header.maxStoredBlockSize, static_cast<std::uint32_t>(stored.size()));
@@ -178,8 +233,16 @@ bool ArchiveWriter::storeBlock()
 bool ArchiveWriter::finish()
 {
     // A finished writer has let its file go: there is nothing left to finish.
-    if (!file || failed || appended != header.dataLength || (!block.empty() && !storeBlock()))
+    if (!file || failed)
         return false;
+    // Not a failure: the missing bytes may still come.
+    if (appended != header.dataLength)
+        return false;
+    if (!filling().empty() && !storeBlock())
+        return fail();
+    while (pool && !pool->idle())
+        if (!writeOldest())
+            return fail();
     header.dataEnd = header.blocksOffset + storedTotal;
 
     std::vector<std::uint8_t> sizes(storedSizes.size() * 4);
@@ -189,10 +252,9 @@ bool ArchiveWriter::finish()
     encodeArchiveHeader(header, headerBytes);
     if (file->seek(static_cast<std::int32_t>(header.blockSizesOffset), SeekBegin) == -1
         || !writeAll(sizes.data(), static_cast<std::uint32_t>(sizes.size())) || file->seek(0, SeekBegin) == -1
-        || !writeAll(headerBytes, archiveHeaderSize)) {
-        failed = true;
-        return false;
-    }
+        || !writeAll(headerBytes, archiveHeaderSize))
+        return fail();
+    pool.reset();
     ownedFile.reset();
     file = nullptr;
     return true;

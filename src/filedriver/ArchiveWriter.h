@@ -1,7 +1,11 @@
 #pragma once
 // Writes an archive file that meets every rule of the format: the caller chooses the block size, the
 // codec (stored or zlib), the zlib level and the properties; members are stored in the order given.
-// Member bytes are streamed: only one block is held in memory at a time.
+//
+// zlib blocks are encoded on `threads` threads (ZlibEncoder: libdeflate where the build has it) while
+// the caller goes on appending, and written in order: the file is the same for every thread count.
+// Member bytes are streamed: at most 3 blocks per thread are in memory at a time, each with its
+// encoded form (with one thread, the block being filled and its encoding).
 //
 //   ArchiveWriter writer(path, {{L"roads.dat", 1234}, {L"names.txt", 56}}, options);
 //   writer.append(roadsBytes, 1234); writer.append(namesBytes, 56);
@@ -10,14 +14,18 @@
 // The constructor throws orva::exception for options the format cannot hold (a block size of 0, an
 // unknown codec, a zlib level outside -1 to 9, more than 4 GiB - 1 of data) and when the file cannot
 // be created. append and finish answer false on a write failure or when the bytes do not match the
-// members' sizes; a writer that did not finish leaves an incomplete file for the caller to remove.
+// members' sizes (finish also while bytes are missing; appending them then lets it succeed). A
+// failure removes the file at once, and so does a writer destroyed before it finished: no
+// incomplete archive is left behind.
 // Given a file instead of a path, the writer writes into it from its position 0 on and never closes
-// it: the caller owns it (a NewFile, say, to be committed after finish).
+// or removes it: the caller owns it (a NewFile, say, to be committed after finish).
 
 #include "filedriver/BlockCompression.h"
 #include "filedriver/AFileCore.h"
 #include "filedriver/FilePath.h"
+#include "filedriver/OrderedBlockPool.h"
 #include "filedriver/OrvaArchive.h"
+#include "filedriver/ZlibEncoder.h"
 
 #include <cstdint>
 #include <map>
@@ -32,6 +40,8 @@ struct ArchiveWriterOptions {
     std::uint32_t compressionType = 1; // 0 stored, 1 zlib
     std::int32_t level = ZlibCompression::defaultLevel;
     std::map<std::wstring, std::wstring> properties;
+    // Threads encoding zlib blocks; 0 for one per processor of the machine.
+    unsigned threads = 0;
 };
 
 struct ArchiveMemberPlan {
@@ -54,17 +64,27 @@ public:
     bool finish();
 
 private:
-    // Checks the options and lays out the header; the index as it is written first.
+    // Checks the options, lays out the header and sets up the encoders; the index as it is written first.
     std::vector<std::uint8_t> layOut(const std::vector<ArchiveMemberPlan>& members, const ArchiveWriterOptions& options);
+    // Where appended bytes go: the pool's next job, or the one block of a writer without a pool.
+    ByteBuffer& filling();
+    // Hands the filled block on: to the pool (writing what that makes room for), or stored at once.
     bool storeBlock();
+    bool writeOldest();
+    bool writeStored(const ByteBuffer& stored);
     bool writeAll(const void* data, std::uint32_t length);
+    // The failure that ends the writer: the file is closed and removed.
+    bool fail();
 
     ArchiveHeader header{};
-    std::unique_ptr<ABlockCompression> codec;
+    FilePath path; // of the file the writer owns
     std::unique_ptr<AFileCore> ownedFile;
-    AFileCore* file = nullptr; // until finish
-
+    AFileCore* file = nullptr; // until finish or a failure
+    // One encoder per pool worker; a writer without a pool encodes with the first on its own thread.
+    std::vector<std::unique_ptr<ZlibEncoder>> encoders;
+    std::unique_ptr<OrderedBlockPool> pool;
     ByteBuffer block;
+    ByteBuffer encoded;
     std::vector<std::uint32_t> storedSizes;
     std::uint64_t appended = 0;
     std::uint32_t storedTotal = 0;

@@ -56,6 +56,8 @@ FileKind fileKind(const FilePath& path);
 bool createDirectory(const FilePath& path);
 // True when `path` is a directory afterwards; missing parents are created first.
 bool createDirectories(const FilePath& path);
+// Removes the file (not a directory) at `path`; true on success.
+bool deleteFile(const FilePath& path);
 // What tells one version of a file from another: its size, when it was last written and, where the
 // system says, which file it is. A file replaced or rewritten since an earlier stamp gets another.
 struct FileStamp {

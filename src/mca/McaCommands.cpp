@@ -319,6 +319,7 @@ void packFiles(const FilePath& archive, const std::vector<FilePath>& files, cons
     writerOptions.compressionType = options.store ? 0 : 1;
     writerOptions.level = options.store ? -1 : options.level;
     writerOptions.properties = options.properties;
+    writerOptions.threads = options.threads;
     // The target changes only once the whole archive stands beside it, on the disk; a failure or an
     // interrupt leaves nothing.
     filedriver::NewFile partial(archive, archive.fileName(true).substr(0, stemInTemporaryName) + packPrefix);

@@ -26,6 +26,7 @@ struct PackOptions {
     std::uint32_t blockSize = 65536;
     bool store = false;
     std::int32_t level = -1;
+    unsigned threads = 0; // compressing threads; 0 for one per processor
     std::map<std::wstring, std::wstring> properties;
 };
 

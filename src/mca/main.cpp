@@ -72,6 +72,8 @@ int main(int argc, char** argv)
     CLI::Option* level =
         packCommand->add_option("--level", pack.level, "zlib level, -1 (default) to 9")->check(CLI::Range(-1, 9));
     store->excludes(level);
+    packCommand->add_option("--threads", pack.threads, "compressing threads (default: one per processor)")
+        ->check(CLI::Range(1u, 256u));
     packCommand->add_option("--property", properties, "a property KEY=VALUE (repeatable)")
         ->allow_extra_args(false)
         ->check(CLI::Validator(checkProperty, "KEY=VALUE"));

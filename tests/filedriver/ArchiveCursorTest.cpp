@@ -4,6 +4,7 @@
 #include "filedriver/ArchiveWriter.h"
 #include "filedriver/FileDriver.h"
 #include "orva/WideText.h"
+#include "support/SampleBytes.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -32,15 +33,7 @@ using namespace archivetest;
 using namespace filedriver;
 using Members = std::vector<std::pair<std::wstring, ByteBuffer>>;
 
-// Runs of equal bytes among random ones, so that zlib has something to do.
-ByteBuffer sample(std::size_t size, unsigned seed)
-{
-    std::mt19937 random(seed);
-    ByteBuffer bytes(size);
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<std::uint8_t>(random() % 4 == 0 ? random() : i / 64 + seed);
-    return bytes;
-}
+const auto sample = testsupport::sampleBytes;
 
 std::wstring makeArchive(const testsupport::TempDir& tmp, const std::wstring& file, const Members& members,
                          std::uint32_t blockSize, std::uint32_t compressionType)

@@ -6,6 +6,7 @@
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -185,6 +186,120 @@ TEST(ArchiveWriter, RefusedOptionsThrowBeforeCreatingTheFile)
     }
     testsupport::TempDir tmp;
     EXPECT_THROW(ArchiveWriter(tmp.wide(L"missing/x.mca"), {}, {}), orva::exception);
+}
+
+std::uint32_t u32At(const std::string& bytes, std::size_t at)
+{
+    std::uint32_t value = 0;
+    for (int b = 3; b >= 0; --b)
+        value = value << 8 | static_cast<std::uint8_t>(bytes[at + static_cast<std::size_t>(b)]);
+    return value;
+}
+
+// Members over many blocks, so that every thread has several to encode.
+Members manyBlocks()
+{
+    return {{L"a", sample(37 * 4096 + 5, 11)}, {L"b", {}}, {L"c", sample(4096 * 3 + 1, 12)}};
+}
+
+TEST(ArchiveWriterThreads, EveryThreadCountWritesTheSameFile)
+{
+    const Members members = manyBlocks();
+    for (std::int32_t level : {-1, 0, 1, 9}) {
+        testsupport::TempDir tmp;
+        std::string first;
+        for (unsigned threads : {1u, 2u, 8u, 0u}) {
+            SCOPED_TRACE(testing::Message() << "level " << level << ", " << threads << " threads");
+            filedriver::ArchiveWriterOptions row = options(4096, 1, level);
+            row.threads = threads;
+            ASSERT_TRUE(filedriver::writeArchive(tmp.wide(L"t.mca"), members, row));
+            const std::string bytes = testsupport::readFile(tmp.path() / "t.mca");
+            if (first.empty())
+                first = bytes;
+            EXPECT_TRUE(bytes == first);
+        }
+    }
+}
+
+TEST(ArchiveWriterThreads, EveryLevelIsReadBackByInflateAloneAndNoLargerThanCompress2)
+{
+    const Members members = manyBlocks();
+    ByteBuffer stream;
+    for (const auto& [name, bytes] : members)
+        stream.insert(stream.end(), bytes.begin(), bytes.end());
+    for (std::int32_t level = -1; level <= 9; ++level) {
+        SCOPED_TRACE(testing::Message() << "level " << level);
+        testsupport::TempDir tmp;
+        filedriver::ArchiveWriterOptions row = options(4096, 1, level);
+        row.threads = 3;
+        ASSERT_TRUE(filedriver::writeArchive(tmp.wide(L"l.mca"), members, row));
+        // The file as bytes, with no help from the library: its header, stored sizes and blocks.
+        const std::string file = testsupport::readFile(tmp.path() / "l.mca");
+        const std::uint32_t blockCount = u32At(file, 24), blockSizesOffset = u32At(file, 48);
+        std::size_t at = u32At(file, 52), stored = 0, reference = 0;
+        ASSERT_EQ(blockCount, (stream.size() + 4095) / 4096);
+        for (std::uint32_t k = 0; k < blockCount; ++k) {
+            const std::uint32_t size = u32At(file, blockSizesOffset + 4 * k);
+            const ByteBuffer expected(stream.begin() + k * 4096, stream.begin() + std::min<std::size_t>(stream.size(), (k + 1) * 4096));
+            z_stream inflater{};
+            ASSERT_EQ(inflateInit(&inflater), Z_OK);
+            ByteBuffer out(4097);
+            inflater.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(file.data() + at));
+            inflater.avail_in = size;
+            inflater.next_out = out.data();
+            inflater.avail_out = static_cast<uInt>(out.size());
+            EXPECT_EQ(inflate(&inflater, Z_FINISH), Z_STREAM_END) << k;
+            EXPECT_EQ(inflater.avail_in, 0u) << k;
+            out.resize(out.size() - inflater.avail_out);
+            inflateEnd(&inflater);
+            EXPECT_TRUE(out == expected) << k;
+            uLongf length = compressBound(4096);
+            ByteBuffer again(length);
+            compress2(again.data(), &length, expected.data(), static_cast<uLong>(expected.size()), level);
+            reference += length;
+            stored += size;
+            at += size;
+        }
+        EXPECT_EQ(at, file.size());
+        EXPECT_LE(stored, reference * 1.02);
+    }
+}
+
+TEST(ArchiveWriterThreads, AFailedOrUnfinishedWriterLeavesNoFile)
+{
+    const Members members = manyBlocks();
+    const std::vector<filedriver::ArchiveMemberPlan> plan = {{L"a", static_cast<std::uint32_t>(members[0].second.size())}};
+    const ByteBuffer& bytes = members[0].second;
+    for (unsigned threads : {1u, 2u}) {
+        SCOPED_TRACE(testing::Message() << threads << " threads");
+        filedriver::ArchiveWriterOptions row = options(4096);
+        row.threads = threads;
+        testsupport::TempDir tmp;
+        const auto exists = [&] { return std::filesystem::exists(tmp.path() / "f.mca"); };
+        {
+            // More bytes than planned: the file goes at once.
+            ArchiveWriter writer(tmp.wide(L"f.mca"), plan, row);
+            ASSERT_TRUE(writer.append(bytes.data(), 20000));
+            EXPECT_FALSE(writer.append(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
+            EXPECT_FALSE(exists());
+            EXPECT_FALSE(writer.finish());
+        }
+        {
+            // The input failed halfway: the caller gives up, blocks still being encoded.
+            ArchiveWriter writer(tmp.wide(L"f.mca"), plan, row);
+            ASSERT_TRUE(writer.append(bytes.data(), 30000));
+            EXPECT_TRUE(exists());
+        }
+        EXPECT_FALSE(exists());
+        {
+            // Bytes missing at finish: not yet a failure, but a writer never finished leaves nothing.
+            ArchiveWriter writer(tmp.wide(L"f.mca"), plan, row);
+            ASSERT_TRUE(writer.append(bytes.data(), 100));
+            EXPECT_FALSE(writer.finish());
+            EXPECT_TRUE(exists());
+        }
+        EXPECT_FALSE(exists());
+    }
 }
 
 } // namespace

@@ -284,6 +284,14 @@ mca: warning: member 'c:x.txt' cannot be extracted on Windows: it holds a drive 
 else
     echo "skipped on Windows: pipes, FIFOs, names Linux creates, links, signals (POSIX only)"
 fi
+# Any number of compressing threads makes the same archive.
+for threads in 1 2 8; do
+    mca pack --threads "$threads" --block-size 4096 "threads-$threads.mca" in/random.bin in/numbers.txt
+    check "--threads $threads: status" 0 "$rc"
+done
+check "--threads: the same archive" same "$(cmp -s threads-1.mca threads-2.mca && cmp -s threads-1.mca threads-8.mca && echo same)"
+mca pack --threads 0 x.mca in/small.txt
+check "--threads 0: status" 2 "$rc"
 
 # Exit statuses and usage.
 mca list no-such.mca

@@ -1,10 +1,11 @@
-// POSIX half of the path functions: stat, lstat and mkdir, with UTF-8 file names; '/' is written.
+// POSIX half of the path functions: stat, lstat, mkdir and unlink, with UTF-8 file names; '/' is written.
 // A backslash separates here too, so paths reach the system normalised.
 #include "filedriver/FilePath.h"
 
 #include "orva/WideText.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace filedriver {
 
@@ -49,6 +50,11 @@ bool fileStamp(const FilePath& path, FileStamp& stamp)
 bool createDirectory(const FilePath& path)
 {
     return mkdir(orva::toNative(path.normalised()).c_str(), 0777) == 0;
+}
+
+bool deleteFile(const FilePath& path)
+{
+    return unlink(orva::toNative(path.normalised()).c_str()) == 0;
 }
 
 } // namespace filedriver

@@ -1,4 +1,5 @@
-// Win32 half of the path functions: GetFileAttributes(Ex)W, GetFileType and CreateDirectoryW; '\' is written.
+// Win32 half of the path functions: GetFileAttributes(Ex)W, GetFileType, CreateDirectoryW and DeleteFileW;
+// '\' is written.
 #include "filedriver/FilePath.h"
 
 #include <windows.h>
@@ -53,6 +54,11 @@ bool fileStamp(const FilePath& path, FileStamp& stamp)
 bool createDirectory(const FilePath& path)
 {
     return CreateDirectoryW(path.c_str(), nullptr) != 0;
+}
+
+bool deleteFile(const FilePath& path)
+{
+    return DeleteFileW(path.c_str()) != 0;
 }
 
 } // namespace filedriver
