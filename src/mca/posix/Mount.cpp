@@ -4,6 +4,7 @@
 #include "filedriver/FileDriver.h"
 #include "filedriver/OrvaArchive.h"
 #include "mca/McaCommands.h"
+#include "mca/MemberNames.h"
 #include "mca/posix/ArchivePrefetch.h"
 #include "orva/WideText.h"
 #include "orva/exception.h"
@@ -499,18 +500,11 @@ const char* const mountHelp =
     "left out (each reported). Reading a damaged block fails with EIO (reported once, with -f);\n"
     "writing fails with EROFS. If the archive file changes, opening its files fails with EIO.\n";
 
+// Extract's rules for Linux, and what a file name of the kernel's cannot hold.
 const char* unmountableName(const std::wstring& name)
 {
-    if (name.empty())
-        return "it is empty";
-    if (name == L"." || name == L"..")
-        return "it names a directory";
-    for (const wchar_t c : name) {
-        if (c == L'/' || c == L'\\')
-            return "it holds a separator";
-        if (c == 0)
-            return "it holds a NUL";
-    }
+    if (const char* why = refusedName(name, NamePlatform::onLinux))
+        return why;
     const std::string utf8 = orva::toUtf8(name);
     if (orva::fromUtf8(utf8) != name)
         return "it is not valid Unicode";
