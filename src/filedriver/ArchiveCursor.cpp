@@ -30,6 +30,42 @@ constexpr std::uint64_t deflateMostExpansion = 1032;
     orva::throwLogged(sourcePath, site, "ArchiveCursor.read: integrity failed %d", check);
 }
 
+// The checks a block's loading makes, by number, for loads that report rather than throw.
+[[noreturn]] void integrityFailed(int check)
+{
+    static constexpr int sites[] = {pastDataSite,   pastBlocksSite,   storedOffsetSite, storedSizeSite,
+                                    shortReadSite, emptyStoredSite, damagedBlockSite, decodedLengthSite};
+    integrityFailed(sites[check - 1], check);
+}
+
+// Sequential readers of a compressed archive take this many bytes of blocks at once (at least one
+// block, at most readAheadMostBlocks), so that the cache's lock is taken twice per run of blocks rather
+// than twice per block.
+constexpr std::uint32_t readAheadBytes = 256u << 10;
+constexpr std::uint32_t readAheadMostBlocks = 8;
+
+std::uint32_t blocksAhead(std::uint32_t blockSize)
+{
+    return std::max<std::uint32_t>(1, std::min(readAheadBytes / blockSize, readAheadMostBlocks));
+}
+
+// Holds a run of blocks of the cache; the ones left unfilled are abandoned, as BlockHold does.
+class BlockRunHold {
+public:
+    BlockRunHold(ArchiveManager* manager, OrvaArchive* archive, std::int32_t first, std::size_t count)
+        : manager(manager), archive(archive), count(manager->acquireBlocks(archive, first, count, grants))
+    {
+    }
+    ~BlockRunHold() { manager->releaseBlocks(archive, grants, count); }
+    BlockRunHold(const BlockRunHold&) = delete;
+    BlockRunHold& operator=(const BlockRunHold&) = delete;
+
+    ArchiveManager* const manager;
+    OrvaArchive* const archive;
+    ArchiveManager::BlockGrant grants[readAheadMostBlocks];
+    const std::size_t count;
+};
+
 // Holds one block of the cache for the length of a read; a block left unfilled by a failure is
 // abandoned so that nobody is served it as filled.
 class BlockHold {
@@ -157,15 +193,16 @@ std::uint32_t ArchiveCursor::readChunk(std::uint8_t* buffer, std::uint32_t lengt
     return n;
 }
 
-bool ArchiveCursor::inReadAhead(std::uint32_t block, std::uint32_t within) const
+bool ArchiveCursor::inReadAhead(std::uint64_t streamPosition) const
 {
-    return block == readAheadBlock && within >= readAheadFrom && within - readAheadFrom < readAhead.size();
+    return streamPosition >= readAheadStart && streamPosition - readAheadStart < readAhead.size();
 }
 
-std::uint32_t ArchiveCursor::copyReadAhead(std::uint32_t within, std::uint8_t* buffer, std::uint32_t wanted) const
+std::uint32_t ArchiveCursor::copyReadAhead(std::uint64_t streamPosition, std::uint8_t* buffer,
+                                           std::uint32_t wanted) const
 {
-    const std::uint32_t offset = within - readAheadFrom;
-    const std::uint32_t n = std::min(static_cast<std::uint32_t>(readAhead.size()) - offset, wanted);
+    const auto offset = static_cast<std::size_t>(streamPosition - readAheadStart);
+    const std::uint32_t n = std::min(static_cast<std::uint32_t>(readAhead.size() - offset), wanted);
     std::memcpy(buffer, readAhead.data() + offset, n);
     return n;
 }
@@ -173,28 +210,48 @@ std::uint32_t ArchiveCursor::copyReadAhead(std::uint32_t within, std::uint8_t* b
 std::uint32_t ArchiveCursor::readDecoded(std::uint32_t block, std::uint32_t within, bool sequential,
                                          std::uint8_t* buffer, std::uint32_t wanted)
 {
-    // As for stored blocks, a read that follows the previous one keeps the rest of its decoded block, so
-    // that the next reads of it take no lock of the cache (on Windows, a system call each time).
-    if (inReadAhead(block, within))
-        return copyReadAhead(within, buffer, wanted);
-    std::uint32_t n = 0;
-    withDecodedBlock(block, [&](const ByteBuffer& decoded) {
-        n = std::min(static_cast<std::uint32_t>(decoded.size()) - within, wanted);
-        if (n > 0)
-            std::memcpy(buffer, decoded.data() + within, n);
-        if (!sequential)
-            return;
-        // Room for the whole block (every block but the last is as large), so that reading on allocates
-        // nothing whatever the read sizes.
-        readAhead.reserve(decoded.size());
-        if (n < decoded.size() - within) {
-            readAheadBlock = noBlock;
-            readAhead.assign(decoded.begin() + within, decoded.end());
-            readAheadBlock = block;
-            readAheadFrom = within;
+    const std::uint32_t blockSize = archive->header.blockSize;
+    const std::uint64_t streamPosition = std::uint64_t(block) * blockSize + within;
+    // As for stored blocks, a read that follows the previous one keeps the rest of its decoded blocks, so
+    // that the next reads of them take no lock of the cache (on Windows, a system call each time).
+    if (inReadAhead(streamPosition))
+        return copyReadAhead(streamPosition, buffer, wanted);
+    if (!sequential) {
+        std::uint32_t n = 0;
+        withDecodedBlock(block, [&](const ByteBuffer& decoded) {
+            n = std::min(static_cast<std::uint32_t>(decoded.size()) - within, wanted);
+            if (n > 0)
+                std::memcpy(buffer, decoded.data() + within, n);
+        });
+        return n;
+    }
+    // The blocks up to the member's end, in one run of the cache. Only the first is needed now: a later
+    // one that cannot be had ends the run quietly and fails when a read needs it.
+    const auto lastBlock = static_cast<std::uint32_t>((std::uint64_t(member().dataOffset) + member().dataSize - 1) / blockSize);
+    const std::uint32_t wantedBlocks = std::min({blocksAhead(blockSize), lastBlock - block + 1,
+                                                 archive->header.blockCount - block});
+    BlockRunHold run(archive->manager, archive.get(), static_cast<std::int32_t>(block), wantedBlocks);
+    ArchiveManager::BlockGrant& first = run.grants[0];
+    if (!first.filled) {
+        loadBlock(block, *first.buffer);
+        first.filled = true;
+    }
+    readAheadStart = noReadAhead;
+    // Room for the whole run (every block but the last is as large), so that reading on allocates
+    // nothing whatever the read sizes.
+    readAhead.reserve(std::size_t(blocksAhead(blockSize)) * blockSize);
+    readAhead.assign(first.buffer->begin() + within, first.buffer->end());
+    for (std::size_t i = 1; i < run.count; ++i) {
+        ArchiveManager::BlockGrant& next = run.grants[i];
+        if (!next.filled) {
+            if (fillBlock(block + static_cast<std::uint32_t>(i), *next.buffer) != 0)
+                break;
+            next.filled = true;
         }
-    });
-    return n;
+        readAhead.insert(readAhead.end(), next.buffer->begin(), next.buffer->end());
+    }
+    readAheadStart = streamPosition;
+    return copyReadAhead(streamPosition, buffer, wanted);
 }
 
 std::uint32_t ArchiveCursor::readStored(std::uint32_t block, std::uint32_t within, bool sequential,
@@ -203,7 +260,8 @@ std::uint32_t ArchiveCursor::readStored(std::uint32_t block, std::uint32_t withi
     // A stored block is its own bytes: they come straight from the file, which the system caches; the
     // block cache saves decoding, and there is none to save. A read that follows the previous one
     // takes the rest of its block in one call, so that the next ones need no call of their own.
-    if (!inReadAhead(block, within)) {
+    const std::uint64_t streamPosition = std::uint64_t(block) * archive->header.blockSize + within;
+    if (!inReadAhead(streamPosition)) {
         std::uint32_t expected;
         const std::uint64_t fileOffset = locateBlock(block, expected) + within;
         FileDriver& file = *archive->sharedFile;
@@ -213,14 +271,13 @@ std::uint32_t ArchiveCursor::readStored(std::uint32_t block, std::uint32_t withi
                 integrityFailed(shortReadSite, 5);
             return n;
         }
-        readAheadBlock = noBlock;
+        readAheadStart = noReadAhead;
         readAhead.resize(expected - within);
         if (file.readAt(static_cast<std::int64_t>(fileOffset), readAhead.data(), expected - within) != readAhead.size())
             integrityFailed(shortReadSite, 5);
-        readAheadBlock = block;
-        readAheadFrom = within;
+        readAheadStart = streamPosition;
     }
-    return copyReadAhead(within, buffer, wanted);
+    return copyReadAhead(streamPosition, buffer, wanted);
 }
 
 void ArchiveCursor::checkBlock(std::uint32_t block)
@@ -239,47 +296,61 @@ void ArchiveCursor::decodeBlock(std::uint32_t block, ByteBuffer& decoded)
 
 std::uint64_t ArchiveCursor::locateBlock(std::uint32_t block, std::uint32_t& expected)
 {
+    std::uint64_t fileOffset = 0;
+    if (const int check = blockFault(block, expected, fileOffset))
+        integrityFailed(check);
+    return fileOffset;
+}
+
+int ArchiveCursor::blockFault(std::uint32_t block, std::uint32_t& expected, std::uint64_t& fileOffset)
+{
     const ArchiveHeader& header = archive->header;
     const StoredBlock& stored = archive->storedBlocks[block];
-    const std::uint64_t fileOffset = std::uint64_t(stored.storedOffset) + header.blocksOffset;
+    fileOffset = std::uint64_t(stored.storedOffset) + header.blocksOffset;
     if (fileOffset >= header.dataEnd)
-        integrityFailed(storedOffsetSite, 3);
+        return 3;
     if (stored.storedSize > header.maxStoredBlockSize)
-        integrityFailed(storedSizeSite, 4);
+        return 4;
     if (stored.storedSize == 0)
-        integrityFailed(emptyStoredSite, 6);
+        return 6;
     // Sizes are checked against the file before anything is allocated for them.
     if (fileOffset + stored.storedSize > static_cast<std::uint64_t>(std::max(archive->sharedFile->size(), 0)))
-        integrityFailed(shortReadSite, 5);
+        return 5;
     // Every block holds blockSize bytes of the data stream but the last, which holds the rest.
     expected = block + 1 == header.blockCount ? header.dataLength - block * header.blockSize : header.blockSize;
     if (header.compressionType == 0 ? expected != stored.storedSize
                                     : expected > std::uint64_t(stored.storedSize) * deflateMostExpansion)
-        integrityFailed(decodedLengthSite, 8);
-    return fileOffset;
+        return 8;
+    return 0;
 }
 
 void ArchiveCursor::loadBlock(std::uint32_t block, ByteBuffer& decoded)
 {
-    std::uint32_t expected;
-    const auto fileOffset = static_cast<std::int64_t>(locateBlock(block, expected));
+    if (const int check = fillBlock(block, decoded))
+        integrityFailed(check);
+}
+
+int ArchiveCursor::fillBlock(std::uint32_t block, ByteBuffer& decoded)
+{
+    std::uint32_t expected = 0;
+    std::uint64_t at = 0;
+    if (const int check = blockFault(block, expected, at))
+        return check;
+    const auto fileOffset = static_cast<std::int64_t>(at);
     const std::uint32_t storedSize = archive->storedBlocks[block].storedSize;
     // Positional reads: cursors of other threads read the same file at the same time.
     FileDriver& file = *archive->sharedFile;
     if (archive->header.compressionType == 0) {
         decoded.resize(storedSize);
-        if (file.readAt(fileOffset, decoded.data(), storedSize) != storedSize)
-            integrityFailed(shortReadSite, 5);
-        return;
+        return file.readAt(fileOffset, decoded.data(), storedSize) != storedSize ? 5 : 0;
     }
     storedBytes.resize(storedSize);
     if (file.readAt(fileOffset, storedBytes.data(), storedSize) != storedSize)
-        integrityFailed(shortReadSite, 5);
+        return 5;
     decoded.resize(expected);
     if (!codec->decompress(storedBytes, decoded))
-        integrityFailed(damagedBlockSite, 7);
-    if (decoded.size() != expected)
-        integrityFailed(decodedLengthSite, 8);
+        return 7;
+    return decoded.size() != expected ? 8 : 0;
 }
 
 std::uint32_t ArchiveCursor::write(const void*, std::uint32_t)

@@ -61,15 +61,19 @@ private:
     // The same for a compressed archive, through the block cache.
     std::uint32_t readDecoded(std::uint32_t block, std::uint32_t within, bool sequential, std::uint8_t* buffer,
                               std::uint32_t wanted);
-    bool inReadAhead(std::uint32_t block, std::uint32_t within) const;
-    std::uint32_t copyReadAhead(std::uint32_t within, std::uint8_t* buffer, std::uint32_t wanted) const;
+    bool inReadAhead(std::uint64_t streamPosition) const;
+    std::uint32_t copyReadAhead(std::uint64_t streamPosition, std::uint8_t* buffer, std::uint32_t wanted) const;
     // The checks of a stored block before it is read; its offset in the file and the length it gives.
     std::uint64_t locateBlock(std::uint32_t block, std::uint32_t& expected);
+    // The same checks, reporting the number of the first that fails (0: none) instead of throwing.
+    int blockFault(std::uint32_t block, std::uint32_t& expected, std::uint64_t& fileOffset);
     // Holds `block` in the cache, decoded, while `use` reads it.
     template <class Use>
     void withDecodedBlock(std::uint32_t block, Use use);
     // Reads and decodes `block` into `decoded`, or throws.
     void loadBlock(std::uint32_t block, ByteBuffer& decoded);
+    // The same, reporting the number of the failed check (0: none) and logging nothing.
+    int fillBlock(std::uint32_t block, ByteBuffer& decoded);
 
     std::uint8_t scratch[scratchSize] = {};
     // Shared with the manager: a release of the archive by another thread leaves it to this cursor.
@@ -78,12 +82,12 @@ private:
     // can load blocks at once.
     std::unique_ptr<ABlockCompression> codec;
     ByteBuffer storedBytes;
-    // The rest of one block from readAheadFrom on, kept for reads that follow each other: read from the
-    // file for stored archives, copied from the cache for compressed ones.
-    static constexpr std::uint32_t noBlock = 0xFFFFFFFF;
+    // Bytes of the data stream from readAheadStart on, kept for reads that follow each other: the rest
+    // of one block read from the file for stored archives; for compressed ones, the rest of a block and
+    // the blocks after it up to the member's end (256 KiB of blocks at most), copied from the cache.
+    static constexpr std::uint64_t noReadAhead = 0x100000000;
     ByteBuffer readAhead;
-    std::uint32_t readAheadBlock = noBlock;
-    std::uint32_t readAheadFrom = 0;
+    std::uint64_t readAheadStart = noReadAhead;
     // Where in the data stream the previous read ended (none yet: beyond any 32-bit position).
     std::uint64_t sequentialPosition = 0x100000000;
     std::int32_t position = 0;

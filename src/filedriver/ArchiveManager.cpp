@@ -95,10 +95,34 @@ bool ArchiveManager::releaseArchive(const FilePath& path)
 ByteBuffer* ArchiveManager::acquireBlock(OrvaArchive* archive, std::int32_t block, bool& filled)
 {
     std::unique_lock<synchronisation::Mutex> lock(mutex);
+    return acquireLocked(lock, BlockKey{archive, block}, true, filled);
+}
+
+std::size_t ArchiveManager::acquireBlocks(OrvaArchive* archive, std::int32_t first, std::size_t count,
+                                          BlockGrant* grants)
+{
+    std::unique_lock<synchronisation::Mutex> lock(mutex);
+    std::size_t granted = 0;
+    for (; granted < count; ++granted) {
+        BlockGrant& grant = grants[granted];
+        grant.block = first + static_cast<std::int32_t>(granted);
+        // Only the first may wait: the others are held while it waits, and waiting for them could
+        // hold up a reader of the blocks before.
+        grant.buffer = acquireLocked(lock, BlockKey{archive, grant.block}, granted == 0, grant.filled);
+        if (!grant.buffer)
+            break;
+    }
+    return granted;
+}
+
+ByteBuffer* ArchiveManager::acquireLocked(std::unique_lock<synchronisation::Mutex>& lock, const BlockKey& key,
+                                          bool mayWait, bool& filled)
+{
     const std::thread::id me = std::this_thread::get_id();
-    const BlockKey key{archive, block};
     auto found = blockTable.find(key);
     while (found != blockTable.end() && found->second.filling && found->second.filler != me) {
+        if (!mayWait)
+            return nullptr;
         fillingEnded.wait(lock);
         found = blockTable.find(key);
     }
@@ -117,9 +141,12 @@ ByteBuffer* ArchiveManager::acquireBlock(OrvaArchive* archive, std::int32_t bloc
                 && (candidate == blockTable.end() || at->second.score < candidate->second.score
                     || (at->second.score == candidate->second.score && at->first < candidate->first)))
                 candidate = at;
-        if (candidate == blockTable.end())
+        if (candidate == blockTable.end()) {
+            if (!mayWait)
+                return nullptr;
             orva::throwLogged(sourcePath, cacheFullSite, "ArchiveManager: all %u cache blocks are in use",
                               static_cast<unsigned>(BlockCacheCapacity));
+        }
         // The table's node is reused for the new key: a full cache allocates nothing.
         auto node = blockTable.extract(candidate);
         node.key() = key;
@@ -138,10 +165,9 @@ ByteBuffer* ArchiveManager::acquireBlock(OrvaArchive* archive, std::int32_t bloc
     return &blockBuffers[static_cast<std::size_t>(entry.slot)];
 }
 
-void ArchiveManager::release(OrvaArchive* archive, std::int32_t block, bool keepFilled)
+void ArchiveManager::releaseLocked(const BlockKey& key, bool keepFilled)
 {
-    synchronisation::ScopedLock lock(&mutex);
-    const auto found = blockTable.find(BlockKey{archive, block});
+    const auto found = blockTable.find(key);
     if (found == blockTable.end() || found->second.holders == 0)
         return;
     BlockEntry& entry = found->second;
@@ -155,6 +181,12 @@ void ArchiveManager::release(OrvaArchive* archive, std::int32_t block, bool keep
     }
 }
 
+void ArchiveManager::release(OrvaArchive* archive, std::int32_t block, bool keepFilled)
+{
+    synchronisation::ScopedLock lock(&mutex);
+    releaseLocked(BlockKey{archive, block}, keepFilled);
+}
+
 void ArchiveManager::releaseBlock(OrvaArchive* archive, std::int32_t block)
 {
     release(archive, block, true);
@@ -163,6 +195,13 @@ void ArchiveManager::releaseBlock(OrvaArchive* archive, std::int32_t block)
 void ArchiveManager::abandonBlock(OrvaArchive* archive, std::int32_t block)
 {
     release(archive, block, false);
+}
+
+void ArchiveManager::releaseBlocks(OrvaArchive* archive, const BlockGrant* grants, std::size_t count)
+{
+    synchronisation::ScopedLock lock(&mutex);
+    for (std::size_t i = 0; i < count; ++i)
+        releaseLocked(BlockKey{archive, grants[i].block}, grants[i].filled);
 }
 
 void ArchiveManager::invalidateBlocks(OrvaArchive* archive)

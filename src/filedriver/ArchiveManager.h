@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -66,6 +67,21 @@ public:
     void releaseBlock(OrvaArchive* archive, std::int32_t block);
     // Releases a block that its holder could not fill, so that nobody is served it as filled.
     void abandonBlock(OrvaArchive* archive, std::int32_t block);
+
+    // One block of a run acquired together; the holder sets `filled` once it has filled the buffer.
+    struct BlockGrant {
+        std::int32_t block;
+        ByteBuffer* buffer;
+        bool filled;
+    };
+    // Acquires blocks first, first + 1, ... (at most `count`, at least one) under one lock, for readers
+    // that read ahead (under Wine each lock is a call to another process). The first block is acquired
+    // as acquireBlock does, waiting and throwing alike; the run ends, without waiting or throwing,
+    // before a block that another thread is filling or that a cache full of held blocks has no room for.
+    // Returns how many of `grants` it set.
+    std::size_t acquireBlocks(OrvaArchive* archive, std::int32_t first, std::size_t count, BlockGrant* grants);
+    // Releases a run under one lock: blocks filled as releaseBlock does, the others as abandonBlock.
+    void releaseBlocks(OrvaArchive* archive, const BlockGrant* grants, std::size_t count);
     // Marks every block of `archive` not filled; entries and buffers stay. Called by an archive when its
     // last cursor detaches and when it is destroyed, so that an archive built later at the same address
     // never finds a block filled.
@@ -97,6 +113,11 @@ private:
         std::thread::id filler;
     };
 
+    // The parts of acquiring and releasing done under `mutex`. Without `mayWait`, nullptr instead of
+    // waiting for a filler or throwing on a full cache.
+    ByteBuffer* acquireLocked(std::unique_lock<synchronisation::Mutex>& lock, const BlockKey& key, bool mayWait,
+                              bool& filled);
+    void releaseLocked(const BlockKey& key, bool keepFilled);
     void release(OrvaArchive* archive, std::int32_t block, bool keepFilled);
 
     std::vector<ByteBuffer> blockBuffers;

@@ -326,6 +326,21 @@ TEST(ArchiveCursorRead, DamagedBlockFailsEveryTimeItIsNeeded)
             EXPECT_TRUE(block == row.damagedBlock
                         || readAt(file, block * blockSize, blockSize) == slice(source, block * blockSize, blockSize))
                 << block;
+
+        // Reads that follow each other take the blocks after theirs at once: the damaged one among
+        // them fails, and is logged, only when a read needs it.
+        FileDriver sequential(memberPath(archive, L"m.dat"), OpenRead);
+        ByteBuffer got;
+        const std::string sequentialLog = logOf([&] {
+            const std::string failure = whatOf([&] {
+                for (ByteBuffer piece(1000);; got.insert(got.end(), piece.begin(), piece.end()))
+                    if (sequential.read(piece.data(), 1000) != 1000)
+                        break;
+            });
+            EXPECT_EQ(failure, what);
+        });
+        EXPECT_EQ(occurrences(sequentialLog, "ArchiveCursor.cpp("), 1u) << sequentialLog;
+        EXPECT_EQ(got, slice(source, 0, row.damagedBlock * blockSize / 1000 * 1000));
     }
 }
 
