@@ -2,6 +2,7 @@
 
 #include "filedriver/ArchiveCursor.h"
 #include "filedriver/ArchiveManager.h"
+#include "filedriver/ParallelBlockReader.h"
 #include "orva/Log.h"
 #include "orva/exception.h"
 
@@ -50,7 +51,8 @@ std::vector<std::uint32_t> membersInBlock(const OrvaArchive& archive, std::uint3
 }
 
 std::vector<DamagedBlock> findDamagedBlocks(const FilePath& archive,
-                                            const std::function<void(std::uint32_t block)>& checked)
+                                            const std::function<void(std::uint32_t block)>& checked,
+                                            unsigned threads)
 {
     const OrvaArchive* loaded = archiveManager.getArchive(archive);
     const ArchiveHeader& header = loaded->archiveHeader();
@@ -63,18 +65,37 @@ std::vector<DamagedBlock> findDamagedBlocks(const FilePath& archive,
                                     [&](const FileEntry& entry) { return reachable(archive, entry.name); });
     if (named == entries.end())
         orva::throwLogged(sourcePath, unreachableSite, "archive '%ls': no member can be opened by name", archive.c_str());
-    ArchiveCursor cursor(memberPath(archive, named->name), OpenRead);
-    for (std::uint32_t block = 0; block < header.blockCount; ++block) {
-        try {
-            cursor.checkBlock(block);
-        } catch (const orva::exception& error) {
-            DamagedBlock found{block, {}, error.what()};
-            for (const std::uint32_t member : membersInBlock(*loaded, block))
-                found.members.push_back(entries[member].name);
-            damaged.push_back(std::move(found));
+    const FilePath reach = memberPath(archive, named->name);
+    const auto record = [&](std::uint32_t block, const orva::exception& error) {
+        DamagedBlock found{block, {}, error.what()};
+        for (const std::uint32_t member : membersInBlock(*loaded, block))
+            found.members.push_back(entries[member].name);
+        damaged.push_back(std::move(found));
+    };
+    if (threads == 1) {
+        ArchiveCursor cursor(reach, OpenRead);
+        for (std::uint32_t block = 0; block < header.blockCount; ++block) {
+            try {
+                cursor.checkBlock(block);
+            } catch (const orva::exception& error) {
+                record(block, error);
+            }
+            if (checked)
+                checked(block);
+        }
+        return damaged;
+    }
+    ParallelBlockReader reader(reach, 0, header.blockCount, threads);
+    for (DecodedBlock block; reader.next(block);) {
+        if (block.failure) {
+            try {
+                std::rethrow_exception(block.failure);
+            } catch (const orva::exception& error) {
+                record(block.index, error);
+            }
         }
         if (checked)
-            checked(block);
+            checked(block.index);
     }
     return damaged;
 }

@@ -27,10 +27,14 @@ std::uint32_t blockOfMember(const ArchiveHeader& header, const FileEntry& entry,
 std::vector<std::uint32_t> membersInBlock(const OrvaArchive& archive, std::uint32_t block);
 
 // Checks every block of the archive file `archive` in order, telling `checked` after each (for
-// progress), and answers the damaged ones; an empty answer means the archive reads whole. Throws
-// orva::exception when the archive cannot be loaded or opened for reading, or when it has blocks but
-// no member that a path can name ("archive '<path>': no member can be opened by name").
+// progress, on the caller's thread), and answers the damaged ones; an empty answer means the archive
+// reads whole. `threads` decode ahead on a pool, past the block cache (0: one per processor); with 1,
+// each block is checked through a cursor and the cache on the caller's thread. The answer is the same
+// for every thread count. Throws orva::exception when the archive cannot be loaded or opened for
+// reading, when it has blocks but no member that a path can name ("archive '<path>': no member can be
+// opened by name"), or when the threads cannot be started.
 std::vector<DamagedBlock> findDamagedBlocks(const FilePath& archive,
-                                            const std::function<void(std::uint32_t block)>& checked);
+                                            const std::function<void(std::uint32_t block)>& checked,
+                                            unsigned threads = 0);
 
 } // namespace filedriver

@@ -68,6 +68,8 @@ public:
     ParallelMemberReader(const FilePath& memberPath, unsigned threads);
 
     std::uint32_t size() const { return memberSize; }
+    // Where the next read starts; after a read that threw, the start of the damaged block's bytes.
+    std::uint32_t tell() const { return position; }
     // The next bytes, up to `length`; 0 at the end. Throws the orva::exception of a damaged block when
     // the read reaches it ("ArchiveCursor.read: integrity failed <n>"), and again on every later read.
     std::uint32_t read(void* buffer, std::uint32_t length);

@@ -5,6 +5,7 @@
 #include "filedriver/ArchiveWriter.h"
 #include "filedriver/FileDriver.h"
 #include "filedriver/NewFile.h"
+#include "filedriver/ParallelBlockReader.h"
 #include "mca/Console.h"
 #include "mca/MemberNames.h"
 #include "orva/WideText.h"
@@ -21,6 +22,9 @@ using filedriver::FileDriver;
 using filedriver::FilePath;
 
 constexpr std::uint32_t copyPieceSize = 1 << 20;
+// Members of this many blocks or more are decoded ahead on a pool. Smaller ones read through the
+// cache, which decodes a block that several small members share once, not once for each.
+constexpr std::uint64_t parallelFromBlocks = 4;
 // Work smaller than this finishes before a progress line would be read.
 constexpr std::uint64_t progressThreshold = 4u << 20;
 // Temporary names: never ".mca" at their end, so that nothing takes one for an archive.
@@ -75,8 +79,8 @@ FilePath memberPath(const FilePath& archive, const std::wstring& name)
 
 // Copies the rest of `from` in pieces through `write`, which throws on failure; answers the bytes
 // copied. `progress` sees every piece.
-template <class Write>
-std::uint64_t copyAll(FileDriver& from, Write write, Progress& progress)
+template <class Source, class Write>
+std::uint64_t copyAll(Source& from, Write write, Progress& progress)
 {
     std::vector<std::uint8_t> piece(copyPieceSize);
     std::uint64_t total = 0;
@@ -85,6 +89,26 @@ std::uint64_t copyAll(FileDriver& from, Write write, Progress& progress)
         progress.advance(got);
     }
     return total;
+}
+
+// A reader that decodes the blocks of the archive member at `path`, opened as `opened`, ahead on
+// `threads`; null where reading through `opened` is as good: one thread, a plain file, a small member.
+std::unique_ptr<filedriver::ParallelMemberReader> readAhead(const FilePath& path, FileDriver& opened, unsigned threads)
+{
+    if (threads == 1 || !filedriver::isArchivePath(path))
+        return nullptr;
+    const std::uint32_t blockSize =
+        filedriver::archiveManager.getArchive(filedriver::archivePart(path))->archiveHeader().blockSize;
+    if (opened.size() < 0 || std::uint64_t(opened.size()) < (parallelFromBlocks - 1) * blockSize)
+        return nullptr;
+    return std::make_unique<filedriver::ParallelMemberReader>(path, threads);
+}
+
+// Copies `opened` whole, or the reader's bytes where it has one.
+template <class Write>
+std::uint64_t copyMember(FileDriver& opened, filedriver::ParallelMemberReader* ahead, Write write, Progress& progress)
+{
+    return ahead ? copyAll(*ahead, write, progress) : copyAll(opened, write, progress);
 }
 
 void checkLength(std::uint64_t total, std::uint64_t expected, const std::string& what)
@@ -101,12 +125,14 @@ struct MemberFailure {
 
 // One member into `target`, whole or not at all.
 void extractMember(const FilePath& archive, const filedriver::OrvaArchive& loaded, const filedriver::FileEntry& entry,
-                   const FilePath& target, bool force, Progress& progress)
+                   const FilePath& target, bool force, unsigned threads, Progress& progress)
 {
     const std::string name = native(entry.name);
     std::unique_ptr<FileDriver> from;
+    std::unique_ptr<filedriver::ParallelMemberReader> ahead;
     try {
         from = std::make_unique<FileDriver>(memberPath(archive, entry.name), filedriver::OpenRead);
+        ahead = readAhead(memberPath(archive, entry.name), *from, threads);
     } catch (const orva::exception& error) {
         throw MemberFailure{name + ": " + error.what()};
     }
@@ -114,8 +140,8 @@ void extractMember(const FilePath& archive, const filedriver::OrvaArchive& loade
     to.removeOnInterrupt();
     std::uint64_t total = 0;
     try {
-        total = copyAll(
-            *from,
+        total = copyMember(
+            *from, ahead.get(),
             [&](const std::uint8_t* bytes, std::uint32_t length) {
                 if (to.write(bytes, length) != length)
                     throw Failure("cannot write " + native(target) + ": " + lastSystemError());
@@ -123,7 +149,7 @@ void extractMember(const FilePath& archive, const filedriver::OrvaArchive& loade
             progress);
     } catch (const orva::exception& error) {
         // A failed read leaves the cursor at the start of the piece that failed.
-        const std::uint32_t at = static_cast<std::uint32_t>(std::max(from->tell(), 0));
+        const std::uint32_t at = ahead ? ahead->tell() : static_cast<std::uint32_t>(std::max(from->tell(), 0));
         throw MemberFailure{name + ": block "
                             + std::to_string(filedriver::blockOfMember(loaded.archiveHeader(), entry, at)) + ": "
                             + error.what()};
@@ -212,14 +238,15 @@ void showInfo(const FilePath& archive)
         std::printf("property %s=%s\n", native(property.first).c_str(), native(property.second).c_str());
 }
 
-void catFiles(const std::vector<FilePath>& paths)
+void catFiles(const std::vector<FilePath>& paths, unsigned threads)
 {
     useBinaryOutput();
     for (const FilePath& path : paths) {
         FileDriver file(path, filedriver::OpenReadBuffered);
+        const std::unique_ptr<filedriver::ParallelMemberReader> ahead = readAhead(path, file, threads);
         Progress quiet("cat", 0);
-        const std::uint64_t total = copyAll(
-            file,
+        const std::uint64_t total = copyMember(
+            file, ahead.get(),
             [](const std::uint8_t* bytes, std::uint32_t length) {
                 if (std::fwrite(bytes, 1, length, stdout) != length)
                     throw Failure("cannot write standard output: " + lastSystemError());
@@ -230,7 +257,8 @@ void catFiles(const std::vector<FilePath>& paths)
     std::fflush(stdout);
 }
 
-bool extractMembers(const FilePath& archive, const FilePath& directory, bool force, bool stopOnError)
+bool extractMembers(const FilePath& archive, const FilePath& directory, bool force, bool stopOnError,
+                    unsigned threads)
 {
     const filedriver::OrvaArchive* loaded = openArchive(archive);
     const FilePath into = directory.withTrailingSeparator(true);
@@ -253,7 +281,7 @@ bool extractMembers(const FilePath& archive, const FilePath& directory, bool for
     bool whole = true;
     for (const filedriver::FileEntry& entry : loaded->members()) {
         try {
-            extractMember(archive, *loaded, entry, FilePath(into + entry.name), force, progress);
+            extractMember(archive, *loaded, entry, FilePath(into + entry.name), force, threads, progress);
             continue;
         } catch (const MemberFailure& failure) {
             std::fprintf(stderr, "mca: %s\n", failure.text.c_str());
@@ -269,13 +297,14 @@ bool extractMembers(const FilePath& archive, const FilePath& directory, bool for
     return whole;
 }
 
-bool verifyArchive(const FilePath& archive)
+bool verifyArchive(const FilePath& archive, unsigned threads)
 {
     const filedriver::ArchiveHeader& header = openArchive(archive)->archiveHeader();
     std::vector<filedriver::DamagedBlock> damaged;
     {
         Progress progress("verify", header.dataLength);
-        damaged = filedriver::findDamagedBlocks(archive, [&](std::uint32_t) { progress.advance(header.blockSize); });
+        damaged = filedriver::findDamagedBlocks(
+            archive, [&](std::uint32_t) { progress.advance(header.blockSize); }, threads);
     }
     for (const filedriver::DamagedBlock& block : damaged) {
         std::string names;

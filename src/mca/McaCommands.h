@@ -37,18 +37,22 @@ filedriver::OrvaArchive* openArchive(const filedriver::FilePath& archive);
 void listMembers(const filedriver::FilePath& archive);
 // "<field>: <value>" per header field in layout order, then "property <key>=<value>" in key order.
 void showInfo(const filedriver::FilePath& archive);
-// The bytes of each file, plain or inside an archive, to standard output.
-void catFiles(const std::vector<filedriver::FilePath>& paths);
+// The bytes of each file, plain or inside an archive, to standard output. `threads` decode a large
+// member's blocks ahead (0: one per processor; 1 reads through a cursor alone); the output and the
+// failures are the same for every count.
+void catFiles(const std::vector<filedriver::FilePath>& paths, unsigned threads = 0);
 // Every member into `directory`. Refuses, before anything is written, names that could leave it or
 // that this platform would change, and existing entries of any kind unless `force` (which replaces the
 // entry itself, never what a link points at). Each member is written beside its place and moved there
 // only when whole. A member that fails is reported ("<member>: block <k>: <text>" on standard error)
-// and leaves nothing; the others follow unless `stopOnError`. False when any member failed.
+// and leaves nothing; the others follow unless `stopOnError`. False when any member failed. `threads`
+// as for catFiles.
 bool extractMembers(const filedriver::FilePath& archive, const filedriver::FilePath& directory, bool force,
-                    bool stopOnError);
+                    bool stopOnError, unsigned threads = 0);
 // Decodes and checks every block; "ok: <N> members, <B> blocks, <D> bytes", or one line per damaged
-// block and a count on standard error and false.
-bool verifyArchive(const filedriver::FilePath& archive);
+// block and a count on standard error and false. `threads` decode ahead (0: one per processor; 1
+// checks each block through a cursor); the lines are the same for every count.
+bool verifyArchive(const filedriver::FilePath& archive, unsigned threads = 0);
 // A new archive of `files`, each under its file name, written beside the target under a name of its
 // own, flushed to the disk and then moved over it; an interrupt removes the unfinished file. Pipes
 // and devices are read to their end first; directories are refused. Names that extract would refuse

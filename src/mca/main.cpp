@@ -37,6 +37,12 @@ std::string checkProperty(const std::string& text)
     return equals == std::string::npos || equals == 0 ? "a property is KEY=VALUE" : "";
 }
 
+void addDecodingThreads(CLI::App* command, unsigned& threads)
+{
+    command->add_option("--threads", threads, "decoding threads (default: one per processor; 1 decodes on one)")
+        ->check(CLI::Range(1u, 256u));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -51,6 +57,7 @@ int main(int argc, char** argv)
     bool force = false;
     bool stopOnError = false;
     mca::PackOptions pack;
+    unsigned threads = 0;
 
     CLI::App* list = app.add_subcommand("list", "Print \"<size>\\t<name>\" for each member, in table order");
     list->add_option("ARCHIVE", archive, "the archive file")->required();
@@ -58,13 +65,16 @@ int main(int argc, char** argv)
     info->add_option("ARCHIVE", archive, "the archive file")->required();
     CLI::App* cat = app.add_subcommand("cat", "Write the bytes of each file to standard output");
     cat->add_option("PATH", files, "a plain file, or a path through an archive to a member")->required();
+    addDecodingThreads(cat, threads);
     CLI::App* extract = app.add_subcommand("extract", "Write every member into a directory");
     extract->add_option("ARCHIVE", archive, "the archive file")->required();
     extract->add_option("DIR", directory, "where the members go (default: the current directory)");
     extract->add_flag("--force", force, "replace existing entries (a link itself, never what it points at)");
     extract->add_flag("--stop-on-error", stopOnError, "stop at the first member that fails");
+    addDecodingThreads(extract, threads);
     CLI::App* verify = app.add_subcommand("verify", "Decode and check every block");
     verify->add_option("ARCHIVE", archive, "the archive file")->required();
+    addDecodingThreads(verify, threads);
     CLI::App* packCommand = app.add_subcommand("pack", "Make an archive of files, each under its file name");
     packCommand->add_option("--block-size", pack.blockSize, "bytes of data per block (default 65536)")
         ->check(CLI::Range(1u, 0x7FFFFFFFu));
@@ -112,11 +122,11 @@ int main(int argc, char** argv)
         else if (*info)
             mca::showInfo(path(archive));
         else if (*cat)
-            mca::catFiles(paths(files));
+            mca::catFiles(paths(files), threads);
         else if (*extract)
-            succeeded = mca::extractMembers(path(archive), path(directory), force, stopOnError);
+            succeeded = mca::extractMembers(path(archive), path(directory), force, stopOnError, threads);
         else if (*verify)
-            succeeded = mca::verifyArchive(path(archive));
+            succeeded = mca::verifyArchive(path(archive), threads);
 #ifdef MCA_MOUNT
         else if (*mountCommand) {
             mount.archive = path(archive);

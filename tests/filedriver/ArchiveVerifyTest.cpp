@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -103,6 +104,53 @@ TEST(ArchiveVerify, ReportsEveryDamagedBlockAndNothingElse)
         EXPECT_EQ(damaged[1].members, (std::vector<std::wstring>{L"c", L"d"}));
         for (const filedriver::DamagedBlock& block : damaged)
             EXPECT_EQ(block.failure.rfind("orvana exception: ArchiveCursor.read: integrity failed ", 0), 0u) << block.failure;
+    }
+}
+
+// Decoding ahead on a pool finds what the one-thread check finds, in the same order, and tells of
+// every block in order on the caller's thread.
+TEST(ArchiveVerify, EveryThreadCountFindsTheSameDamage)
+{
+    for (const std::uint32_t codec : {0u, 1u}) {
+        SCOPED_TRACE(codec);
+        testsupport::TempDir dir;
+        Members members = layout();
+        members.push_back({L"long", ByteBuffer(1990, 'l')});
+        ASSERT_TRUE(filedriver::writeArchive(dir.wide(L"t.mca"), members, blocksOf(10, codec)));
+        const filedriver::OrvaArchive& good = *filedriver::archiveManager.getArchive(dir.wide(L"t.mca"));
+        const std::uint32_t blocks = good.archiveHeader().blockCount;
+        const std::uint32_t blocksOffset = good.archiveHeader().blocksOffset;
+        ASSERT_EQ(blocks, 204u);
+        std::filesystem::copy_file(dir.path() / "t.mca", dir.path() / "bad.mca");
+        // A stored block carries no check of its bytes: the file is cut short in its blocks instead.
+        if (codec == 0)
+            std::filesystem::resize_file(dir.path() / "bad.mca", blocksOffset + good.blocks()[150].storedOffset);
+        else
+            for (std::uint32_t block = 3; block < blocks; block += 7)
+                damage(dir.path() / "bad.mca", blocksOffset + good.blocks()[block].storedOffset,
+                       good.blocks()[block].storedSize);
+        const std::thread::id caller = std::this_thread::get_id();
+        std::vector<std::vector<filedriver::DamagedBlock>> found;
+        for (const unsigned threads : {1u, 2u, 8u, 0u}) {
+            std::vector<std::uint32_t> checked;
+            found.push_back(filedriver::findDamagedBlocks(dir.wide(L"bad.mca"), [&](std::uint32_t block) {
+                EXPECT_EQ(std::this_thread::get_id(), caller);
+                checked.push_back(block);
+            }, threads));
+            ASSERT_EQ(checked.size(), blocks) << threads << " threads";
+            for (std::uint32_t block = 0; block < blocks; ++block)
+                ASSERT_EQ(checked[block], block) << threads << " threads";
+        }
+        ASSERT_EQ(found[0].size(), codec ? 29u : 54u);
+        EXPECT_EQ(found[0][0].block, codec ? 3u : 150u);
+        for (std::size_t run = 1; run < found.size(); ++run) {
+            ASSERT_EQ(found[run].size(), found[0].size()) << "run " << run;
+            for (std::size_t k = 0; k < found[0].size(); ++k) {
+                EXPECT_EQ(found[run][k].block, found[0][k].block);
+                EXPECT_EQ(found[run][k].members, found[0][k].members);
+                EXPECT_EQ(found[run][k].failure, found[0][k].failure);
+            }
+        }
     }
 }
 

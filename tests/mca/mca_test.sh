@@ -293,6 +293,67 @@ check "--threads: the same archive" same "$(cmp -s threads-1.mca threads-2.mca &
 mca pack --threads 0 x.mca in/small.txt
 check "--threads 0: status" 2 "$rc"
 
+# Any number of decoding threads gives the same bytes and the same messages, whole or damaged. Blocks
+# of 4096 bytes: lead.bin in block 0, random.bin from within block 0 to block 49, numbers.txt on, then
+# big.txt, damaged past its first MiB, so that cat writes a part of it before the damage.
+head -c 1000 /dev/urandom >lead.bin
+seq 1 300000 >big.txt
+mca pack --block-size 4096 decode.mca lead.bin in/random.bin in/numbers.txt big.txt
+big_damaged=$(( (1000 + 200000 + $(wc -c <numbers.txt) + 1200000) / 4096 ))
+cp decode.mca decode-broken.mca
+sizes_offset=$($runner "$mca_program" info decode.mca | tr -d '\r' | sed -n 's/^blockSizesOffset: //p')
+blocks_offset=$($runner "$mca_program" info decode.mca | tr -d '\r' | sed -n 's/^blocksOffset: //p')
+at=$blocks_offset
+for ((k = 0; k <= big_damaged; k++)); do
+    ((k == 6 || k == 30 || k == big_damaged)) && patch decode-broken.mca $((at + 10)) '\377\377\377\377\377\377'
+    at=$((at + $(od -An -tu4 -j $((sizes_offset + 4 * k)) -N4 decode.mca | tr -d ' ')))
+done
+# mca with only its own lines on stderr (trace lines carry the time), and no binary output in $out.
+mca_lines() {
+    mca "$@" 2>/dev/null
+    err=$(grep '^mca:' err.txt | tr -d '\r')
+}
+decoded() { # what one thread count makes of both archives: every output, message and status
+    local t=$1 err
+    mca_lines verify --threads "$t" decode.mca
+    echo "verify $rc $out $err"
+    mca_lines verify --threads "$t" decode-broken.mca
+    echo "verify broken $rc [$out] $err"
+    mca_lines cat --threads "$t" decode.mca/random.bin decode.mca/numbers.txt
+    echo "cat $rc $(od -An -tx1 out.txt | md5sum) $err"
+    mca_lines cat --threads "$t" decode-broken.mca/lead.bin decode-broken.mca/random.bin
+    echo "cat broken $rc $(od -An -tx1 out.txt | md5sum) $err"
+    mca_lines cat --threads "$t" decode-broken.mca/big.txt
+    echo "cat broken big $rc $(wc -c <out.txt) $err"
+    mca_lines extract --threads "$t" decode.mca "out-decode-$t"
+    echo "extract $rc $err $(cd "out-decode-$t" && ls -A | tr '\n' ' ' && cat lead.bin random.bin numbers.txt big.txt | md5sum)"
+    mca_lines extract --threads "$t" decode-broken.mca "out-decode-broken-$t"
+    echo "extract broken $rc $err $(ls -A "out-decode-broken-$t" | tr '\n' ' ')"
+}
+one_thread=$(decoded 1)
+decode_blocks=$(( (1000 + 200000 + $(wc -c <numbers.txt) + $(wc -c <big.txt) + 4095) / 4096 ))
+integrity="orvana exception: ArchiveCursor.read: integrity failed 7"
+check "decoding threads: verify" "verify 0 ok: 4 members, $decode_blocks blocks," \
+    "$(grep '^verify 0' <<<"$one_thread" | cut -d' ' -f1-7)"
+check "decoding threads: verify of damaged blocks" "verify broken 1 [] mca: damaged: block 6 (members random.bin): $integrity
+mca: damaged: block 30 (members random.bin): $integrity
+mca: damaged: block $big_damaged (members big.txt): $integrity
+mca: 3 of $decode_blocks blocks damaged" "$(sed -n '/^verify broken/,/blocks damaged$/p' <<<"$one_thread")"
+check "decoding threads: cat of whole members" "cat 0 $(cat in/random.bin in/numbers.txt | od -An -tx1 | md5sum) " \
+    "$(grep '^cat 0' <<<"$one_thread")"
+check "decoding threads: cat stops at the damaged block's piece" "cat broken big 1 1048576 mca: $integrity" \
+    "$(grep '^cat broken big' <<<"$one_thread")"
+check "decoding threads: extract of damaged members" "extract broken 1 mca: random.bin: block 6: $integrity
+mca: big.txt: block $big_damaged: $integrity lead.bin numbers.txt " "$(sed -n '/^extract broken/,$p' <<<"$one_thread")"
+check "decoding threads: extract whole" \
+    "extract 0  big.txt lead.bin numbers.txt random.bin $(cat lead.bin in/random.bin in/numbers.txt big.txt | md5sum)" \
+    "$(grep '^extract 0' <<<"$one_thread")"
+for threads in 2 8; do
+    check "decoding threads: $threads as 1" "$one_thread" "$(decoded "$threads")"
+done
+mca verify --threads 0 decode.mca
+check "decoding --threads 0: status" 2 "$rc"
+
 # Exit statuses and usage.
 mca list no-such.mca
 check "missing archive: status" 1 "$rc"
