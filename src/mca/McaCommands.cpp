@@ -298,12 +298,13 @@ bool extractMembers(const FilePath& given, const FilePath& directory, const std:
     std::vector<std::wstring> names;
     for (const filedriver::FileEntry& entry : loaded->members())
         names.push_back(entry.name);
+    std::vector<std::size_t> positions;
     std::wstring unknown;
-    std::vector<filedriver::FileEntry> chosen;
-    for (const std::size_t k : chosenMembers(names, only, unknown))
-        chosen.push_back(loaded->members()[k]);
-    if (!unknown.empty())
+    if (!chooseMembers(names, only, positions, unknown))
         throw Failure("no member '" + native(unknown) + "' in " + native(given));
+    std::vector<filedriver::FileEntry> chosen;
+    for (const std::size_t k : positions)
+        chosen.push_back(loaded->members()[k]);
     const FilePath into = directory.withTrailingSeparator(true);
     std::set<std::wstring> seen;
     std::uint64_t total = 0;

@@ -66,21 +66,21 @@ const char* refusedName(const std::wstring& name, NamePlatform platform)
     return nullptr;
 }
 
-std::vector<std::size_t> chosenMembers(const std::vector<std::wstring>& names, const std::vector<std::wstring>& wanted,
-                                       std::wstring& unknown)
+bool chooseMembers(const std::vector<std::wstring>& names, const std::vector<std::wstring>& wanted,
+                   std::vector<std::size_t>& positions, std::wstring& unknown)
 {
     const std::set<std::wstring> known(names.begin(), names.end());
     for (const std::wstring& name : wanted)
         if (!known.count(name)) {
             unknown = name;
-            return {};
+            return false;
         }
     const std::set<std::wstring> chosen(wanted.begin(), wanted.end());
-    std::vector<std::size_t> positions;
+    positions.clear();
     for (std::size_t i = 0; i < names.size(); ++i)
         if (chosen.empty() || chosen.count(names[i]))
             positions.push_back(i);
-    return positions;
+    return true;
 }
 
 } // namespace mca

@@ -21,9 +21,9 @@ const char* refusedName(const std::wstring& name, NamePlatform platform);
 bool isWindowsDeviceName(const std::wstring& name);
 
 // The positions in `names` (an archive's members, in table order) of those that `wanted` names, in
-// table order: all of them when `wanted` is empty, each member once however often it is named. When a
-// wanted name is no member's, the answer is empty and `unknown` is that name (the first such).
-std::vector<std::size_t> chosenMembers(const std::vector<std::wstring>& names, const std::vector<std::wstring>& wanted,
-                                       std::wstring& unknown);
+// table order: all of them when `wanted` is empty, each member once however often it is named. False
+// when a wanted name is no member's: `unknown` is then that name (the first such).
+bool chooseMembers(const std::vector<std::wstring>& names, const std::vector<std::wstring>& wanted,
+                   std::vector<std::size_t>& positions, std::wstring& unknown);
 
 } // namespace mca
