@@ -2,6 +2,7 @@
 // on standard error); 2 a usage error (the usage on standard error).
 #include "mca/Console.h"
 #include "mca/McaCommands.h"
+#include "mca/MemberNames.h"
 #ifdef MCA_MOUNT
 #include "mca/posix/Mount.h"
 #endif
@@ -159,8 +160,12 @@ int main(int argc, char** argv)
                               : dashes == 1 && standardInputName.empty() ? "standard input (-) needs --name"
                               : dashes == 0 && !standardInputName.empty() ? "--name is for standard input (-)"
                                                                           : nullptr;
-        if (problem) {
-            std::fprintf(stderr, "mca: %s\n%s", problem, packCommand->help().c_str());
+        // A name that no platform could extract is no name for standard input.
+        const char* refused = dashes == 1 ? mca::refusedName(orva::fromUtf8(standardInputName), mca::NamePlatform::onLinux)
+                                          : nullptr;
+        const std::string why = refused ? "--name '" + standardInputName + "': " + refused : "";
+        if (problem || refused) {
+            std::fprintf(stderr, "mca: %s\n%s", problem ? problem : why.c_str(), packCommand->help().c_str());
             return usageError;
         }
     }

@@ -236,7 +236,7 @@ check "pack -: bytes" "piped bytes" "$out"
 mca pack --name numbers redirected.mca - <in/numbers.txt
 mca cat redirected.mca/numbers
 check "pack - from a file: bytes" "$(md5sum <in/numbers.txt)" "$(md5sum <out.txt)"
-for wrong in "x.mca -" "--name n x.mca small.txt" "--name n x.mca - -"; do
+for wrong in "x.mca -" "--name n x.mca small.txt" "--name n x.mca - -" "--name a/b x.mca -" "--name .. x.mca -"; do
     mca pack $wrong </dev/null
     check "pack $wrong: usage error" 2 "$rc"
 done
