@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace filedriver {
 
@@ -52,6 +53,18 @@ bool entryExists(const FilePath& path);
 // until its end but no size ahead of reading them.
 enum class FileKind { missing, regular, directory, stream };
 FileKind fileKind(const FilePath& path);
+// One name in a directory and what it names, a link not followed: a link (on Windows any reparse
+// point) is `other`, as are pipes, devices and sockets.
+enum class EntryKind { regular, directory, other };
+struct DirectoryEntry {
+    std::wstring name;
+    EntryKind kind;
+};
+// The entries of the directory `path`, without "." and "..", in the system's order; false (errno or
+// the last error kept for the caller) when it cannot be read.
+bool listDirectory(const FilePath& path, std::vector<DirectoryEntry>& entries);
+// True when `a` and `b` both exist and are the same file, by whatever names (links followed).
+bool sameFile(const FilePath& a, const FilePath& b);
 // Creates one directory whose parent exists; true on success.
 bool createDirectory(const FilePath& path);
 // True when `path` is a directory afterwards; missing parents are created first.

@@ -16,6 +16,7 @@
 #include "filedriver/FilePath.h"
 
 #include <cstdint>
+#include <memory>
 
 namespace filedriver {
 
@@ -26,6 +27,9 @@ public:
     // and closes it at destruction.
     FilePlatform(std::intptr_t systemHandle, std::uint32_t mode);
     ~FilePlatform() override;
+    // A handle of its own on the process's standard input, read only (mode OpenRead): closing it leaves
+    // standard input open. nullptr when the process has none.
+    static std::unique_ptr<FilePlatform> standardInput();
 
     // Hands the written bytes through to the disk (fsync, FlushFileBuffers); false on failure.
     bool flushToDisk();

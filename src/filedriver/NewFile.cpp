@@ -1,5 +1,6 @@
 #include "filedriver/NewFile.h"
 
+#include "filedriver/SystemError.h"
 #include "orva/Log.h"
 
 #include <chrono>
@@ -31,6 +32,7 @@ std::wstring NewFile::uniqueSuffix()
 
 NewFile::NewFile(const FilePath& target, const std::wstring& prefix) : AFileCore(CreateReadWrite), target(target)
 {
+    forgetSystemError();
     const FilePath directory = target.directoryPart();
     for (int attempt = 0; attempt < createAttempts; ++attempt) {
         temporary = FilePath(directory + prefix + uniqueSuffix() + temporaryExtension);
@@ -40,8 +42,10 @@ NewFile::NewFile(const FilePath& target, const std::wstring& prefix) : AFileCore
             file = std::make_unique<FilePlatform>(handle, CreateReadWrite);
             return;
         }
-        if (created == Created::failed)
+        if (created == Created::failed) {
+            noteSystemError();
             break;
+        }
     }
     orva::throwLogged(sourcePath, createSite, "can't create a file beside '%ls'", target.c_str());
 }

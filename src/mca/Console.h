@@ -1,6 +1,6 @@
 #pragma once
 // What the mca tool needs of the system beyond the library: its arguments as UTF-8, raw standard
-// output, whether standard error is a terminal, the system's last error and the platform's name rules.
+// output, whether standard error is a terminal and the platform's name rules.
 
 #include "mca/MemberNames.h"
 
@@ -16,7 +16,5 @@ void useBinaryOutput();
 bool errorIsTerminal();
 // The platform whose name rules extract applies here.
 NamePlatform hostPlatform();
-// The system's message for the last failed call.
-std::string lastSystemError();
 
 } // namespace mca

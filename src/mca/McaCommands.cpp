@@ -4,14 +4,18 @@
 #include "filedriver/ArchiveVerify.h"
 #include "filedriver/ArchiveWriter.h"
 #include "filedriver/FileDriver.h"
+#include "filedriver/FilePlatform.h"
 #include "filedriver/NewFile.h"
 #include "filedriver/ParallelBlockReader.h"
+#include "filedriver/SystemError.h"
 #include "mca/Console.h"
 #include "mca/MemberNames.h"
 #include "orva/WideText.h"
 #include "orva/exception.h"
 
 #include <cstdio>
+#include <algorithm>
+#include <climits>
 #include <memory>
 #include <set>
 
@@ -20,6 +24,7 @@ namespace {
 
 using filedriver::FileDriver;
 using filedriver::FilePath;
+using filedriver::lastSystemError;
 
 constexpr std::uint32_t copyPieceSize = 1 << 20;
 // Members of this many blocks or more are decoded ahead on a pool. Smaller ones read through the
@@ -27,6 +32,8 @@ constexpr std::uint32_t copyPieceSize = 1 << 20;
 constexpr std::uint64_t parallelFromBlocks = 4;
 // Work smaller than this finishes before a progress line would be read.
 constexpr std::uint64_t progressThreshold = 4u << 20;
+// A member's bytes are counted in a signed 32-bit number on their way through the library.
+constexpr std::uint64_t largestMember = INT32_MAX;
 // Temporary names: never ".mca" at their end, so that nothing takes one for an archive.
 constexpr wchar_t packPrefix[] = L".~pack-";
 constexpr wchar_t extractPrefix[] = L".~extract-";
@@ -172,6 +179,11 @@ void warnAboutNames(const std::set<std::wstring>& names)
                              platformName(platform), why);
 }
 
+std::string tooLarge(const FilePath& file)
+{
+    return native(file) + " is 2 GiB or larger: a member holds less than 2 GiB";
+}
+
 // Where pack reads one file's bytes: the file itself, or a spool of what a stream gave.
 struct PackSource {
     FilePath file;
@@ -179,15 +191,19 @@ struct PackSource {
     std::uint32_t size = 0;
 };
 
-// A pipe or device has no size until it has been read to its end: it is read into a temporary file.
-PackSource spoolStream(const FilePath& file)
+// A pipe, a device or standard input (`from`) has no size until it has been read to its end: it is
+// read into a temporary file. `file` names it in messages.
+template <class Stream>
+PackSource spoolStream(const FilePath& file, Stream& from)
 {
     PackSource source{file, std::make_unique<FileDriver>(FilePath(), filedriver::Temporary), 0};
-    FileDriver from(file, filedriver::OpenRead);
     Progress quiet("spool", 0);
+    std::uint64_t kept = 0;
     const std::uint64_t total = copyAll(
         from,
         [&](const std::uint8_t* bytes, std::uint32_t length) {
+            if ((kept += length) > largestMember)
+                throw Failure(tooLarge(file));
             if (source.spool->write(bytes, length) != length)
                 throw Failure("cannot keep what " + native(file) + " gave in a temporary file: " + lastSystemError());
         },
@@ -198,26 +214,70 @@ PackSource spoolStream(const FilePath& file)
     return source;
 }
 
-PackSource packSource(const FilePath& file)
+PackSource packSource(const PackFile& file)
 {
-    switch (filedriver::fileKind(file)) {
-    case filedriver::FileKind::directory: throw Failure(native(file) + " is a directory: only files are packed");
-    case filedriver::FileKind::stream: return spoolStream(file);
-    default: break;
+    if (file.standardInput) {
+        const std::unique_ptr<filedriver::FilePlatform> input = filedriver::FilePlatform::standardInput();
+        if (!input)
+            throw Failure("cannot read standard input: " + lastSystemError());
+        return spoolStream(file.name, *input);
     }
+    if (filedriver::fileKind(file.path) == filedriver::FileKind::stream) {
+        FileDriver from(file.path, filedriver::OpenRead);
+        return spoolStream(file.path, from);
+    }
+    filedriver::FileStamp stamp;
+    if (filedriver::fileStamp(file.path, stamp) && stamp.size > largestMember)
+        throw Failure(tooLarge(file.path));
     // A missing file fails here with the library's message.
-    const std::int32_t size = FileDriver(file, filedriver::OpenReadBuffered).size();
+    const std::int32_t size = FileDriver(file.path, filedriver::OpenReadBuffered).size();
     if (size < 0)
-        throw Failure("cannot tell the size of " + native(file));
-    return PackSource{file, nullptr, static_cast<std::uint32_t>(size)};
+        throw Failure("cannot tell the size of " + native(file.path));
+    return PackSource{file.path, nullptr, static_cast<std::uint32_t>(size)};
+}
+
+// The regular files below `directory`, each directory's entries in name order, subdirectories walked
+// where they sort. Anything else is refused: a link could lead out of the tree or round in a circle,
+// and a pipe could keep pack waiting.
+void addDirectory(const FilePath& directory, std::vector<PackFile>& files)
+{
+    std::vector<filedriver::DirectoryEntry> entries;
+    if (!filedriver::listDirectory(directory, entries))
+        throw Failure("cannot read directory " + native(directory) + ": " + lastSystemError());
+    std::sort(entries.begin(), entries.end(),
+              [](const filedriver::DirectoryEntry& a, const filedriver::DirectoryEntry& b) { return a.name < b.name; });
+    const FilePath into = directory.withTrailingSeparator(true);
+    for (const filedriver::DirectoryEntry& entry : entries) {
+        const FilePath path(into + entry.name);
+        switch (entry.kind) {
+        case filedriver::EntryKind::regular: files.push_back({path, entry.name, false}); break;
+        case filedriver::EntryKind::directory: addDirectory(path, files); break;
+        case filedriver::EntryKind::other:
+            throw Failure(native(path) + " is not a regular file: only files and directories are packed");
+        }
+    }
+}
+
+// Without the separators after an archive's name ("all.mca/").
+FilePath withoutTrailingSeparators(const FilePath& archive)
+{
+    const FilePath trimmed = archive.trimmedRight(filedriver::Separators);
+    return trimmed.empty() ? archive : trimmed;
 }
 
 } // namespace
 
-filedriver::OrvaArchive* openArchive(const FilePath& archive)
+std::string failureText(const orva::exception& error)
 {
+    const std::string reason = filedriver::takeSystemError();
+    return reason.empty() ? error.what() : error.what() + (": " + reason);
+}
+
+filedriver::OrvaArchive* openArchive(const FilePath& given)
+{
+    const FilePath archive = withoutTrailingSeparators(given);
     if (filedriver::archivePart(archive) != archive)
-        throw Failure(native(archive) + ": an archive's name ends in .mca");
+        throw Failure(native(given) + ": an archive's name ends in .mca");
     return filedriver::archiveManager.getArchive(archive);
 }
 
@@ -257,15 +317,26 @@ void catFiles(const std::vector<FilePath>& paths, unsigned threads)
     std::fflush(stdout);
 }
 
-bool extractMembers(const FilePath& archive, const FilePath& directory, bool force, bool stopOnError,
-                    unsigned threads)
+bool extractMembers(const FilePath& given, const FilePath& directory, const std::vector<std::wstring>& only, bool force,
+                    bool stopOnError, unsigned threads)
 {
-    const filedriver::OrvaArchive* loaded = openArchive(archive);
+    const filedriver::OrvaArchive* loaded = openArchive(given);
+    const FilePath archive = withoutTrailingSeparators(given);
+    std::vector<std::wstring> names;
+    for (const filedriver::FileEntry& entry : loaded->members())
+        names.push_back(entry.name);
+    std::vector<std::size_t> positions;
+    std::wstring unknown;
+    if (!chooseMembers(names, only, positions, unknown))
+        throw Failure("no member '" + native(unknown) + "' in " + native(given));
+    std::vector<filedriver::FileEntry> chosen;
+    for (const std::size_t k : positions)
+        chosen.push_back(loaded->members()[k]);
     const FilePath into = directory.withTrailingSeparator(true);
     std::set<std::wstring> seen;
     std::uint64_t total = 0;
     // Everything is refused before anything is written.
-    for (const filedriver::FileEntry& entry : loaded->members()) {
+    for (const filedriver::FileEntry& entry : chosen) {
         if (const char* why = refusedName(entry.name, hostPlatform()))
             throw Failure("refusing member name '" + native(entry.name) + "': " + why);
         if (!seen.insert(entry.name).second)
@@ -279,7 +350,7 @@ bool extractMembers(const FilePath& archive, const FilePath& directory, bool for
         throw Failure("cannot create directory " + native(directory));
     Progress progress("extract", total);
     bool whole = true;
-    for (const filedriver::FileEntry& entry : loaded->members()) {
+    for (const filedriver::FileEntry& entry : chosen) {
         try {
             extractMember(archive, *loaded, entry, FilePath(into + entry.name), force, threads, progress);
             continue;
@@ -288,7 +359,7 @@ bool extractMembers(const FilePath& archive, const FilePath& directory, bool for
         } catch (const Failure& failure) {
             std::fprintf(stderr, "mca: %s\n", failure.what());
         } catch (const orva::exception& error) {
-            std::fprintf(stderr, "mca: %s: %s\n", native(entry.name).c_str(), error.what());
+            std::fprintf(stderr, "mca: %s: %s\n", native(entry.name).c_str(), failureText(error).c_str());
         }
         whole = false;
         if (stopOnError)
@@ -297,9 +368,10 @@ bool extractMembers(const FilePath& archive, const FilePath& directory, bool for
     return whole;
 }
 
-bool verifyArchive(const FilePath& archive, unsigned threads)
+bool verifyArchive(const FilePath& given, unsigned threads)
 {
-    const filedriver::ArchiveHeader& header = openArchive(archive)->archiveHeader();
+    const filedriver::ArchiveHeader& header = openArchive(given)->archiveHeader();
+    const FilePath archive = withoutTrailingSeparators(given);
     std::vector<filedriver::DamagedBlock> damaged;
     {
         Progress progress("verify", header.dataLength);
@@ -321,24 +393,38 @@ bool verifyArchive(const FilePath& archive, unsigned threads)
     return true;
 }
 
-void packFiles(const FilePath& archive, const std::vector<FilePath>& files, const PackOptions& options)
+std::vector<PackFile> packedFiles(const std::vector<PackFile>& given)
 {
+    std::vector<PackFile> files;
+    for (const PackFile& file : given)
+        if (!file.standardInput && filedriver::fileKind(file.path) == filedriver::FileKind::directory)
+            addDirectory(file.path, files);
+        else
+            files.push_back(file);
+    return files;
+}
+
+void packFiles(const FilePath& given, const std::vector<PackFile>& arguments, const PackOptions& options)
+{
+    const FilePath archive = withoutTrailingSeparators(given);
     if (filedriver::archivePart(archive) != archive)
-        throw Failure(native(archive) + ": an archive's name ends in .mca");
+        throw Failure(native(given) + ": an archive's name ends in .mca");
+    const std::vector<PackFile> files = packedFiles(arguments);
     std::set<std::wstring> names;
-    for (const FilePath& file : files) {
-        const FilePath name = file.fileName(false);
-        if (name.empty())
-            throw Failure(native(file) + ": no file name");
-        if (!names.insert(name).second)
-            throw Failure("two files would be the member '" + native(name) + "'");
+    for (const PackFile& file : files) {
+        if (file.name.empty())
+            throw Failure(native(file.path) + ": no file name");
+        if (!names.insert(file.name).second)
+            throw Failure("two files would be the member '" + native(file.name) + "'");
+        if (!file.standardInput && filedriver::sameFile(file.path, archive))
+            throw Failure("refusing to pack " + native(archive) + " into itself");
     }
     std::vector<PackSource> sources;
     std::vector<filedriver::ArchiveMemberPlan> plan;
     std::uint64_t total = 0;
-    for (const FilePath& file : files) {
+    for (const PackFile& file : files) {
         sources.push_back(packSource(file));
-        plan.push_back({file.fileName(false), sources.back().size});
+        plan.push_back({file.name, sources.back().size});
         total += sources.back().size;
     }
     warnAboutNames(names);

@@ -1,6 +1,7 @@
 #include "mca/MemberNames.h"
 
 #include <algorithm>
+#include <set>
 #include <cwchar>
 #include <cwctype>
 
@@ -63,6 +64,23 @@ const char* refusedName(const std::wstring& name, NamePlatform platform)
     if (isWindowsDeviceName(name))
         return "it names a Windows device";
     return nullptr;
+}
+
+bool chooseMembers(const std::vector<std::wstring>& names, const std::vector<std::wstring>& wanted,
+                   std::vector<std::size_t>& positions, std::wstring& unknown)
+{
+    const std::set<std::wstring> known(names.begin(), names.end());
+    for (const std::wstring& name : wanted)
+        if (!known.count(name)) {
+            unknown = name;
+            return false;
+        }
+    const std::set<std::wstring> chosen(wanted.begin(), wanted.end());
+    positions.clear();
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (chosen.empty() || chosen.count(names[i]))
+            positions.push_back(i);
+    return true;
 }
 
 } // namespace mca

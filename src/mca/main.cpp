@@ -2,14 +2,17 @@
 // on standard error); 2 a usage error (the usage on standard error).
 #include "mca/Console.h"
 #include "mca/McaCommands.h"
+#include "mca/MemberNames.h"
 #ifdef MCA_MOUNT
 #include "mca/posix/Mount.h"
 #endif
+#include "filedriver/SystemError.h"
 #include "orva/WideText.h"
 #include "orva/exception.h"
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -43,17 +46,54 @@ void addDecodingThreads(CLI::App* command, unsigned& threads)
         ->check(CLI::Range(1u, 256u));
 }
 
+// The files of pack: "-" is standard input, stored as `name`.
+std::vector<mca::PackFile> packFiles(const std::vector<std::string>& utf8, const std::string& name)
+{
+    std::vector<mca::PackFile> files;
+    for (const std::string& text : utf8)
+        if (text == "-")
+            files.push_back({filedriver::FilePath(), orva::fromUtf8(name), true});
+        else
+            files.push_back({path(text), path(text).fileName(false), false});
+    return files;
+}
+
+// What is wrong with a command line that named no subcommand.
+std::string subcommandProblem(const std::vector<std::string>& arguments, const CLI::ParseError& error)
+{
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument.empty() || argument[0] != '-')
+            return "'" + argument + "' is not a subcommand";
+        if (argument != "-h" && argument != "--help" && argument != "--version")
+            return "'" + argument + "' is not an option of mca";
+    }
+    return error.get_name() == "RequiredError" ? "a subcommand is required" : error.what();
+}
+
+// "Usage: mca SUBCOMMAND ..." and the subcommands' names, for a command line that named none.
+std::string shortUsage(const CLI::App& app)
+{
+    std::string names;
+    for (const CLI::App* subcommand : app.get_subcommands({}))
+        names += (names.empty() ? "" : ", ") + subcommand->get_name();
+    return "Usage: mca SUBCOMMAND [OPTIONS] ...\nSubcommands: " + names + "\nRun 'mca --help' for more.\n";
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     CLI::App app("mca: list, read, check, extract and make archives (.mca)", "mca");
     app.require_subcommand(1);
+    app.set_version_flag("--version", "mca " MCA_VERSION);
 
     std::string archive;
     std::string directory = ".";
     std::vector<std::string> files;
     std::vector<std::string> properties;
+    std::vector<std::string> members;
+    std::string standardInputName;
     bool force = false;
     bool stopOnError = false;
     mca::PackOptions pack;
@@ -66,9 +106,10 @@ int main(int argc, char** argv)
     CLI::App* cat = app.add_subcommand("cat", "Write the bytes of each file to standard output");
     cat->add_option("PATH", files, "a plain file, or a path through an archive to a member")->required();
     addDecodingThreads(cat, threads);
-    CLI::App* extract = app.add_subcommand("extract", "Write every member into a directory");
+    CLI::App* extract = app.add_subcommand("extract", "Write every member, or the members named, into a directory");
     extract->add_option("ARCHIVE", archive, "the archive file")->required();
     extract->add_option("DIR", directory, "where the members go (default: the current directory)");
+    extract->add_option("MEMBER", members, "only these members");
     extract->add_flag("--force", force, "replace existing entries (a link itself, never what it points at)");
     extract->add_flag("--stop-on-error", stopOnError, "stop at the first member that fails");
     addDecodingThreads(extract, threads);
@@ -87,8 +128,11 @@ int main(int argc, char** argv)
     packCommand->add_option("--property", properties, "a property KEY=VALUE (repeatable)")
         ->allow_extra_args(false)
         ->check(CLI::Validator(checkProperty, "KEY=VALUE"));
+    packCommand->add_option("--name", standardInputName, "the member name of standard input (the file -)");
     packCommand->add_option("ARCHIVE", archive, "the archive to make")->required();
-    packCommand->add_option("FILE", files, "the files to store, in this order")->required();
+    packCommand->add_option("FILE", files,
+                            "the files to store, in this order; a directory stands for its files, - for standard input")
+        ->required();
 #ifdef MCA_MOUNT
     mca::MountOptions mount;
     std::string mountPoint;
@@ -109,10 +153,31 @@ int main(int argc, char** argv)
         const std::vector<CLI::App*> chosen = app.get_subcommands();
         std::fputs((chosen.empty() ? app.help() : chosen.front()->help()).c_str(), stdout);
         return 0;
+    } catch (const CLI::CallForVersion&) {
+        std::printf("%s\n", app.version().c_str());
+        return 0;
     } catch (const CLI::ParseError& error) {
         const std::vector<CLI::App*> chosen = app.get_subcommands();
-        std::fprintf(stderr, "mca: %s\n%s", error.what(), (chosen.empty() ? app.help() : chosen.front()->help()).c_str());
+        if (chosen.empty())
+            std::fprintf(stderr, "mca: %s\n%s", subcommandProblem(arguments, error).c_str(), shortUsage(app).c_str());
+        else
+            std::fprintf(stderr, "mca: %s\n%s", error.what(), chosen.front()->help().c_str());
         return usageError;
+    }
+    if (*packCommand) {
+        const std::size_t dashes = static_cast<std::size_t>(std::count(files.begin(), files.end(), "-"));
+        const char* problem = dashes > 1                                  ? "standard input (-) can be packed once"
+                              : dashes == 1 && standardInputName.empty() ? "standard input (-) needs --name"
+                              : dashes == 0 && !standardInputName.empty() ? "--name is for standard input (-)"
+                                                                          : nullptr;
+        // A name that no platform could extract is no name for standard input.
+        const char* refused = dashes == 1 ? mca::refusedName(orva::fromUtf8(standardInputName), mca::NamePlatform::onLinux)
+                                          : nullptr;
+        const std::string why = refused ? "--name '" + standardInputName + "': " + refused : "";
+        if (problem || refused) {
+            std::fprintf(stderr, "mca: %s\n%s", problem ? problem : why.c_str(), packCommand->help().c_str());
+            return usageError;
+        }
     }
 
     bool succeeded = true;
@@ -124,7 +189,12 @@ int main(int argc, char** argv)
         else if (*cat)
             mca::catFiles(paths(files), threads);
         else if (*extract)
-            succeeded = mca::extractMembers(path(archive), path(directory), force, stopOnError, threads);
+        {
+            std::vector<std::wstring> only;
+            for (const std::string& member : members)
+                only.push_back(orva::fromUtf8(member));
+            succeeded = mca::extractMembers(path(archive), path(directory), only, force, stopOnError, threads);
+        }
         else if (*verify)
             succeeded = mca::verifyArchive(path(archive), threads);
 #ifdef MCA_MOUNT
@@ -139,10 +209,10 @@ int main(int argc, char** argv)
                 const std::size_t equals = property.find('=');
                 pack.properties[orva::fromUtf8(property.substr(0, equals))] = orva::fromUtf8(property.substr(equals + 1));
             }
-            mca::packFiles(path(archive), paths(files), pack);
+            mca::packFiles(path(archive), packFiles(files, standardInputName), pack);
         }
     } catch (const orva::exception& error) {
-        std::fprintf(stderr, "mca: %s\n", error.what());
+        std::fprintf(stderr, "mca: %s\n", mca::failureText(error).c_str());
         return failed;
     } catch (const mca::Failure& error) {
         std::fprintf(stderr, "mca: %s\n", error.what());

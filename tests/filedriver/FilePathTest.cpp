@@ -6,6 +6,8 @@
 
 #include <filesystem>
 #include <set>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -193,6 +195,58 @@ TEST(FilePathDisk, ExistsAwareAnswersLikePathExistsOutsideArchives)
     EXPECT_TRUE(filedriver::existsAware(tmp.wide(L"dir"), true));
     EXPECT_FALSE(filedriver::existsAware(tmp.wide(L"dir"), false));
     EXPECT_FALSE(filedriver::existsAware(tmp.wide(L"missing"), false));
+}
+
+TEST(FilePathDisk, ListDirectoryTellsKindsWithoutFollowingLinks)
+{
+    testsupport::TempDir tmp;
+    tmp.writeFile(L"top/file.txt", "x");
+    tmp.writeFile(L"top/sub/inner", "y");
+    std::filesystem::create_directory(tmp.path() / "top" / std::filesystem::path(u8"\u00e9t\u00e9"));
+    std::vector<filedriver::DirectoryEntry> entries = {{L"stale", filedriver::EntryKind::other}};
+    ASSERT_TRUE(filedriver::listDirectory(tmp.wide(L"top"), entries));
+    std::set<std::pair<std::wstring, filedriver::EntryKind>> found;
+    for (const filedriver::DirectoryEntry& entry : entries)
+        found.insert({entry.name, entry.kind});
+    std::set<std::pair<std::wstring, filedriver::EntryKind>> expected = {
+        {L"file.txt", filedriver::EntryKind::regular},
+        {L"sub", filedriver::EntryKind::directory},
+        {L"\u00e9t\u00e9", filedriver::EntryKind::directory}};
+#ifndef _WIN32
+    std::filesystem::create_symlink("file.txt", tmp.path() / "top" / "link");
+    std::filesystem::create_directory_symlink("sub", tmp.path() / "top" / "dirlink");
+    ASSERT_TRUE(filedriver::listDirectory(tmp.wide(L"top"), entries));
+    found.clear();
+    for (const filedriver::DirectoryEntry& entry : entries)
+        found.insert({entry.name, entry.kind});
+    expected.insert({L"link", filedriver::EntryKind::other});
+    expected.insert({L"dirlink", filedriver::EntryKind::other});
+#endif
+    EXPECT_EQ(found, expected);
+    EXPECT_EQ(entries.size(), expected.size());
+
+    EXPECT_FALSE(filedriver::listDirectory(tmp.wide(L"missing"), entries));
+    EXPECT_FALSE(filedriver::listDirectory(tmp.wide(L"top/file.txt"), entries));
+    std::filesystem::create_directory(tmp.path() / "empty");
+    ASSERT_TRUE(filedriver::listDirectory(tmp.wide(L"empty"), entries));
+    EXPECT_TRUE(entries.empty());
+}
+
+TEST(FilePathDisk, SameFileByAnyName)
+{
+    testsupport::TempDir tmp;
+    tmp.writeFile(L"a.mca", "x");
+    tmp.writeFile(L"b.mca", "x");
+    std::filesystem::create_directory(tmp.path() / "dir");
+    EXPECT_TRUE(filedriver::sameFile(tmp.wide(L"a.mca"), tmp.wide(L"a.mca")));
+    EXPECT_TRUE(filedriver::sameFile(tmp.wide(L"a.mca"), tmp.wide(L"dir") + L"/../a.mca"));
+    EXPECT_FALSE(filedriver::sameFile(tmp.wide(L"a.mca"), tmp.wide(L"b.mca"))) << "same bytes, another file";
+    EXPECT_FALSE(filedriver::sameFile(tmp.wide(L"a.mca"), tmp.wide(L"missing.mca")));
+    EXPECT_FALSE(filedriver::sameFile(tmp.wide(L"missing.mca"), tmp.wide(L"missing.mca")));
+#ifndef _WIN32
+    std::filesystem::create_hard_link(tmp.path() / "a.mca", tmp.path() / "hard.mca");
+    EXPECT_TRUE(filedriver::sameFile(tmp.wide(L"a.mca"), tmp.wide(L"hard.mca")));
+#endif
 }
 
 TEST(FilePathDisk, CreateDirectoriesCreatesMissingParents)

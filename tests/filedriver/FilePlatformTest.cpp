@@ -1,4 +1,5 @@
 #include "filedriver/FilePlatform.h"
+#include "filedriver/SystemError.h"
 
 #include "orva/Log.h"
 #include "orva/WideText.h"
@@ -98,6 +99,34 @@ TEST(FilePlatformOpen, ADirectoryIsRefusedInEveryMode)
         expectThrows(tmp.path() / "log", directory, mode, "can't open file '" + orva::toNative(directory) + "'", 63);
     EXPECT_TRUE(std::filesystem::is_directory(tmp.path() / "dir"));
     EXPECT_TRUE(std::filesystem::is_empty(tmp.path() / "dir"));
+}
+
+// The reason is the system's own; a later open that succeeds leaves no reason behind for the next
+// failure of another kind to borrow.
+TEST(FilePlatformOpen, AFailedOpenNotesTheSystemsReason)
+{
+    testsupport::TempDir tmp;
+    tmp.writeFile(L"there.txt", "x");
+    std::filesystem::create_directory(tmp.path() / "dir");
+    const auto reasonOfOpening = [](const std::wstring& path) {
+        try {
+            filedriver::FilePlatform file(path, filedriver::OpenRead);
+        } catch (const orva::exception&) {
+        }
+        return filedriver::takeSystemError();
+    };
+    const std::string missing = reasonOfOpening(tmp.wide(L"missing.txt"));
+    const std::string directory = reasonOfOpening(tmp.wide(L"dir"));
+    EXPECT_FALSE(missing.empty());
+    EXPECT_FALSE(directory.empty());
+#ifndef _WIN32
+    EXPECT_EQ(missing, "No such file or directory");
+    EXPECT_EQ(directory, "Is a directory");
+#endif
+    EXPECT_EQ(missing.back() == '.' || missing.back() == '\n', false);
+    EXPECT_EQ(filedriver::takeSystemError(), "") << "a reason is taken once";
+    reasonOfOpening(tmp.wide(L"missing.txt"));
+    EXPECT_EQ(reasonOfOpening(tmp.wide(L"there.txt")), "");
 }
 
 TEST(FilePlatformOpen, EachModeTruncatesKeepsReadsAndWritesAsItsRowSays)

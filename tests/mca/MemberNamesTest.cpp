@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -63,6 +64,36 @@ TEST(MemberNames, RulesOfEachPlatform)
         const char* refusedOnWindows = mca::refusedName(row.name, NamePlatform::onWindows);
         EXPECT_EQ(std::string(refusedOnLinux ? refusedOnLinux : "-"), std::string(row.onLinux ? row.onLinux : "-"));
         EXPECT_EQ(std::string(refusedOnWindows ? refusedOnWindows : "-"), std::string(row.onWindows ? row.onWindows : "-"));
+    }
+}
+
+TEST(MemberNames, ChosenMembersKeepTableOrder)
+{
+    struct Choice {
+        std::vector<std::wstring> wanted;
+        bool known;
+        std::vector<std::size_t> positions;
+        std::wstring unknown;
+    };
+    // Two members of one name (an archive made elsewhere may hold them): naming it takes both.
+    const std::vector<std::wstring> names = {L"roads.dat", L"names.txt", L"empty", L"names.txt"};
+    const Choice choices[] = {
+        {{}, true, {0, 1, 2, 3}, L""},
+        {{L"empty", L"roads.dat"}, true, {0, 2}, L""},
+        {{L"names.txt"}, true, {1, 3}, L""},
+        {{L"empty", L"empty"}, true, {2}, L""},
+        {{L"roads.dat", L"Roads.dat", L"nope"}, false, {}, L"Roads.dat"},
+        {{L""}, false, {}, L""},
+    };
+    for (const Choice& choice : choices) {
+        std::vector<std::size_t> positions = {99};
+        std::wstring unknown = L"-";
+        const bool known = mca::chooseMembers(names, choice.wanted, positions, unknown);
+        EXPECT_EQ(known, choice.known);
+        if (known)
+            EXPECT_EQ(positions, choice.positions);
+        else
+            EXPECT_EQ(unknown, choice.unknown);
     }
 }
 

@@ -105,7 +105,8 @@ mca pack dup.mca in/small.txt other/small.txt
 check "duplicate names: status" 1 "$rc"
 mca pack missing.mca in/small.txt in/no-such-file
 check "unreadable file: status" 1 "$rc"
-check "unreadable file: message" "mca: orvana exception: can't open file 'in/no-such-file'" "$(grep '^mca:' <<<"$err")"
+check "unreadable file: message and reason" yes \
+    "$(grep -q "^mca: orvana exception: can't open file 'in/no-such-file': [A-Za-z]" <<<"$err" && echo yes)"
 check "nothing left behind" "" "$(ls dup* missing* 2>/dev/null)"
 
 # A damaged block: cat and verify fail with the library's message.
@@ -134,7 +135,8 @@ check "archive below maps.mca.old: cat" abc "$out"
 # A directory is no file, on either platform.
 mca cat x.mca.d
 check "cat of a directory: status" 1 "$rc"
-check "cat of a directory: message" "mca: orvana exception: can't open file 'x.mca.d'" "$(grep '^mca:' <<<"$err")"
+check "cat of a directory: message and reason" yes \
+    "$(grep -q "^mca: orvana exception: can't open file 'x.mca.d': [A-Za-z]" <<<"$err" && echo yes)"
 # Every damaged block is reported with the members in it; extract goes on past a damaged member and
 # leaves nothing of it. Blocks of 4096 bytes: a.bin is in blocks 0-1, b.bin in 1-2, c.bin in 2-4.
 head -c 8000 /dev/urandom >a.bin
@@ -180,13 +182,110 @@ check "pack beside: nothing left" "several.mca several.pack-tmp.mca" "$(ls -A | 
 mca pack no-such-dir/x.mca a.bin
 check "pack into a missing directory: status" 1 "$rc"
 check "pack into a missing directory: names the target" yes "$(grep -q "no-such-dir.x\.mca'" <<<"$err" && ! grep -q tmp <<<"$err" && echo yes)"
-mkdir adir
-mca pack dir.mca a.bin adir
-check "pack a directory: status" 1 "$rc"
-check "pack a directory: message" "mca: adir is a directory: only files are packed" "$(grep '^mca:' <<<"$err")"
-check "pack a directory: no archive" "" "$(ls -A | grep '^dir\.')"
+
+# A directory is packed as its regular files, recursively, in name order, each under its file name.
+mkdir -p tree/a/deep tree/sub tree/empty-dir
+printf 'w' >tree/a/deep/w
+printf 'yy' >tree/a/y
+printf 'bbb' >tree/b.txt
+printf 'zzzz' >tree/sub/z
+mca pack tree.mca small.txt tree
+check "pack a directory: status" 0 "$rc"
+mca list tree.mca
+check "pack a directory: members in order" "$(printf '3\tsmall.txt\n1\tw\n2\ty\n3\tb.txt\n4\tz')" "$out"
+mca cat tree.mca/z
+check "pack a directory: bytes" zzzz "$out"
+mkdir -p twice/one twice/two
+printf '1' >twice/one/x
+printf '2' >twice/two/x
+mca pack twice.mca twice
+check "pack a directory with one name twice: status" 1 "$rc"
+check "pack a directory with one name twice: message" "mca: two files would be the member 'x'" "$(grep '^mca:' <<<"$err")"
+check "pack a directory with one name twice: no archive" "" "$(ls -A | grep '^twice\.')"
+mkdir nothing-here
+mca pack nothing.mca nothing-here
+check "pack an empty directory: status" 0 "$rc"
+mca list nothing.mca
+check "pack an empty directory: no members" "" "$out"
+
+# The target is never one of its own files, also where a directory holds it.
+cp tree.mca tree/self.mca
+mca pack tree/self.mca tree
+check "pack into itself: status" 1 "$rc"
+check "pack into itself: message" "mca: refusing to pack tree/self.mca into itself" "$(grep '^mca:' <<<"$err")"
+check "pack into itself: the archive unchanged" same "$(cmp -s tree.mca tree/self.mca && echo same)"
+mca pack several-again.mca a.bin several-again.mca
+check "pack a missing target into itself: it is only missing" 1 "$rc"
+rm tree/self.mca
+
+# A file of 2 GiB or more is refused as such (a sparse file: nothing is written).
+truncate -s 2G big.bin
+mca pack big.mca small.txt big.bin
+check "pack 2 GiB: status" 1 "$rc"
+check "pack 2 GiB: message" "mca: big.bin is 2 GiB or larger: a member holds less than 2 GiB" "$(grep '^mca:' <<<"$err")"
+check "pack 2 GiB: no archive" "" "$(ls -A | grep '^big\.mca')"
+rm big.bin
+
+# Standard input, under the name given with --name, from a pipe and from a file.
+mca pack --name from-stdin.txt piped.mca small.txt - < <(printf 'piped bytes')
+check "pack -: status" 0 "$rc"
+mca list piped.mca
+check "pack -: members" "$(printf '3\tsmall.txt\n11\tfrom-stdin.txt')" "$out"
+mca cat piped.mca/from-stdin.txt
+check "pack -: bytes" "piped bytes" "$out"
+mca pack --name numbers redirected.mca - <in/numbers.txt
+mca cat redirected.mca/numbers
+check "pack - from a file: bytes" "$(md5sum <in/numbers.txt)" "$(md5sum <out.txt)"
+for wrong in "x.mca -" "--name n x.mca small.txt" "--name n x.mca - -" "--name a/b x.mca -" "--name .. x.mca -"; do
+    mca pack $wrong </dev/null
+    check "pack $wrong: usage error" 2 "$rc"
+done
+
+# extract takes the members to write; an unknown name writes nothing.
+mca pack three.mca a.bin b.bin c.bin
+mca extract three.mca out-some c.bin a.bin
+check "extract named members: status" 0 "$rc"
+check "extract named members: only those" "a.bin c.bin" "$(ls -A out-some | tr '\n' ' ' | sed 's/ $//')"
+check "extract named members: bytes" same "$(cmp -s a.bin out-some/a.bin && cmp -s c.bin out-some/c.bin && echo same)"
+mca extract several.mca out-unknown a.bin nope.bin
+check "extract an unknown member: status" 1 "$rc"
+check "extract an unknown member: message" "mca: no member 'nope.bin' in several.mca" "$(grep '^mca:' <<<"$err")"
+check "extract an unknown member: nothing written" "" "$(ls -A out-unknown 2>/dev/null)"
+
+# A separator after an archive's name is no member name.
+mca list several.mca/
+check "list ARCHIVE/: status" 0 "$rc"
+check "list ARCHIVE/: members" "$($runner "$mca_program" list several.mca | tr -d '\r')" "$out"
+mca verify several.mca/
+check "verify ARCHIVE/: status" 0 "$rc"
+mca extract several.mca/ out-slash b.bin
+check "extract ARCHIVE/: bytes" same "$(cmp -s b.bin out-slash/b.bin && echo same)"
+
+# Failures from the system end with the system's reason.
+mca cat no-such.txt
+check "missing file: status" 1 "$rc"
+if [[ -z $runner ]]; then
+    check "missing file: reason" "mca: orvana exception: can't open file 'no-such.txt': No such file or directory" \
+        "$(grep '^mca:' <<<"$err")"
+else
+    check "missing file: reason" yes "$(grep -q "^mca: orvana exception: can't open file 'no-such.txt': [A-Za-z]" <<<"$err" && echo yes)"
+fi
 
 if [[ -z $runner ]]; then
+    # In a directory, links and FIFOs are refused by name (and the FIFO is never opened).
+    mkdir -p linked piped-dir
+    printf 'l' >linked/real
+    ln -s real linked/link
+    mkfifo piped-dir/fifo
+    mca pack linked.mca linked
+    check "pack a directory with a link: status" 1 "$rc"
+    check "pack a directory with a link: message" "mca: linked/link is not a regular file: only files and directories are packed" \
+        "$(grep '^mca:' <<<"$err")"
+    check "pack a directory with a link: no archive" "" "$(ls -A | grep '^linked\.')"
+    mca pack piped-dir.mca piped-dir
+    check "pack a directory with a FIFO: message" "mca: piped-dir/fifo is not a regular file: only files and directories are packed" \
+        "$(grep '^mca:' <<<"$err")"
+
     # Pipes and FIFOs are read to their end.
     echo piped | $runner "$mca_program" pack stdin.mca /dev/stdin >/dev/null 2>&1
     check "pack standard input: status" 0 "$?"
@@ -360,6 +459,20 @@ check "missing archive: status" 1 "$rc"
 mca
 check "no command: status" 2 "$rc"
 check "no command: usage on stderr" yes "$(grep -q Usage <<<"$err" && echo yes)"
+check "no command: what is wrong" "mca: a subcommand is required" "$(head -n 1 <<<"$err")"
+mca foo
+check "unknown command: status" 2 "$rc"
+check "unknown command: what is wrong" "mca: 'foo' is not a subcommand" "$(head -n 1 <<<"$err")"
+check "unknown command: no subcommand's options" no "$(grep -q -- '--block-size' <<<"$err" && echo yes || echo no)"
+mca --bogus
+check "unknown option: what is wrong" "mca: '--bogus' is not an option of mca" "$(head -n 1 <<<"$err")"
+mca pack x.mca
+check "pack without files: status" 2 "$rc"
+check "pack without files: pack's usage alone" yes \
+    "$(grep -q -- '--block-size' <<<"$err" && ! grep -q -- '--stop-on-error' <<<"$err" && echo yes)"
+mca --version
+check "--version: status" 0 "$rc"
+check "--version: line" yes "$(grep -qE '^mca [0-9]+\.[0-9]+' <<<"$out" && echo yes)"
 mca pack --store --level 3 x.mca xx
 check "store with level: status" 2 "$rc"
 mca pack --property novalue x.mca xx

@@ -4,6 +4,8 @@
 
 #include "orva/WideText.h"
 
+#include <cerrno>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,6 +47,41 @@ bool fileStamp(const FilePath& path, FileStamp& stamp)
     stamp.device = static_cast<std::uint64_t>(status.st_dev);
     stamp.identity = static_cast<std::uint64_t>(status.st_ino);
     return true;
+}
+
+bool listDirectory(const FilePath& path, std::vector<DirectoryEntry>& entries)
+{
+    const std::string directory = orva::toNative(path.normalised());
+    DIR* stream = opendir(directory.c_str());
+    if (!stream)
+        return false;
+    entries.clear();
+    errno = 0;
+    while (const dirent* entry = readdir(stream)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        struct stat status;
+        EntryKind kind = EntryKind::other;
+        if (lstat((directory + '/' + name).c_str(), &status) == 0)
+            kind = S_ISREG(status.st_mode) ? EntryKind::regular
+                   : S_ISDIR(status.st_mode) ? EntryKind::directory
+                                             : EntryKind::other;
+        entries.push_back({orva::fromNative(name), kind});
+        errno = 0;
+    }
+    const int error = errno;
+    closedir(stream);
+    errno = error;
+    return error == 0;
+}
+
+bool sameFile(const FilePath& a, const FilePath& b)
+{
+    struct stat first, second;
+    return stat(orva::toNative(a.normalised()).c_str(), &first) == 0
+           && stat(orva::toNative(b.normalised()).c_str(), &second) == 0 && first.st_dev == second.st_dev
+           && first.st_ino == second.st_ino;
 }
 
 bool createDirectory(const FilePath& path)

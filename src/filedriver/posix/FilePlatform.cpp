@@ -2,6 +2,8 @@
 // backslash separates too.
 #include "filedriver/FilePlatform.h"
 
+#include "filedriver/SystemError.h"
+
 #include "orva/Log.h"
 #include "orva/WideText.h"
 
@@ -76,7 +78,9 @@ int openPlain(const std::string& name, int flags)
     while (file < 0 && errno == EINTR);
     struct stat status;
     if (file >= 0 && (fstat(file, &status) != 0 || S_ISDIR(status.st_mode))) {
+        const int reason = S_ISDIR(status.st_mode) ? EISDIR : errno;
         close(file);
+        errno = reason;
         return -1;
     }
     return file;
@@ -91,24 +95,35 @@ int fd(std::intptr_t handle)
 
 FilePlatform::FilePlatform(const FilePath& path, std::uint32_t mode) : AFileCore(mode)
 {
+    forgetSystemError();
     int file;
     if (mode == Temporary) {
         file = openTemporary();
-        if (file < 0)
+        if (file < 0) {
+            noteSystemError();
             orva::throwLogged(sourcePath, temporarySite, "can't create temporary file");
+        }
     } else {
         int flags;
         if (!openFlags(mode, flags))
             orva::throwLogged(sourcePath, unknownModeSite, "unknown file opening mode");
         file = openPlain(orva::toNative(path.normalised()), flags);
-        if (file < 0)
+        if (file < 0) {
+            noteSystemError();
             orva::throwLogged(sourcePath, openSite, "can't open file '%ls'", path.c_str());
+        }
     }
     posix_fadvise(file, 0, 0, POSIX_FADV_RANDOM);
     handle = file;
 }
 
 FilePlatform::FilePlatform(std::intptr_t systemHandle, std::uint32_t mode) : AFileCore(mode), handle(systemHandle) {}
+
+std::unique_ptr<FilePlatform> FilePlatform::standardInput()
+{
+    const int copy = fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
+    return copy < 0 ? nullptr : std::make_unique<FilePlatform>(copy, OpenRead);
+}
 
 bool FilePlatform::flushToDisk()
 {

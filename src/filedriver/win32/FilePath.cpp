@@ -51,6 +51,53 @@ bool fileStamp(const FilePath& path, FileStamp& stamp)
     return true;
 }
 
+bool listDirectory(const FilePath& path, std::vector<DirectoryEntry>& entries)
+{
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(FilePath(path.withTrailingSeparator(true) + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    entries.clear();
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        const DWORD attributes = found.dwFileAttributes;
+        entries.push_back({name, (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? EntryKind::other
+                                 : (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::directory
+                                                                            : EntryKind::regular});
+    } while (FindNextFileW(search, &found));
+    const DWORD error = GetLastError();
+    FindClose(search);
+    SetLastError(error);
+    return error == ERROR_NO_MORE_FILES;
+}
+
+namespace {
+
+// The volume and index of the file at `path`, links followed; false when it cannot be opened.
+bool fileIdentity(const FilePath& path, BY_HANDLE_FILE_INFORMATION& information)
+{
+    const HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const bool known = GetFileInformationByHandle(file, &information) != 0;
+    CloseHandle(file);
+    return known;
+}
+
+} // namespace
+
+bool sameFile(const FilePath& a, const FilePath& b)
+{
+    BY_HANDLE_FILE_INFORMATION first, second;
+    return fileIdentity(a, first) && fileIdentity(b, second)
+           && first.dwVolumeSerialNumber == second.dwVolumeSerialNumber
+           && first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+}
+
 bool createDirectory(const FilePath& path)
 {
     return CreateDirectoryW(path.c_str(), nullptr) != 0;

@@ -1,6 +1,8 @@
 // Win32 half of the plain file: CreateFileW and friends on one handle.
 #include "filedriver/FilePlatform.h"
 
+#include "filedriver/SystemError.h"
+
 #include "orva/Log.h"
 
 #include <windows.h>
@@ -84,11 +86,14 @@ std::int32_t movePointer(HANDLE file, std::int32_t offset, DWORD method)
 
 FilePlatform::FilePlatform(const FilePath& path, std::uint32_t mode) : AFileCore(mode)
 {
+    forgetSystemError();
     HANDLE file;
     if (mode == Temporary) {
         file = openTemporary();
-        if (file == INVALID_HANDLE_VALUE)
+        if (file == INVALID_HANDLE_VALUE) {
+            noteSystemError();
             orva::throwLogged(sourcePath, temporarySite, "can't create temporary file");
+        }
     } else {
         OpenRow row;
         if (!openRow(mode, row))
@@ -99,13 +104,25 @@ FilePlatform::FilePlatform(const FilePath& path, std::uint32_t mode) : AFileCore
         inheritable.bInheritHandle = TRUE;
         file = CreateFileW(path.c_str(), row.access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
                            row.disposition, FILE_FLAG_RANDOM_ACCESS, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
+        if (file == INVALID_HANDLE_VALUE) {
+            noteSystemError();
             orva::throwLogged(sourcePath, openSite, "can't open file '%ls'", path.c_str());
+        }
     }
     handle = reinterpret_cast<std::intptr_t>(file);
 }
 
 FilePlatform::FilePlatform(std::intptr_t systemHandle, std::uint32_t mode) : AFileCore(mode), handle(systemHandle) {}
+
+std::unique_ptr<FilePlatform> FilePlatform::standardInput()
+{
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    HANDLE copy;
+    if (input == nullptr || input == INVALID_HANDLE_VALUE
+        || !DuplicateHandle(GetCurrentProcess(), input, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return nullptr;
+    return std::make_unique<FilePlatform>(reinterpret_cast<std::intptr_t>(copy), OpenRead);
+}
 
 bool FilePlatform::flushToDisk()
 {

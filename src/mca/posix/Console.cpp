@@ -3,9 +3,7 @@
 
 #include "orva/WideText.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <unistd.h>
 
 namespace mca {
@@ -25,11 +23,6 @@ bool errorIsTerminal()
 NamePlatform hostPlatform()
 {
     return NamePlatform::onLinux;
-}
-
-std::string lastSystemError()
-{
-    return std::strerror(errno);
 }
 
 } // namespace mca
