@@ -1,5 +1,6 @@
 #include "orva/Format.h"
 
+#include "orva/Utf8.h"
 #include "orva/WideText.h"
 
 #include <algorithm>
@@ -211,7 +212,7 @@ std::size_t characterUnits(const char* text)
 std::size_t characterUnits(const wchar_t* text)
 {
     if constexpr (sizeof(wchar_t) == 2) {
-        if (text[0] >= 0xD800 && text[0] <= 0xDBFF && text[1] >= 0xDC00 && text[1] <= 0xDFFF)
+        if (isSurrogatePair(text[0], text[1]))
             return 2;
     }
     return 1;

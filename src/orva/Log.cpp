@@ -2,6 +2,7 @@
 
 #include "orva/Format.h"
 #include "orva/ProcessObjects.h"
+#include "orva/Utf8.h"
 #include "orva/WideText.h"
 
 #include <cstdlib>
@@ -31,7 +32,7 @@ std::size_t formatInto(wchar_t* out, std::size_t capacity, const wchar_t* format
 std::size_t cutPoint(const wchar_t* text, std::size_t limit)
 {
     if constexpr (sizeof(wchar_t) == 2) {
-        if (text[limit - 1] >= 0xD800 && text[limit - 1] <= 0xDBFF && text[limit] >= 0xDC00 && text[limit] <= 0xDFFF)
+        if (isSurrogatePair(text[limit - 1], text[limit]))
             return limit - 1;
     }
     return limit;

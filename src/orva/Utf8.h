@@ -8,6 +8,11 @@ namespace orva {
 constexpr char32_t replacementChar = 0xFFFD;
 
 inline bool isSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+// A high surrogate followed by a low one: one character in two UTF-16 units.
+inline bool isSurrogatePair(char32_t high, char32_t low)
+{
+    return high >= 0xD800 && high <= 0xDBFF && low >= 0xDC00 && low <= 0xDFFF;
+}
 
 inline std::size_t encodeUtf8(char32_t c, char* out)
 {

@@ -1,6 +1,7 @@
 // POSIX half of the plain file: open(2) and friends on one descriptor, UTF-8 file names in which a
 // backslash separates too.
 #include "filedriver/FilePlatform.h"
+#include "filedriver/posix/Retried.h"
 
 #include "filedriver/SystemError.h"
 
@@ -72,10 +73,7 @@ int openTemporary()
 // Windows refuses it in every mode: so it is refused here too.
 int openPlain(const std::string& name, int flags)
 {
-    int file;
-    do
-        file = open(name.c_str(), flags, newFilePermissions);
-    while (file < 0 && errno == EINTR);
+    const int file = retried([&] { return open(name.c_str(), flags, newFilePermissions); });
     struct stat status;
     if (file >= 0 && (fstat(file, &status) != 0 || S_ISDIR(status.st_mode))) {
         const int reason = S_ISDIR(status.st_mode) ? EISDIR : errno;
@@ -127,11 +125,7 @@ std::unique_ptr<FilePlatform> FilePlatform::standardInput()
 
 bool FilePlatform::flushToDisk()
 {
-    int result;
-    do
-        result = fsync(fd(handle));
-    while (result != 0 && errno == EINTR);
-    return result == 0;
+    return retried([&] { return fsync(fd(handle)); }) == 0;
 }
 
 FilePlatform::~FilePlatform()
@@ -173,19 +167,13 @@ std::int32_t FilePlatform::size()
 
 std::uint32_t FilePlatform::read(void* buffer, std::uint32_t length)
 {
-    ssize_t count;
-    do
-        count = ::read(fd(handle), buffer, length);
-    while (count < 0 && errno == EINTR);
+    const ssize_t count = retried([&] { return ::read(fd(handle), buffer, length); });
     return count < 0 ? 0 : static_cast<std::uint32_t>(count);
 }
 
 std::uint32_t FilePlatform::write(const void* buffer, std::uint32_t length)
 {
-    ssize_t count;
-    do
-        count = ::write(fd(handle), buffer, length);
-    while (count < 0 && errno == EINTR);
+    const ssize_t count = retried([&] { return ::write(fd(handle), buffer, length); });
     return count < 0 ? 0 : static_cast<std::uint32_t>(count);
 }
 
@@ -198,10 +186,7 @@ const std::uint8_t* FilePlatform::fetch(std::uint32_t length)
 
 std::uint32_t FilePlatform::readAt(std::int64_t offset, void* buffer, std::uint32_t length)
 {
-    ssize_t count;
-    do
-        count = pread(fd(handle), buffer, length, static_cast<off_t>(offset));
-    while (count < 0 && errno == EINTR);
+    const ssize_t count = retried([&] { return pread(fd(handle), buffer, length, static_cast<off_t>(offset)); });
     return count < 0 ? 0 : static_cast<std::uint32_t>(count);
 }
 

@@ -1,6 +1,7 @@
 // POSIX half of the file written beside its target: open(2) with O_EXCL, rename(2) (or renameat2
 // with RENAME_NOREPLACE) and an fsync of the directory; SIGINT, SIGTERM and SIGHUP remove the armed file.
 #include "filedriver/NewFile.h"
+#include "filedriver/posix/Retried.h"
 
 #include "orva/WideText.h"
 
@@ -47,16 +48,6 @@ void installInterruptHandlers()
         if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
             sigaction(signal, &action, nullptr);
     }
-}
-
-template <class Call>
-auto retried(Call call)
-{
-    decltype(call()) result;
-    do
-        result = call();
-    while (result < 0 && errno == EINTR);
-    return result;
 }
 
 // Moves without replacing: renameat2 where the file system has it, else a hard link and an unlink.
