@@ -41,8 +41,8 @@ constexpr std::uint64_t deflateMostExpansion = 1032;
 // Sequential readers of a compressed archive take this many bytes of blocks at once (at least one
 // block, at most readAheadMostBlocks), so that the cache's lock is taken twice per run of blocks rather
 // than twice per block.
-constexpr std::uint32_t readAheadBytes = 256u << 10;
-constexpr std::uint32_t readAheadMostBlocks = 8;
+constexpr std::uint32_t readAheadBytes = 1u << 20;
+constexpr std::uint32_t readAheadMostBlocks = 16;
 
 std::uint32_t blocksAhead(std::uint32_t blockSize)
 {

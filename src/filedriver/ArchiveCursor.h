@@ -84,7 +84,7 @@ private:
     ByteBuffer storedBytes;
     // Bytes of the data stream from readAheadStart on, kept for reads that follow each other: the rest
     // of one block read from the file for stored archives; for compressed ones, the rest of a block and
-    // the blocks after it up to the member's end (256 KiB of blocks at most), copied from the cache.
+    // the blocks after it up to the member's end (1 MiB of blocks at most), copied from the cache.
     static constexpr std::uint64_t noReadAhead = 0x100000000;
     ByteBuffer readAhead;
     std::uint64_t readAheadStart = noReadAhead;

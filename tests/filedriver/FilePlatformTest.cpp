@@ -3,16 +3,19 @@
 
 #include "orva/Log.h"
 #include "orva/WideText.h"
+#include "support/SampleBytes.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <list>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -228,6 +231,50 @@ TEST(FilePlatformPosition, SeekOriginsRefusalsAndTheEnd)
     char buffer[4];
     EXPECT_EQ(file.read(buffer, 4), 0u);
     EXPECT_EQ(file.tell(), 10);
+}
+
+TEST(FilePlatformPositionalRead, LeavesTheOrdinaryPositionWhereItWas)
+{
+    testsupport::TempDir tmp;
+    tmp.writeFile(L"f", "0123456789abcdef");
+    FilePlatform file(tmp.wide(L"f"), filedriver::OpenRead);
+    char buffer[8] = {};
+    ASSERT_EQ(file.read(buffer, 3), 3u);
+    EXPECT_EQ(file.readAt(10, buffer, 4), 4u);
+    EXPECT_EQ(std::string(buffer, 4), "abcd");
+    EXPECT_EQ(file.tell(), 3);
+    ASSERT_EQ(file.read(buffer, 3), 3u);
+    EXPECT_EQ(std::string(buffer, 3), "345");
+    // At and past the end: what is there, then nothing; the position still untouched.
+    EXPECT_EQ(file.readAt(14, buffer, 8), 2u);
+    EXPECT_EQ(std::string(buffer, 2), "ef");
+    EXPECT_EQ(file.readAt(16, buffer, 8), 0u);
+    EXPECT_EQ(file.readAt(std::int64_t(1) << 33, buffer, 8), 0u);
+    EXPECT_EQ(file.tell(), 6);
+}
+
+TEST(FilePlatformPositionalRead, ThreadsReadingOneFileAtOnceEachGetTheirOwnBytes)
+{
+    testsupport::TempDir tmp;
+    const std::vector<std::uint8_t> bytes = testsupport::sampleBytes(1u << 20, 7);
+    tmp.writeFile(L"f", std::string(bytes.begin(), bytes.end()));
+    FilePlatform file(tmp.wide(L"f"), filedriver::OpenRead);
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> readers;
+    for (unsigned t = 0; t < 4; ++t)
+        readers.emplace_back([&, t] {
+            std::vector<std::uint8_t> got(5000);
+            for (std::uint32_t i = 0; i < 400; ++i) {
+                const std::uint32_t offset = (i * 7919u + t * 104729u) % (std::uint32_t(bytes.size()) - 5000);
+                if (file.readAt(offset, got.data(), 5000) != 5000
+                    || !std::equal(got.begin(), got.end(), bytes.begin() + offset))
+                    ++wrong;
+            }
+        });
+    for (std::thread& reader : readers)
+        reader.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(file.tell(), 0);
 }
 
 } // namespace

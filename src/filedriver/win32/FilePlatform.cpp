@@ -9,6 +9,7 @@
 
 #include <climits>
 #include <cstring>
+#include <mutex>
 
 namespace filedriver {
 namespace {
@@ -186,16 +187,19 @@ const std::uint8_t* FilePlatform::fetch(std::uint32_t length)
 
 std::uint32_t FilePlatform::readAt(std::int64_t offset, void* buffer, std::uint32_t length)
 {
-    // A read at an offset moves a synchronous handle's pointer: it is put back, for a caller that mixes
-    // this with ordinary reads. (Readers of several threads use only readAt, and no pointer.)
-    const std::int32_t before = tell();
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    // A read given its offset (OVERLAPPED) costs a round trip to the wineserver under Wine; a move of
+    // the pointer and a plain read cost none. The pointer is shared, so positional reads take turns,
+    // and it is put back for a caller that mixes them with ordinary reads.
+    std::lock_guard<std::mutex> turn(positionalReads);
+    const HANDLE file = handleOf(handle);
+    LARGE_INTEGER before{};
+    LARGE_INTEGER target{};
+    target.QuadPart = offset;
+    if (!SetFilePointerEx(file, LARGE_INTEGER{}, &before, FILE_CURRENT) || !SetFilePointerEx(file, target, nullptr, FILE_BEGIN))
+        return 0;
     DWORD count = 0;
-    const BOOL read = ReadFile(handleOf(handle), buffer, length, &count, &at);
-    if (before >= 0)
-        movePointer(handleOf(handle), before, FILE_BEGIN);
+    const BOOL read = ReadFile(file, buffer, length, &count, nullptr);
+    SetFilePointerEx(file, before, nullptr, FILE_BEGIN);
     return read ? count : 0;
 }
 
