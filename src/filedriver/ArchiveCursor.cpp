@@ -49,16 +49,20 @@ std::uint32_t blocksAhead(std::uint32_t blockSize)
     return std::max<std::uint32_t>(1, std::min(readAheadBytes / blockSize, readAheadMostBlocks));
 }
 
-// Holds a run of blocks of the cache; the ones left unfilled are abandoned, as BlockHold does.
-class BlockRunHold {
+// Holds those blocks of a run that the cache has decoded already, and lets them go at the end.
+class CachedRunHold {
 public:
-    BlockRunHold(ArchiveManager* manager, OrvaArchive* archive, std::int32_t first, std::size_t count)
-        : manager(manager), archive(archive), count(manager->acquireBlocks(archive, first, count, grants))
+    CachedRunHold(ArchiveManager* manager, OrvaArchive* archive, std::int32_t first, std::size_t count)
+        : manager(manager), archive(archive), count(manager->holdCachedBlocks(archive, first, count, grants))
     {
     }
-    ~BlockRunHold() { manager->releaseBlocks(archive, grants, count); }
-    BlockRunHold(const BlockRunHold&) = delete;
-    BlockRunHold& operator=(const BlockRunHold&) = delete;
+    ~CachedRunHold()
+    {
+        if (count > 0)
+            manager->releaseBlocks(archive, grants, count);
+    }
+    CachedRunHold(const CachedRunHold&) = delete;
+    CachedRunHold& operator=(const CachedRunHold&) = delete;
 
     ArchiveManager* const manager;
     OrvaArchive* const archive;
@@ -195,15 +199,15 @@ std::uint32_t ArchiveCursor::readChunk(std::uint8_t* buffer, std::uint32_t lengt
 
 bool ArchiveCursor::inReadAhead(std::uint64_t streamPosition) const
 {
-    return streamPosition >= readAheadStart && streamPosition - readAheadStart < readAhead.size();
+    return streamPosition >= readAheadStart && streamPosition - readAheadStart < readAheadSize;
 }
 
 std::uint32_t ArchiveCursor::copyReadAhead(std::uint64_t streamPosition, std::uint8_t* buffer,
                                            std::uint32_t wanted) const
 {
     const auto offset = static_cast<std::size_t>(streamPosition - readAheadStart);
-    const std::uint32_t n = std::min(static_cast<std::uint32_t>(readAhead.size() - offset), wanted);
-    std::memcpy(buffer, readAhead.data() + offset, n);
+    const std::uint32_t n = std::min(static_cast<std::uint32_t>(readAheadSize - offset), wanted);
+    std::memcpy(buffer, readAhead.get() + offset, n);
     return n;
 }
 
@@ -225,33 +229,92 @@ std::uint32_t ArchiveCursor::readDecoded(std::uint32_t block, std::uint32_t with
         });
         return n;
     }
-    // The blocks up to the member's end, in one run of the cache. Only the first is needed now: a later
-    // one that cannot be had ends the run quietly and fails when a read needs it.
+    // The blocks up to the member's end, as one run: those the cache has are copied from it, the others
+    // decoded here without entering the cache. A reader going through a member then takes the cache's
+    // lock once per run when it finds nothing there (under Wine, each lock and unlock is a round trip to
+    // another process), decodes into a buffer that stays in the processor's cache, and does not push out
+    // the blocks that random readers share. Only the first block is needed now: a later one that fails
+    // ends the run quietly and fails when a read needs it.
     const auto lastBlock = static_cast<std::uint32_t>((std::uint64_t(member().dataOffset) + member().dataSize - 1) / blockSize);
     const std::uint32_t wantedBlocks = std::min({blocksAhead(blockSize), lastBlock - block + 1,
                                                  archive->header.blockCount - block});
-    BlockRunHold run(archive->manager, archive.get(), static_cast<std::int32_t>(block), wantedBlocks);
-    ArchiveManager::BlockGrant& first = run.grants[0];
-    if (!first.filled) {
-        loadBlock(block, *first.buffer);
-        first.filled = true;
-    }
+    const CachedRunHold cached(archive->manager, archive.get(), static_cast<std::int32_t>(block), wantedBlocks);
     readAheadStart = noReadAhead;
     // Room for the whole run (every block but the last is as large), so that reading on allocates
-    // nothing whatever the read sizes.
-    readAhead.reserve(std::size_t(blocksAhead(blockSize)) * blockSize);
-    readAhead.assign(first.buffer->begin() + within, first.buffer->end());
-    for (std::size_t i = 1; i < run.count; ++i) {
-        ArchiveManager::BlockGrant& next = run.grants[i];
-        if (!next.filled) {
-            if (fillBlock(block + static_cast<std::uint32_t>(i), *next.buffer) != 0)
-                break;
-            next.filled = true;
+    // nothing whatever the read sizes. The run is kept from its first block's start.
+    std::uint8_t* const run = readAheadRoom(std::size_t(blocksAhead(blockSize)) * blockSize);
+    std::size_t bytes = 0;
+    std::size_t nextCached = 0;
+    for (std::uint32_t i = 0; i < wantedBlocks;) {
+        if (nextCached < cached.count && cached.grants[nextCached].block == static_cast<std::int32_t>(block + i)) {
+            const ByteBuffer& decoded = *cached.grants[nextCached++].buffer;
+            std::memcpy(run + bytes, decoded.data(), decoded.size());
+            bytes += decoded.size();
+            ++i;
+            continue;
         }
-        readAhead.insert(readAhead.end(), next.buffer->begin(), next.buffer->end());
+        const std::uint32_t misses =
+            (nextCached < cached.count ? static_cast<std::uint32_t>(cached.grants[nextCached].block) - block : wantedBlocks) - i;
+        std::uint32_t decoded = 0;
+        const int check = decodeBlocks(block + i, misses, run + bytes, decoded, bytes);
+        i += decoded;
+        if (check != 0) {
+            if (i == 0)
+                integrityFailed(check);
+            break;
+        }
     }
-    readAheadStart = streamPosition;
+    readAheadSize = bytes;
+    readAheadStart = streamPosition - within;
     return copyReadAhead(streamPosition, buffer, wanted);
+}
+
+int ArchiveCursor::decodeBlocks(std::uint32_t first, std::uint32_t count, std::uint8_t* out, std::uint32_t& decoded,
+                                std::size_t& bytes)
+{
+    FileDriver& file = *archive->sharedFile;
+    while (decoded < count) {
+        // The blocks whose stored bytes follow each other in the file are read in one call; a block
+        // that fails a check ends the span and is met again on its own turn.
+        std::uint32_t expected = 0;
+        std::uint64_t start = 0;
+        if (const int check = blockFault(first + decoded, expected, start))
+            return check;
+        std::uint64_t end = start + archive->storedBlocks[first + decoded].storedSize;
+        std::uint32_t span = 1;
+        for (std::uint64_t at; decoded + span < count; ++span) {
+            if (blockFault(first + decoded + span, expected, at) != 0 || at != end)
+                break;
+            end += archive->storedBlocks[first + decoded + span].storedSize;
+        }
+        if (storedBytes.size() < end - start)
+            storedBytes.resize(end - start);
+        if (file.readAt(static_cast<std::int64_t>(start), storedBytes.data(), static_cast<std::uint32_t>(end - start))
+            != end - start) {
+            if (span == 1)
+                return 5;
+            // Short: one block at a time finds the one that is cut.
+            end = start + archive->storedBlocks[first + decoded].storedSize;
+            span = 1;
+            if (file.readAt(static_cast<std::int64_t>(start), storedBytes.data(), static_cast<std::uint32_t>(end - start))
+                != end - start)
+                return 5;
+        }
+        for (const std::uint32_t last = decoded + span; decoded < last; ++decoded) {
+            std::uint64_t at = 0;
+            blockFault(first + decoded, expected, at);
+            const std::int64_t produced = codec->decompressInto(storedBytes.data() + (at - start),
+                                                                archive->storedBlocks[first + decoded].storedSize,
+                                                                out, expected);
+            if (produced < 0)
+                return 7;
+            if (produced != expected)
+                return 8;
+            out += expected;
+            bytes += expected;
+        }
+    }
+    return 0;
 }
 
 std::uint32_t ArchiveCursor::readStored(std::uint32_t block, std::uint32_t within, bool sequential,
@@ -272,9 +335,10 @@ std::uint32_t ArchiveCursor::readStored(std::uint32_t block, std::uint32_t withi
             return n;
         }
         readAheadStart = noReadAhead;
-        readAhead.resize(expected - within);
-        if (file.readAt(static_cast<std::int64_t>(fileOffset), readAhead.data(), expected - within) != readAhead.size())
+        std::uint8_t* const rest = readAheadRoom(expected - within);
+        if (file.readAt(static_cast<std::int64_t>(fileOffset), rest, expected - within) != expected - within)
             integrityFailed(shortReadSite, 5);
+        readAheadSize = expected - within;
         readAheadStart = streamPosition;
     }
     return copyReadAhead(streamPosition, buffer, wanted);
@@ -344,13 +408,24 @@ int ArchiveCursor::fillBlock(std::uint32_t block, ByteBuffer& decoded)
         decoded.resize(storedSize);
         return file.readAt(fileOffset, decoded.data(), storedSize) != storedSize ? 5 : 0;
     }
-    storedBytes.resize(storedSize);
+    if (storedBytes.size() < storedSize)
+        storedBytes.resize(storedSize);
     if (file.readAt(fileOffset, storedBytes.data(), storedSize) != storedSize)
         return 5;
     decoded.resize(expected);
-    if (!codec->decompress(storedBytes, decoded))
+    const std::int64_t produced = codec->decompressInto(storedBytes.data(), storedSize, decoded.data(), expected);
+    if (produced < 0)
         return 7;
-    return decoded.size() != expected ? 8 : 0;
+    return produced != expected ? 8 : 0;
+}
+
+std::uint8_t* ArchiveCursor::readAheadRoom(std::size_t size)
+{
+    if (readAheadCapacity < size) {
+        readAhead = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+        readAheadCapacity = size;
+    }
+    return readAhead.get();
 }
 
 std::uint32_t ArchiveCursor::write(const void*, std::uint32_t)

@@ -74,6 +74,12 @@ private:
     void loadBlock(std::uint32_t block, ByteBuffer& decoded);
     // The same, reporting the number of the failed check (0: none) and logging nothing.
     int fillBlock(std::uint32_t block, ByteBuffer& decoded);
+    // Decodes `count` blocks from `first` on, outside the cache, side by side at `out`, adding to
+    // `decoded` and `bytes` as each comes out; the failed check of the next block (0: all done).
+    int decodeBlocks(std::uint32_t first, std::uint32_t count, std::uint8_t* out, std::uint32_t& decoded,
+                     std::size_t& bytes);
+    // readAhead with room for `size` bytes, grown if it must be; its bytes are then undefined.
+    std::uint8_t* readAheadRoom(std::size_t size);
 
     std::uint8_t scratch[scratchSize] = {};
     // Shared with the manager: a release of the archive by another thread leaves it to this cursor.
@@ -83,10 +89,12 @@ private:
     std::unique_ptr<ABlockCompression> codec;
     ByteBuffer storedBytes;
     // Bytes of the data stream from readAheadStart on, kept for reads that follow each other: the rest
-    // of one block read from the file for stored archives; for compressed ones, the rest of a block and
-    // the blocks after it up to the member's end (1 MiB of blocks at most), copied from the cache.
+    // of one block read from the file for stored archives; for compressed ones, whole blocks from the
+    // one read up to the member's end (1 MiB of blocks at most), from the cache or decoded here.
     static constexpr std::uint64_t noReadAhead = 0x100000000;
-    ByteBuffer readAhead;
+    std::unique_ptr<std::uint8_t[]> readAhead;
+    std::size_t readAheadCapacity = 0;
+    std::size_t readAheadSize = 0;
     std::uint64_t readAheadStart = noReadAhead;
     // Where in the data stream the previous read ended (none yet: beyond any 32-bit position).
     std::uint64_t sequentialPosition = 0x100000000;

@@ -95,34 +95,33 @@ bool ArchiveManager::releaseArchive(const FilePath& path)
 ByteBuffer* ArchiveManager::acquireBlock(OrvaArchive* archive, std::int32_t block, bool& filled)
 {
     std::unique_lock<synchronisation::Mutex> lock(mutex);
-    return acquireLocked(lock, BlockKey{archive, block}, true, filled);
+    return acquireLocked(lock, BlockKey{archive, block}, filled);
 }
 
-std::size_t ArchiveManager::acquireBlocks(OrvaArchive* archive, std::int32_t first, std::size_t count,
-                                          BlockGrant* grants)
+std::size_t ArchiveManager::holdCachedBlocks(OrvaArchive* archive, std::int32_t first, std::size_t count,
+                                             BlockGrant* grants)
 {
-    std::unique_lock<synchronisation::Mutex> lock(mutex);
-    std::size_t granted = 0;
-    for (; granted < count; ++granted) {
-        BlockGrant& grant = grants[granted];
-        grant.block = first + static_cast<std::int32_t>(granted);
-        // Only the first may wait: the others are held while it waits, and waiting for them could
-        // hold up a reader of the blocks before.
-        grant.buffer = acquireLocked(lock, BlockKey{archive, grant.block}, granted == 0, grant.filled);
-        if (!grant.buffer)
-            break;
+    synchronisation::ScopedLock lock(&mutex);
+    std::size_t held = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const BlockKey key{archive, first + static_cast<std::int32_t>(i)};
+        const auto found = blockTable.find(key);
+        if (found == blockTable.end() || !found->second.filled || found->second.filling)
+            continue;
+        BlockEntry& entry = found->second;
+        entry.score += 1;
+        entry.holders += 1;
+        grants[held++] = BlockGrant{key.block, &blockBuffers[static_cast<std::size_t>(entry.slot)], true};
     }
-    return granted;
+    return held;
 }
 
 ByteBuffer* ArchiveManager::acquireLocked(std::unique_lock<synchronisation::Mutex>& lock, const BlockKey& key,
-                                          bool mayWait, bool& filled)
+                                          bool& filled)
 {
     const std::thread::id me = std::this_thread::get_id();
     auto found = blockTable.find(key);
     while (found != blockTable.end() && found->second.filling && found->second.filler != me) {
-        if (!mayWait)
-            return nullptr;
         fillingEnded.wait(lock);
         found = blockTable.find(key);
     }
@@ -141,12 +140,9 @@ ByteBuffer* ArchiveManager::acquireLocked(std::unique_lock<synchronisation::Mute
                 && (candidate == blockTable.end() || at->second.score < candidate->second.score
                     || (at->second.score == candidate->second.score && at->first < candidate->first)))
                 candidate = at;
-        if (candidate == blockTable.end()) {
-            if (!mayWait)
-                return nullptr;
+        if (candidate == blockTable.end())
             orva::throwLogged(sourcePath, cacheFullSite, "ArchiveManager: all %u cache blocks are in use",
                               static_cast<unsigned>(BlockCacheCapacity));
-        }
         // The table's node is reused for the new key: a full cache allocates nothing.
         auto node = blockTable.extract(candidate);
         node.key() = key;

@@ -74,12 +74,11 @@ public:
         ByteBuffer* buffer;
         bool filled;
     };
-    // Acquires blocks first, first + 1, ... (at most `count`, at least one) under one lock, for readers
-    // that read ahead (under Wine each lock is a call to another process). The first block is acquired
-    // as acquireBlock does, waiting and throwing alike; the run ends, without waiting or throwing,
-    // before a block that another thread is filling or that a cache full of held blocks has no room for.
-    // Returns how many of `grants` it set.
-    std::size_t acquireBlocks(OrvaArchive* archive, std::int32_t first, std::size_t count, BlockGrant* grants);
+    // Holds those of blocks first, first + 1, ... (at most `count`) that the cache has filled, under
+    // one lock, for sequential readers, which decode the others themselves without entering them.
+    // Neither waits nor throws: a block being filled or not in the cache is not held. Sets grants[0..n)
+    // to the held blocks in order, each `filled`, and returns n.
+    std::size_t holdCachedBlocks(OrvaArchive* archive, std::int32_t first, std::size_t count, BlockGrant* grants);
     // Releases a run under one lock: blocks filled as releaseBlock does, the others as abandonBlock.
     void releaseBlocks(OrvaArchive* archive, const BlockGrant* grants, std::size_t count);
     // Marks every block of `archive` not filled; entries and buffers stay. Called by an archive when its
@@ -113,10 +112,8 @@ private:
         std::thread::id filler;
     };
 
-    // The parts of acquiring and releasing done under `mutex`. Without `mayWait`, nullptr instead of
-    // waiting for a filler or throwing on a full cache.
-    ByteBuffer* acquireLocked(std::unique_lock<synchronisation::Mutex>& lock, const BlockKey& key, bool mayWait,
-                              bool& filled);
+    // The parts of acquiring and releasing done under `mutex`.
+    ByteBuffer* acquireLocked(std::unique_lock<synchronisation::Mutex>& lock, const BlockKey& key, bool& filled);
     void releaseLocked(const BlockKey& key, bool keepFilled);
     void release(OrvaArchive* archive, std::int32_t block, bool keepFilled);
 

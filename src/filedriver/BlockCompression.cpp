@@ -4,9 +4,21 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <new>
 
 namespace filedriver {
+
+std::int64_t ABlockCompression::decompressInto(const std::uint8_t* input, std::size_t size, std::uint8_t* output,
+                                               std::size_t room)
+{
+    const ByteBuffer stored(input, input + size);
+    ByteBuffer decoded(room);
+    if (!decompress(stored, decoded) || decoded.size() > room)
+        return -1;
+    std::copy(decoded.begin(), decoded.end(), output);
+    return static_cast<std::int64_t>(decoded.size());
+}
 
 ByteBuffer NullCompression::compress(const ByteBuffer& input)
 {
@@ -40,6 +52,13 @@ ByteBuffer ZlibCompression::compress(const ByteBuffer& input)
 bool ZlibCompression::decompress(const ByteBuffer& input, ByteBuffer& output)
 {
     return decoder->decode(input, output);
+}
+
+std::int64_t ZlibCompression::decompressInto(const std::uint8_t* input, std::size_t size, std::uint8_t* output,
+                                             std::size_t room)
+{
+    std::size_t produced = 0;
+    return decoder->decode(input, size, output, room, produced) ? static_cast<std::int64_t>(produced) : -1;
 }
 
 std::unique_ptr<ABlockCompression> createCompression(const PropertyMap& properties)

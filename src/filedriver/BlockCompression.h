@@ -27,6 +27,11 @@ public:
     // number of bytes produced. False when the stored block is damaged: it does not decode to its end
     // cleanly (for zlib: the stream's end and checksum are not reached, or bytes follow them).
     virtual bool decompress(const ByteBuffer& input, ByteBuffer& output) = 0;
+    // Decodes the `size` stored bytes at `input` straight into at most `room` bytes at `output`, for
+    // readers that keep decoded blocks side by side: the number of bytes produced, or -1 when the
+    // block is damaged or does not fit. This one goes through decompress.
+    virtual std::int64_t decompressInto(const std::uint8_t* input, std::size_t size, std::uint8_t* output,
+                                        std::size_t room);
 };
 
 class NullCompression : public ABlockCompression {
@@ -48,6 +53,8 @@ public:
 
     ByteBuffer compress(const ByteBuffer& input) override;
     bool decompress(const ByteBuffer& input, ByteBuffer& output) override;
+    std::int64_t decompressInto(const std::uint8_t* input, std::size_t size, std::uint8_t* output,
+                                std::size_t room) override;
 
 private:
     // Set up once and reused for every block.

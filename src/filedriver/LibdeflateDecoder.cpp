@@ -19,19 +19,16 @@ public:
     LibdeflateDecoder(const LibdeflateDecoder&) = delete;
     LibdeflateDecoder& operator=(const LibdeflateDecoder&) = delete;
 
-    bool decode(const ByteBuffer& input, ByteBuffer& output) override
+    bool decode(const std::uint8_t* input, std::size_t size, std::uint8_t* output, std::size_t room,
+                std::size_t& produced) override
     {
         std::size_t consumed = 0;
-        std::size_t produced = 0;
-        if (libdeflate_zlib_decompress_ex(decompressor, input.data(), input.size(), output.data(), output.size(),
-                                          &consumed, &produced)
+        if (libdeflate_zlib_decompress_ex(decompressor, input, size, output, room, &consumed, &produced)
                 == LIBDEFLATE_SUCCESS
-            && consumed == input.size()) {
-            output.resize(produced);
+            && consumed == size)
             return true;
-        }
         // Damage is rare: inflate tells how much came out before it, exactly as the other decoder does.
-        return fallback->decode(input, output);
+        return fallback->decode(input, size, output, room, produced);
     }
 
 private:

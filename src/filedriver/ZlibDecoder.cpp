@@ -19,17 +19,18 @@ public:
     InflateDecoder(const InflateDecoder&) = delete;
     InflateDecoder& operator=(const InflateDecoder&) = delete;
 
-    bool decode(const ByteBuffer& input, ByteBuffer& output) override
+    bool decode(const std::uint8_t* input, std::size_t size, std::uint8_t* output, std::size_t room,
+                std::size_t& produced) override
     {
         inflateReset(&stream);
-        stream.next_in = const_cast<Bytef*>(input.data());
-        stream.avail_in = static_cast<uInt>(input.size());
+        stream.next_in = const_cast<Bytef*>(input);
+        stream.avail_in = static_cast<uInt>(size);
         // inflate refuses a null output even with no room asked for, and an empty block decodes into none.
         Bytef none = 0;
-        stream.next_out = output.empty() ? &none : output.data();
-        stream.avail_out = static_cast<uInt>(output.size());
+        stream.next_out = room == 0 ? &none : output;
+        stream.avail_out = static_cast<uInt>(room);
         const int result = inflate(&stream, Z_SYNC_FLUSH);
-        output.resize(output.size() - stream.avail_out);
+        produced = room - stream.avail_out;
         return result == Z_STREAM_END && stream.avail_in == 0;
     }
 

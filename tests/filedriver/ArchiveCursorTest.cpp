@@ -215,6 +215,35 @@ TEST(ArchiveCursorOpen, StoredAndZlibArchivesKeepTheSameCacheRules)
     }
 }
 
+TEST(ArchiveCursorRead, ReadingThroughAMemberLeavesTheCacheToRandomReaders)
+{
+    testsupport::TempDir tmp;
+    constexpr std::uint32_t blockSize = 4096;
+    const ByteBuffer bytes = sample(300 * blockSize, 5);
+    const std::wstring archive = makeArchive(tmp, L"z.mca", {{L"m", bytes}}, blockSize, 1);
+    OrvaArchive* const loaded = archiveManager.getArchive(archive);
+    // A random read enters its block; holding the archive open keeps it there.
+    FileDriver random(memberPath(archive, L"m"), OpenRead);
+    EXPECT_EQ(readAt(random, 3 * blockSize + 10, 100), ByteBuffer(bytes.begin() + 3 * blockSize + 10, bytes.begin() + 3 * blockSize + 110));
+    // More blocks than the cache holds, read in order, in reads of every size.
+    FileDriver sequential(memberPath(archive, L"m"), OpenReadBuffered);
+    ByteBuffer got;
+    for (std::uint32_t size = 1; got.size() < bytes.size(); size = size * 3 % 70001 + 1) {
+        ByteBuffer part(size);
+        part.resize(sequential.read(part.data(), size));
+        ASSERT_FALSE(part.empty()) << got.size();
+        got.insert(got.end(), part.begin(), part.end());
+    }
+    EXPECT_TRUE(got == bytes);
+    bool filled = false;
+    archiveManager.acquireBlock(loaded, 3, filled);
+    EXPECT_TRUE(filled);
+    archiveManager.releaseBlock(loaded, 3);
+    archiveManager.acquireBlock(loaded, 200, filled);
+    EXPECT_FALSE(filled);
+    archiveManager.abandonBlock(loaded, 200);
+}
+
 TEST(ArchiveCursorSeek, EdgesOfTheMember)
 {
     testsupport::TempDir tmp;

@@ -264,98 +264,57 @@ TEST(ArchiveManagerCache, MissWhileEveryBlockIsHeldThrows)
     EXPECT_FALSE(filled);
 }
 
-TEST(ArchiveManagerCacheRuns, ARunIsAcquiredAndReleasedAsSingleBlocksAre)
+TEST(ArchiveManagerCacheRuns, OnlyFilledBlocksAreHeldInOrderAndNothingIsEntered)
 {
     ArchiveManager cache;
     bool filled = false;
     ByteBuffer* const five = cache.acquireBlock(fakeA, 5, filled);
     cache.releaseBlock(fakeA, 5);
-    ArchiveManager::BlockGrant grants[4];
-    ASSERT_EQ(cache.acquireBlocks(fakeA, 4, 4, grants), 4u);
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(grants[i].block, 4 + i);
-        EXPECT_EQ(grants[i].filled, i == 1) << i;
-    }
-    EXPECT_EQ(grants[1].buffer, five);
-    // The holder filled 4 and 6 but not 7: 7 is abandoned, the others kept.
-    grants[0].filled = grants[2].filled = true;
-    cache.releaseBlocks(fakeA, grants, 4);
-    for (int block = 4; block < 8; ++block) {
+    ByteBuffer* const seven = cache.acquireBlock(fakeA, 7, filled);
+    cache.releaseBlock(fakeA, 7);
+    // Being filled by this very thread: not filled yet, so not held.
+    cache.acquireBlock(fakeA, 8, filled);
+    ArchiveManager::BlockGrant grants[5];
+    ASSERT_EQ(cache.holdCachedBlocks(fakeA, 4, 5, grants), 2u);
+    EXPECT_EQ(grants[0].block, 5);
+    EXPECT_EQ(grants[0].buffer, five);
+    EXPECT_EQ(grants[1].block, 7);
+    EXPECT_EQ(grants[1].buffer, seven);
+    EXPECT_TRUE(grants[0].filled && grants[1].filled);
+    cache.releaseBlocks(fakeA, grants, 2);
+    cache.abandonBlock(fakeA, 8);
+    // Released, still filled; the blocks it did not hold were never entered.
+    for (int block = 4; block < 9; ++block) {
         cache.acquireBlock(fakeA, block, filled);
-        EXPECT_EQ(filled, block != 7) << block;
-        cache.releaseBlock(fakeA, block);
-    }
-    // Released once: a full cache can give every one of them up.
-    for (int block = 100; block < 100 + capacity; ++block) {
-        cache.acquireBlock(fakeB, block, filled);
-        ASSERT_FALSE(filled);
+        EXPECT_EQ(filled, block == 5 || block == 7) << block;
+        cache.abandonBlock(fakeA, block);
     }
 }
 
-TEST(ArchiveManagerCacheRuns, OnlyTheFirstBlockOfARunThrowsOnAFullCache)
+TEST(ArchiveManagerCacheRuns, HeldBlocksStayAndAFullCacheNeitherThrowsNorWaits)
 {
     ArchiveManager cache;
     bool filled = false;
-    // Every block held but 0 and 1, which are filled and free.
-    for (int block = 0; block < capacity; ++block)
+    for (int block = 0; block < 2; ++block) {
         cache.acquireBlock(fakeA, block, filled);
-    cache.releaseBlock(fakeA, 0);
-    cache.releaseBlock(fakeA, 1);
-    ArchiveManager::BlockGrant grants[4];
-    std::string log = logOf([&] { EXPECT_EQ(cache.acquireBlocks(fakeB, 0, 4, grants), 2u); });
-    EXPECT_EQ(log, "");
-    cache.releaseBlocks(fakeB, grants, 2); // unfilled: abandoned, still free
-    std::string what;
-    cache.acquireBlock(fakeA, 2000, filled);
-    cache.acquireBlock(fakeA, 2001, filled);
-    log = logOf([&] { what = whatOf([&] { cache.acquireBlocks(fakeB, 0, 4, grants); }); });
-    EXPECT_EQ(what, "orvana exception: ArchiveManager: all 256 cache blocks are in use");
-    EXPECT_EQ(occurrences(log, "ArchiveManager.cpp(140)"), 1u) << log;
-}
-
-TEST(ArchiveManagerCacheRuns, ARunEndsBeforeABlockAnotherThreadFillsAndItsFirstBlockWaits)
-{
-    ArchiveManager cache;
-    std::mutex m;
-    std::condition_variable changed;
-    bool holding = false, letGo = false;
-    std::thread filler([&] {
-        bool filled = false;
-        ByteBuffer* buffer = cache.acquireBlock(fakeA, 6, filled);
-        {
-            std::unique_lock<std::mutex> lock(m);
-            holding = true;
-            changed.notify_all();
-            changed.wait_for(lock, std::chrono::seconds(60), [&] { return letGo; });
-        }
-        *buffer = ByteBuffer(2, 6);
-        cache.releaseBlock(fakeA, 6);
-    });
-    const auto release = [&] {
-        std::lock_guard<std::mutex> lock(m);
-        letGo = true;
-        changed.notify_all();
-    };
-    {
-        std::unique_lock<std::mutex> lock(m);
-        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(60), [&] { return holding; }));
+        cache.releaseBlock(fakeA, block);
     }
     ArchiveManager::BlockGrant grants[4];
-    // Would wait for the filler, which waits for this thread, if it waited for block 6.
-    EXPECT_EQ(cache.acquireBlocks(fakeA, 4, 4, grants), 2u);
+    ASSERT_EQ(cache.holdCachedBlocks(fakeA, 0, 4, grants), 2u);
+    // Every other buffer held by a filler: a run finds nothing and says nothing.
+    for (int block = 100; block < 100 + capacity - 2; ++block)
+        cache.acquireBlock(fakeB, block, filled);
+    ArchiveManager::BlockGrant none[4];
+    std::string log = logOf([&] { EXPECT_EQ(cache.holdCachedBlocks(fakeB, 0, 4, none), 0u); });
+    EXPECT_EQ(log, "");
+    // The run's blocks are held: a miss has no room.
+    std::string what;
+    log = logOf([&] { what = whatOf([&] { cache.acquireBlock(fakeB, 0, filled); }); });
+    EXPECT_EQ(what, "orvana exception: ArchiveManager: all 256 cache blocks are in use");
+    EXPECT_EQ(occurrences(log, "ArchiveManager.cpp(140)"), 1u) << log;
     cache.releaseBlocks(fakeA, grants, 2);
-    // A run starting at the block being filled waits for it, and gets it filled.
-    std::thread releaser([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        release();
-    });
-    EXPECT_EQ(cache.acquireBlocks(fakeA, 6, 2, grants), 2u);
-    EXPECT_TRUE(grants[0].filled);
-    EXPECT_EQ(*grants[0].buffer, ByteBuffer(2, 6));
-    EXPECT_FALSE(grants[1].filled);
-    cache.releaseBlocks(fakeA, grants, 2);
-    releaser.join();
-    filler.join();
+    EXPECT_FALSE(cache.acquireBlock(fakeB, 0, filled) == nullptr);
+    EXPECT_FALSE(filled);
 }
 
 } // namespace

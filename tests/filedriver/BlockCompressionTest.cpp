@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 
 namespace {
@@ -79,6 +80,37 @@ TEST(ZlibCompression, DamagedBlocksFailAndTheCodecRecovers)
         EXPECT_TRUE(codec.decompress(good, next));
         EXPECT_EQ(next, input);
     }
+}
+
+TEST(BlockCompressionInto, DecodesInPlaceAsDecompressDoesAndRefusesWhatDoesNotFit)
+{
+    filedriver::NullCompression null;
+    ZlibCompression zlib;
+    filedriver::ABlockCompression* const codecs[] = {&null, &zlib};
+    for (filedriver::ABlockCompression* codec : codecs) {
+        for (std::size_t size : {0u, 1u, 4096u, 65536u}) {
+            SCOPED_TRACE(testing::Message() << (codec == &null ? "null" : "zlib") << " size " << size);
+            const ByteBuffer input = sample(size);
+            ByteBuffer stored = codec->compress(input);
+            // Written only where the block goes, beside bytes that must stay.
+            ByteBuffer out(size + 16, 0xEE);
+            EXPECT_EQ(codec->decompressInto(stored.data(), stored.size(), out.data() + 8, size), std::int64_t(size));
+            EXPECT_TRUE(std::equal(input.begin(), input.end(), out.begin() + 8));
+            EXPECT_EQ(out[7], 0xEE);
+            EXPECT_EQ(out[size + 8], 0xEE);
+            if (size > 0) {
+                EXPECT_EQ(codec->decompressInto(stored.data(), stored.size(), out.data(), size - 1), -1);
+            }
+        }
+    }
+    // A damaged stream, and one with bytes after its end.
+    ByteBuffer stored = zlib.compress(sample(4096));
+    ByteBuffer out(4096);
+    ByteBuffer longer = stored;
+    longer.push_back(0);
+    EXPECT_EQ(zlib.decompressInto(longer.data(), longer.size(), out.data(), out.size()), -1);
+    stored[stored.size() / 2] ^= 0x55;
+    EXPECT_EQ(zlib.decompressInto(stored.data(), stored.size(), out.data(), out.size()), -1);
 }
 
 TEST(CreateCompression, TypeAndLevelChooseTheCodec)
