@@ -156,8 +156,12 @@ std::uint32_t ArchiveCursor::read(void* buffer, std::uint32_t length)
         return 0;
     auto* out = static_cast<std::uint8_t*>(buffer);
     std::uint32_t total = 0;
+    // A read that begins where the last ended, or in the bytes kept from it, reads on in order; one that
+    // begins elsewhere and runs on into the next block takes that block alone, through the cache.
+    const std::uint64_t start = std::uint64_t(member().dataOffset) + static_cast<std::uint32_t>(position);
+    const bool sequential = start == sequentialPosition || inReadAhead(start);
     while (length > 0 && tell() < size()) {
-        const std::uint32_t got = readChunk(out + total, length);
+        const std::uint32_t got = readChunk(out + total, length, sequential);
         if (got == 0)
             break;
         total += got;
@@ -177,7 +181,7 @@ void ArchiveCursor::withDecodedBlock(std::uint32_t block, Use use)
     use(static_cast<const ByteBuffer&>(*hold.buffer));
 }
 
-std::uint32_t ArchiveCursor::readChunk(std::uint8_t* buffer, std::uint32_t length)
+std::uint32_t ArchiveCursor::readChunk(std::uint8_t* buffer, std::uint32_t length, bool sequential)
 {
     const ArchiveHeader& header = archive->header;
     const std::uint32_t streamPosition = member().dataOffset + static_cast<std::uint32_t>(position);
@@ -188,7 +192,6 @@ std::uint32_t ArchiveCursor::readChunk(std::uint8_t* buffer, std::uint32_t lengt
         integrityFailed(pastBlocksSite, 2);
 
     const std::uint32_t within = streamPosition % header.blockSize;
-    const bool sequential = streamPosition == sequentialPosition;
     const std::uint32_t wanted = std::min(length, member().dataSize - static_cast<std::uint32_t>(position));
     const std::uint32_t n = header.compressionType == 0 ? readStored(block, within, sequential, buffer, wanted)
                                                         : readDecoded(block, within, sequential, buffer, wanted);
@@ -221,6 +224,7 @@ std::uint32_t ArchiveCursor::readDecoded(std::uint32_t block, std::uint32_t with
     if (inReadAhead(streamPosition))
         return copyReadAhead(streamPosition, buffer, wanted);
     if (!sequential) {
+        runBlocks = 2;
         std::uint32_t n = 0;
         withDecodedBlock(block, [&](const ByteBuffer& decoded) {
             n = std::min(static_cast<std::uint32_t>(decoded.size()) - within, wanted);
@@ -236,8 +240,9 @@ std::uint32_t ArchiveCursor::readDecoded(std::uint32_t block, std::uint32_t with
     // the blocks that random readers share. Only the first block is needed now: a later one that fails
     // ends the run quietly and fails when a read needs it.
     const auto lastBlock = static_cast<std::uint32_t>((std::uint64_t(member().dataOffset) + member().dataSize - 1) / blockSize);
-    const std::uint32_t wantedBlocks = std::min({blocksAhead(blockSize), lastBlock - block + 1,
+    const std::uint32_t wantedBlocks = std::min({runBlocks, blocksAhead(blockSize), lastBlock - block + 1,
                                                  archive->header.blockCount - block});
+    runBlocks = std::min(runBlocks * 2, blocksAhead(blockSize));
     const CachedRunHold cached(archive->manager, archive.get(), static_cast<std::int32_t>(block), wantedBlocks);
     readAheadStart = noReadAhead;
     // Room for the whole run (every block but the last is as large), so that reading on allocates

@@ -53,8 +53,9 @@ private:
 
     // The member's size and offset; its name is not decoded here.
     const FileEntry& member() const;
-    // As much of the request as the block holding the position gives.
-    std::uint32_t readChunk(std::uint8_t* buffer, std::uint32_t length);
+    // As much of the request as the block holding the position gives; `sequential` when the read
+    // began where the one before it ended.
+    std::uint32_t readChunk(std::uint8_t* buffer, std::uint32_t length, bool sequential);
     // The reading of a compressionType 0 archive: up to `wanted` bytes of `block` from `within` on.
     std::uint32_t readStored(std::uint32_t block, std::uint32_t within, bool sequential, std::uint8_t* buffer,
                              std::uint32_t wanted);
@@ -98,6 +99,9 @@ private:
     std::uint64_t readAheadStart = noReadAhead;
     // Where in the data stream the previous read ended (none yet: beyond any 32-bit position).
     std::uint64_t sequentialPosition = 0x100000000;
+    // Blocks the next run of reads that follow each other takes: doubled from 2 with every run, back to
+    // 2 after a read elsewhere, so that a program reading a little in order pays for little more.
+    std::uint32_t runBlocks = 2;
     std::int32_t position = 0;
     std::uint32_t memberIndex = 0;
 };
