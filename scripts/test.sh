@@ -37,6 +37,20 @@ for preset in linux asan tsan windows; do
         status=1
     fi
 done
+# The library built shared, installed and built against as the linux preset's install.Consumer does it
+# for the static one: a build of its own, without tests or launcher.
+echo "=== shared ==="
+if { cmake -S . -B build/shared -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_SHARED_LIBS=ON \
+        -DGLEANER_BUILD_TESTS=OFF -DGLEANER_BUILD_GUI=OFF >/dev/null &&
+     cmake --build build/shared; } >build/shared.log 2>&1 &&
+    timeout 600 bash tests/install/install_test.sh build/shared tests/consumer cmake >>build/shared.log 2>&1; then
+    tail -n 1 build/shared.log
+    passed=$((passed + 1))
+else
+    cat build/shared.log
+    failed=$((failed + 1))
+    status=1
+fi
 # A smoke run of every fuzzer: about a minute each.
 echo "=== fuzz ==="
 if scripts/fuzz.sh 60 > build/fuzz-smoke.log 2>&1; then

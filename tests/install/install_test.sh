@@ -57,6 +57,9 @@ if [[ $windows == no && -e $prefix/$libdir/libgleanerqt-filedriver.so ]]; then
     check "shared library: exports the driver" yes \
         "$(nm -DC --defined-only "$prefix/$libdir/libgleanerqt-filedriver.so" | grep -q 'filedriver::FileDriver::FileDriver' && echo yes)"
 fi
+if [[ $windows == yes && -e $prefix/bin/libgleanerqt-filedriver.dll ]]; then
+    check "DLL: import library installed" yes "$([[ -f $prefix/$libdir/libgleanerqt-filedriver.dll.a ]] && echo yes)"
+fi
 if [[ $windows == no && -e $build/bin/GleanerQt ]]; then
     check "launcher installed with its engine" yes \
         "$([[ -x $prefix/$libdir/gleanerqt/GleanerQt && -f $prefix/$libdir/gleanerqt/libdataGleaner.so ]] && echo yes)"
@@ -131,9 +134,10 @@ consumer_runs() {
 }
 
 if [[ $windows == yes ]]; then
-    # The project's toolchain, with the prefix among the roots it searches.
+    # A copy of the project's toolchain, with the prefix among the roots it searches.
+    cp "$toolchain" "$work/cross.cmake"
     cat >"$work/toolchain.cmake" <<EOF
-include("$toolchain")
+include("$work/cross.cmake")
 list(APPEND CMAKE_FIND_ROOT_PATH "$prefix")
 EOF
     if build_consumer package -DCMAKE_TOOLCHAIN_FILE="$work/toolchain.cmake" -DCMAKE_PREFIX_PATH=/; then
