@@ -131,7 +131,10 @@ install(FILES ${CMAKE_BINARY_DIR}/install/gleanerqt-filedriver.pc DESTINATION ${
 install(TARGETS mca RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(WIN32)
     # The programs link zlib1.dll: it goes beside them.
-    find_file(GLEANER_ZLIB_DLL zlib1.dll PATH_SUFFIXES bin lib)
+    list(GET ZLIB_LIBRARIES 0 zlibImportLibrary)
+    get_filename_component(zlibDirectory ${zlibImportLibrary} DIRECTORY)
+    find_file(GLEANER_ZLIB_DLL zlib1.dll HINTS ${zlibDirectory} ${zlibDirectory}/../bin
+        NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
     if(GLEANER_ZLIB_DLL)
         install(FILES ${GLEANER_ZLIB_DLL} DESTINATION ${CMAKE_INSTALL_BINDIR})
     endif()

@@ -57,6 +57,9 @@ if [[ $windows == no && -e $prefix/$libdir/libgleanerqt-filedriver.so ]]; then
     check "shared library: exports the driver" yes \
         "$(nm -DC --defined-only "$prefix/$libdir/libgleanerqt-filedriver.so" | grep -q 'filedriver::FileDriver::FileDriver' && echo yes)"
 fi
+if [[ $windows == yes ]]; then
+    check "zlib1.dll beside the programs" yes "$([[ -f $prefix/bin/zlib1.dll ]] && echo yes)"
+fi
 if [[ $windows == yes && -e $prefix/bin/libgleanerqt-filedriver.dll ]]; then
     check "DLL: import library installed" yes "$([[ -f $prefix/$libdir/libgleanerqt-filedriver.dll.a ]] && echo yes)"
 fi
