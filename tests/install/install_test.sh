@@ -67,6 +67,12 @@ if [[ $windows == no && -e $build/bin/GleanerQt ]]; then
     check "launcher installed with its engine" yes \
         "$([[ -x $prefix/$libdir/gleanerqt/GleanerQt && -f $prefix/$libdir/gleanerqt/libdataGleaner.so ]] && echo yes)"
     check "launcher on the path" "$prefix/$libdir/gleanerqt/GleanerQt" "$(readlink -f "$prefix/bin/GleanerQt")"
+    # Started through the link, it finds its engine and makes "import" beside its real self.
+    mkdir -p "$work/xdg" "$work/runtime"
+    chmod 700 "$work/runtime"
+    out=$(XDG_CONFIG_DIRS=$work/xdg XDG_RUNTIME_DIR=$work/runtime QT_QPA_PLATFORM=offscreen \
+        timeout 60 "$prefix/bin/GleanerQt")
+    check "installed launcher runs the engine" "dataGleaner: import $prefix/$libdir/gleanerqt/import (0 files)" "$out"
     check "desktop entry installed" yes "$([[ -f $prefix/share/applications/gleanerqt.desktop ]] && echo yes)"
     if command -v desktop-file-validate >/dev/null; then
         check "desktop entry valid" "" "$(desktop-file-validate "$prefix/share/applications/gleanerqt.desktop" 2>&1)"
