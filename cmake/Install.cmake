@@ -27,6 +27,20 @@ if(BUILD_SHARED_LIBS)
     else()
         set(GLEANER_SOVERSION ${PROJECT_VERSION_MAJOR})
     endif()
+    if(WIN32)
+        # The DLL exports what it defines itself, not the static libraries linked into it.
+        target_link_options(gleanerqtFiledriver PRIVATE -Wl,--exclude-libs,ALL)
+        # The shared build links the C++ run-time DLLs (see the toolchain file): they go beside the
+        # programs, in the build and installed.
+        foreach(runtime libstdc++-6.dll libgcc_s_dw2-1.dll libwinpthread-1.dll)
+            execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${runtime}
+                OUTPUT_VARIABLE runtimePath OUTPUT_STRIP_TRAILING_WHITESPACE)
+            if(IS_ABSOLUTE ${runtimePath} AND EXISTS ${runtimePath})
+                file(COPY ${runtimePath} DESTINATION ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
+                install(FILES ${runtimePath} DESTINATION ${CMAKE_INSTALL_BINDIR})
+            endif()
+        endforeach()
+    endif()
     set_target_properties(gleanerqtFiledriver PROPERTIES
         CXX_VISIBILITY_PRESET default
         VISIBILITY_INLINES_HIDDEN OFF

@@ -149,14 +149,17 @@ if [[ $windows == yes ]]; then
 include("$work/cross.cmake")
 list(APPEND CMAKE_FIND_ROOT_PATH "$prefix")
 EOF
-    if build_consumer package -DCMAKE_TOOLCHAIN_FILE="$work/toolchain.cmake" -DCMAKE_PREFIX_PATH=/; then
+    # Against the DLL, the program takes the shared C++ run-time as the DLL does (the toolchain's rule).
+    shared=()
+    [[ -e $prefix/bin/libgleanerqt-filedriver.dll ]] && shared=(-DBUILD_SHARED_LIBS=ON)
+    if build_consumer package -DCMAKE_TOOLCHAIN_FILE="$work/toolchain.cmake" -DCMAKE_PREFIX_PATH=/ "${shared[@]}"; then
         consumer_runs package
     else
         check "package: consumer builds" 0 1
     fi
     mingw_pc=$(dirname "$(find /usr/i686-w64-mingw32/lib -name zlib.pc | head -n 1)")
     if PKG_CONFIG_LIBDIR="$prefix/$libdir/pkgconfig:$mingw_pc" build_consumer pkg-config \
-        -DCMAKE_TOOLCHAIN_FILE="$work/toolchain.cmake" -DCONSUMER_PKG_CONFIG=ON; then
+        -DCMAKE_TOOLCHAIN_FILE="$work/toolchain.cmake" -DCONSUMER_PKG_CONFIG=ON "${shared[@]}"; then
         consumer_runs pkg-config
     else
         check "pkg-config: consumer builds" 0 1
