@@ -54,13 +54,8 @@ else()
     endforeach()
 endif()
 set_target_properties(gleanerqtFiledriver PROPERTIES OUTPUT_NAME gleanerqt-filedriver EXPORT_NAME filedriver)
-if(IS_DIRECTORY ${PROJECT_SOURCE_DIR}/include)
-    set(GLEANER_PUBLIC_INCLUDE ${PROJECT_SOURCE_DIR}/include)
-else()
-    set(GLEANER_PUBLIC_INCLUDE ${PROJECT_SOURCE_DIR}/src)
-endif()
 target_include_directories(gleanerqtFiledriver INTERFACE
-    $<BUILD_INTERFACE:${GLEANER_PUBLIC_INCLUDE}> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 target_compile_features(gleanerqtFiledriver INTERFACE cxx_std_20)
 
 # What a reader of the installed library links besides it: nothing for the shared library, zlib, the
@@ -111,9 +106,7 @@ install(TARGETS gleanerqtFiledriver EXPORT GleanerQtTargets
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(DIRECTORY ${GLEANER_PUBLIC_INCLUDE}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
-    FILES_MATCHING PATTERN "*.h" PATTERN "posix" EXCLUDE PATTERN "win32" EXCLUDE
-    PATTERN "dataGleaner" EXCLUDE PATTERN "launcher" EXCLUDE PATTERN "mca" EXCLUDE)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 set(GLEANER_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/GleanerQt)
 install(EXPORT GleanerQtTargets NAMESPACE GleanerQt:: DESTINATION ${GLEANER_CMAKE_DIR})
