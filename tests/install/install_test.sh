@@ -54,8 +54,9 @@ if [[ $windows == no && -e $prefix/$libdir/libgleanerqt-filedriver.so ]]; then
     soname=$(readelf -d "$prefix/$libdir/libgleanerqt-filedriver.so" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
     check "shared library: versioned soname" yes "$([[ $soname =~ ^libgleanerqt-filedriver\.so\.[0-9] ]] && echo yes)"
     check "shared library: soname installed" yes "$([[ -f $prefix/$libdir/$soname ]] && echo yes)"
+    exported=$(nm -DC --defined-only "$prefix/$libdir/libgleanerqt-filedriver.so")
     check "shared library: exports the driver" yes \
-        "$(nm -DC --defined-only "$prefix/$libdir/libgleanerqt-filedriver.so" | grep -q 'filedriver::FileDriver::FileDriver' && echo yes)"
+        "$(grep -q 'filedriver::FileDriver::FileDriver' <<<"$exported" && echo yes)"
 fi
 if [[ $windows == yes ]]; then
     check "zlib1.dll beside the programs" yes "$([[ -f $prefix/bin/zlib1.dll ]] && echo yes)"
