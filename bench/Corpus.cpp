@@ -1,5 +1,7 @@
 #include "Corpus.h"
 
+#include "orva/ByteOrder.h"
+
 #include <array>
 #include <cstdio>
 #include <string>
@@ -76,8 +78,7 @@ std::vector<std::uint8_t> makeCorpus(std::size_t size)
                                                 random.below(4) * 125, 0x3F800000u + (random.below(4) << 12),
                                                 random.below(32) == 0 ? random.below(1 << 8) : 7u};
                 for (std::size_t f = 0; f < 6; ++f)
-                    for (std::size_t b = 0; b < 4; ++b)
-                        record[4 * f + b] = static_cast<std::uint8_t>(fields[f] >> (8 * b));
+                    orva::storeLittleEndian32(fields[f], record.data() + 4 * f);
                 corpus.insert(corpus.end(), record.begin(), record.end());
             }
         }

@@ -17,14 +17,17 @@ std::uint64_t readMember(const std::wstring& path)
     return total;
 }
 
-std::vector<filedriver::ByteBuffer> deflateBlocks(const std::vector<std::uint8_t>& bytes, std::uint32_t blockSize)
+std::vector<ByteBuffer> deflateBlocks(const std::vector<std::uint8_t>& bytes, std::uint32_t blockSize)
 {
-    std::vector<filedriver::ByteBuffer> blocks;
-    filedriver::ZlibCompression codec;
+    std::vector<ByteBuffer> blocks;
     for (std::size_t at = 0; at < bytes.size(); at += blockSize) {
-        const filedriver::ByteBuffer block(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                                           bytes.begin() + static_cast<std::ptrdiff_t>(std::min(bytes.size(), at + blockSize)));
-        blocks.push_back(codec.compress(block));
+        const auto length = static_cast<uLong>(std::min<std::size_t>(blockSize, bytes.size() - at));
+        uLongf stored = compressBound(length);
+        ByteBuffer block(stored);
+        if (compress2(block.data(), &stored, bytes.data() + at, length, Z_DEFAULT_COMPRESSION) != Z_OK)
+            throw std::bad_alloc();
+        block.resize(stored);
+        blocks.push_back(std::move(block));
     }
     return blocks;
 }
@@ -40,10 +43,10 @@ RawInflate::~RawInflate()
     inflateEnd(&stream);
 }
 
-std::uint64_t RawInflate::inflateAll(const std::vector<filedriver::ByteBuffer>& blocks)
+std::uint64_t RawInflate::inflateAll(const std::vector<ByteBuffer>& blocks)
 {
     std::uint64_t total = 0;
-    for (const filedriver::ByteBuffer& block : blocks) {
+    for (const ByteBuffer& block : blocks) {
         inflateReset(&stream);
         stream.next_in = const_cast<Bytef*>(block.data());
         stream.avail_in = static_cast<uInt>(block.size());

@@ -6,12 +6,9 @@
 #include "Sequential.h"
 #include "Table.h"
 
-#include "filedriver/ArchiveCursor.h"
-#include "filedriver/ArchiveManager.h"
-#include "filedriver/ArchiveVerify.h"
+#include "filedriver/ArchiveInfo.h"
 #include "filedriver/ArchiveWriter.h"
 #include "filedriver/FileDriver.h"
-#include "filedriver/OrvaArchive.h"
 #include "orva/WideText.h"
 
 #include <benchmark/benchmark.h>
@@ -112,11 +109,12 @@ const Data& data()
                                  filedriver::ArchiveWriterOptions{blockSize, 1, -1, {}});
         // The deflated archive's own stored blocks.
         {
-            const filedriver::OrvaArchive index(wide(d.deflated), &filedriver::archiveManager);
+            const filedriver::ArchiveInfo index(wide(d.deflated));
             const std::string file = readFile(d.deflated);
-            for (const filedriver::StoredBlock& block : index.blocks()) {
-                const auto start = file.begin() + index.archiveHeader().blocksOffset + block.storedOffset;
-                d.storedBlocks.emplace_back(start, start + block.storedSize);
+            for (std::uint32_t k = 0; k < index.blockCount(); ++k) {
+                const filedriver::StoredExtent block = index.storedBlock(k);
+                const auto start = file.begin() + static_cast<std::ptrdiff_t>(block.offset);
+                d.storedBlocks.emplace_back(start, start + block.size);
             }
         }
 
@@ -484,10 +482,13 @@ void plainFread(benchmark::State& state)
 
 void openOurs(benchmark::State& state)
 {
+    const std::wstring path = wide(data().many);
     for (auto _ : state) {
-        auto archive = std::make_unique<filedriver::OrvaArchive>(wide(data().many), &filedriver::archiveManager);
+        auto archive = std::make_unique<filedriver::ArchiveInfo>(path);
         state.PauseTiming();
+        // Loaded afresh by the next one.
         archive.reset();
+        filedriver::releaseArchive(path);
         state.ResumeTiming();
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
@@ -506,15 +507,15 @@ void openReadOnce(benchmark::State& state)
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
 
-const filedriver::OrvaArchive& manyArchive()
+const filedriver::ArchiveInfo& manyArchive()
 {
-    static const filedriver::OrvaArchive archive(wide(data().many), &filedriver::archiveManager);
+    static const filedriver::ArchiveInfo archive(wide(data().many));
     return archive;
 }
 
 void lookupOurs(benchmark::State& state)
 {
-    const filedriver::OrvaArchive& archive = manyArchive();
+    const filedriver::ArchiveInfo& archive = manyArchive();
     for (auto _ : state)
         for (int i = 0; i < lookups; ++i)
             benchmark::DoNotOptimize(archive.hasMember(data().manyNames[static_cast<std::size_t>(i * 7 % manyMembers)]));
@@ -523,7 +524,7 @@ void lookupOurs(benchmark::State& state)
 
 void lookupLinear(benchmark::State& state)
 {
-    const filedriver::OrvaArchive& archive = manyArchive();
+    const filedriver::ArchiveInfo& archive = manyArchive();
     for (auto _ : state)
         for (int i = 0; i < lookups; ++i) {
             const std::wstring& name = data().manyNames[static_cast<std::size_t>(i * 7 % manyMembers)];
@@ -581,8 +582,9 @@ void packCompress2(benchmark::State& state)
 // What mca verify does: every block decoded ahead on every core.
 void verifyParallel(benchmark::State& state)
 {
+    const filedriver::ArchiveInfo archive(wide(data().deflated));
     for (auto _ : state)
-        if (!filedriver::findDamagedBlocks(wide(data().deflated), {}, 0).empty())
+        if (!archive.verify({}, 0).empty())
             state.SkipWithError("damaged block");
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpusSize));
 }
@@ -590,12 +592,10 @@ void verifyParallel(benchmark::State& state)
 // What mca verify --threads 1 does: every block through a cursor and the cache.
 void verifyOneThread(benchmark::State& state)
 {
-    const filedriver::OrvaArchive* archive = filedriver::archiveManager.getArchive(wide(data().deflated));
-    for (auto _ : state) {
-        filedriver::ArchiveCursor cursor(member(data().deflated, "atlas.bin"), filedriver::OpenRead);
-        for (std::uint32_t block = 0; block < archive->archiveHeader().blockCount; ++block)
-            cursor.checkBlock(block);
-    }
+    const filedriver::ArchiveInfo archive(wide(data().deflated));
+    for (auto _ : state)
+        if (!archive.verify({}, 1).empty())
+            state.SkipWithError("damaged block");
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpusSize));
 }
 

@@ -1,5 +1,5 @@
 // The settings file reader on any text: a value it finds comes from a line of that name.
-#include "launcher/SettingsFile.h"
+#include "SettingsFile.h"
 
 #include <cstdint>
 #include <cstdlib>

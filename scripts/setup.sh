@@ -10,7 +10,7 @@ set -euo pipefail
 
 want=${1:-all}
 packages=(cmake ninja-build g++ pkg-config zlib1g-dev libdeflate-dev googletest libcli11-dev xvfb xauth xdotool
-    libfuse3-dev fuse3)
+    libfuse3-dev fuse3 desktop-file-utils dpkg-dev)
 windows=no
 if [[ $want == all || $want == bench ]]; then
     windows=yes

@@ -37,6 +37,27 @@ for preset in linux asan tsan windows; do
         status=1
     fi
 done
+# The library built shared, installed and built against as install.Consumer does it for the static one
+# in the linux and windows presets: builds of their own, without tests or launcher.
+for platform in linux windows; do
+    echo "=== shared ($platform) ==="
+    dir=build/shared-$platform
+    configure=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_SHARED_LIBS=ON -DGLEANER_BUILD_TESTS=OFF -DGLEANER_BUILD_GUI=OFF)
+    cross=()
+    if [[ $platform == windows ]]; then
+        configure+=(-DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-i686.cmake")
+        cross=(cmake/mingw-i686.cmake build/windows/wine-run.sh)
+    fi
+    if { cmake -S . -B "$dir" -G Ninja "${configure[@]}" >/dev/null && cmake --build "$dir"; } >"$dir.log" 2>&1 &&
+        timeout 600 bash tests/install/install_test.sh "$dir" tests/consumer cmake "${cross[@]}" >>"$dir.log" 2>&1; then
+        tail -n 1 "$dir.log"
+        passed=$((passed + 1))
+    else
+        cat "$dir.log"
+        failed=$((failed + 1))
+        status=1
+    fi
+done
 # A smoke run of every fuzzer: about a minute each.
 echo "=== fuzz ==="
 if scripts/fuzz.sh 60 > build/fuzz-smoke.log 2>&1; then

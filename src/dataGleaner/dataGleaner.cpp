@@ -1,4 +1,4 @@
-#include "dataGleaner/dataGleaner.h"
+#include "dataGleaner.h"
 
 #include "filedriver/FileDriver.h"
 #include "orva/WideText.h"

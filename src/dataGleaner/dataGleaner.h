@@ -7,7 +7,7 @@
 //   a block that breaks the launcher's contract        2, with "dataGleaner: <why>" on stderr
 //   an atlas or import directory that cannot be read   1, with "dataGleaner: <why>" on stderr
 
-#include "dataGleaner/dataGleanerExport.h"
-#include "launcher/RunParameters.h"
+#include "dataGleanerExport.h"
+#include "RunParameters.h"
 
 extern "C" DATAGLEANER_EXPORT int runGleaner(RunParameters* parameters);

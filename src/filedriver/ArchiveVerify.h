@@ -1,8 +1,9 @@
 #pragma once
 // Checking a whole archive: every block decoded and checked as a read of it would be, each damaged
 // one reported with the members whose bytes lie in it, and the arithmetic that ties a member's bytes
-// to blocks.
+// to blocks. Programs reach it through ArchiveInfo.
 
+#include "filedriver/ArchiveInfo.h"
 #include "filedriver/FilePath.h"
 #include "filedriver/OrvaArchive.h"
 
@@ -12,14 +13,6 @@
 #include <vector>
 
 namespace filedriver {
-
-struct DamagedBlock {
-    std::uint32_t block;
-    // In table order: every member with at least one byte in the block.
-    std::vector<std::wstring> members;
-    // The text of the orva::exception that reading the block throws.
-    std::string failure;
-};
 
 // The block of the data stream that holds byte `offset` of `entry` (offset within the member).
 std::uint32_t blockOfMember(const ArchiveHeader& header, const FileEntry& entry, std::uint32_t offset);

@@ -1,7 +1,11 @@
 #include "filedriver/ArchiveWriter.h"
 
+#include "filedriver/ArchiveFormat.h"
 #include "filedriver/FilePlatform.h"
+#include "filedriver/OrderedBlockPool.h"
+#include "filedriver/ZlibEncoder.h"
 
+#include "orva/ByteOrder.h"
 #include "orva/Log.h"
 #include "orva/WideText.h"
 
@@ -27,22 +31,15 @@ std::uint64_t textBytes(const std::wstring& text)
     return 2 * (std::uint64_t(orva::toUtf16(text).size()) + 1);
 }
 
-void putLittleEndian(std::uint32_t value, std::uint8_t* out)
-{
-    for (int b = 0; b < 4; ++b)
-        out[b] = static_cast<std::uint8_t>(value >> (8 * b));
-}
-
 // UTF-16LE with its terminator at `at`; returns where the next text goes.
 std::size_t putText(const std::wstring& text, std::vector<std::uint8_t>& out, std::size_t at)
 {
     for (const char16_t unit : orva::toUtf16(text)) {
-        out[at++] = static_cast<std::uint8_t>(unit);
-        out[at++] = static_cast<std::uint8_t>(unit >> 8);
+        orva::storeLittleEndian16(unit, out.data() + at);
+        at += 2;
     }
-    out[at++] = 0;
-    out[at++] = 0;
-    return at;
+    orva::storeLittleEndian16(0, out.data() + at);
+    return at + 2;
 }
 
 } // namespace
@@ -89,31 +86,32 @@ std::vector<std::uint8_t> ArchiveWriter::layOut(const std::vector<ArchiveMemberP
         orva::throwLogged(sourcePath, tooLargeSite, "archive writer: %llu bytes of data do not fit an archive",
                           static_cast<unsigned long long>(dataLength));
 
-    header.magic = archiveMagic;
-    header.version = archiveVersion;
-    header.fileCount = static_cast<std::uint32_t>(members.size());
-    header.compressionType = options.compressionType;
-    header.blockSize = options.blockSize;
-    header.dataLength = static_cast<std::uint32_t>(dataLength);
-    header.blockCount = static_cast<std::uint32_t>((dataLength + options.blockSize - 1) / options.blockSize);
-    header.propertyCount = static_cast<std::uint32_t>(options.properties.size());
-    header.fileSizesOffset = archiveHeaderSize;
+    header = std::make_unique<ArchiveHeader>();
+    header->magic = archiveMagic;
+    header->version = archiveVersion;
+    header->fileCount = static_cast<std::uint32_t>(members.size());
+    header->compressionType = options.compressionType;
+    header->blockSize = options.blockSize;
+    header->dataLength = static_cast<std::uint32_t>(dataLength);
+    header->blockCount = static_cast<std::uint32_t>((dataLength + options.blockSize - 1) / options.blockSize);
+    header->propertyCount = static_cast<std::uint32_t>(options.properties.size());
+    header->fileSizesOffset = archiveHeaderSize;
     const std::uint64_t namesOffset = archiveHeaderSize + 4 * std::uint64_t(members.size());
     const std::uint64_t propertiesOffset = namesOffset + namesLength;
     const std::uint64_t blockSizesOffset = propertiesOffset + propertiesLength;
-    const std::uint64_t blocksOffset = blockSizesOffset + 4 * std::uint64_t(header.blockCount);
+    const std::uint64_t blocksOffset = blockSizesOffset + 4 * std::uint64_t(header->blockCount);
     if (blocksOffset > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
         orva::throwLogged(sourcePath, indexTooLargeSite, "archive writer: the index does not fit an archive");
-    header.fileNamesOffset = static_cast<std::uint32_t>(namesOffset);
-    header.propertiesOffset = static_cast<std::uint32_t>(propertiesOffset);
-    header.blockSizesOffset = static_cast<std::uint32_t>(blockSizesOffset);
-    header.blocksOffset = static_cast<std::uint32_t>(blocksOffset);
+    header->fileNamesOffset = static_cast<std::uint32_t>(namesOffset);
+    header->propertiesOffset = static_cast<std::uint32_t>(propertiesOffset);
+    header->blockSizesOffset = static_cast<std::uint32_t>(blockSizesOffset);
+    header->blocksOffset = static_cast<std::uint32_t>(blocksOffset);
 
     if (options.compressionType == 1) {
         // More threads than blocks would have nothing to do.
         const auto threads = static_cast<unsigned>(std::min<std::uint64_t>(
             {options.threads ? options.threads : OrderedBlockPool::machineThreads(),
-             std::max<std::uint32_t>(header.blockCount, 1), OrderedBlockPool::maxThreads}));
+             std::max<std::uint32_t>(header->blockCount, 1), OrderedBlockPool::maxThreads}));
         for (unsigned k = 0; k < threads; ++k)
             encoders.push_back(makeZlibEncoder(options.level));
         if (threads > 1)
@@ -124,13 +122,13 @@ std::vector<std::uint8_t> ArchiveWriter::layOut(const std::vector<ArchiveMemberP
     // A block size beyond the data never needs its full room.
     if (!pool)
         block.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(options.blockSize, dataLength)));
-    storedSizes.reserve(header.blockCount);
+    storedSizes.reserve(header->blockCount);
 
     // The header and the stored sizes are zeros until finish knows them.
     std::vector<std::uint8_t> index(static_cast<std::size_t>(blocksOffset), 0);
     std::size_t at = archiveHeaderSize;
     for (const ArchiveMemberPlan& member : members) {
-        putLittleEndian(member.size, index.data() + at);
+        orva::storeLittleEndian32(member.size, index.data() + at);
         at += 4;
     }
     for (const ArchiveMemberPlan& member : members)
@@ -179,18 +177,18 @@ ByteBuffer& ArchiveWriter::filling()
 
 bool ArchiveWriter::append(const void* data, std::uint32_t length)
 {
-    if (failed || !file || appended + length > header.dataLength)
+    if (failed || !file || appended + length > header->dataLength)
         return fail();
     const auto* in = static_cast<const std::uint8_t*>(data);
     appended += length;
     while (length > 0) {
         ByteBuffer& into = filling();
-        const std::uint32_t room = header.blockSize - static_cast<std::uint32_t>(into.size());
+        const std::uint32_t room = header->blockSize - static_cast<std::uint32_t>(into.size());
         const std::uint32_t piece = std::min(room, length);
         into.insert(into.end(), in, in + piece);
         in += piece;
         length -= piece;
-        if (into.size() == header.blockSize && !storeBlock())
+        if (into.size() == header->blockSize && !storeBlock())
             return fail();
     }
     return true;
@@ -203,7 +201,7 @@ bool ArchiveWriter::storeBlock()
         return !pool->full() || writeOldest();
     }
     bool stored;
-    if (header.compressionType == 0)
+    if (header->compressionType == 0)
         stored = writeStored(block);
     else
         stored = encoders.front()->encode(block.data(), block.size(), encoded) && writeStored(encoded);
@@ -221,12 +219,12 @@ bool ArchiveWriter::writeOldest()
 
 bool ArchiveWriter::writeStored(const ByteBuffer& stored)
 {
-    if (stored.empty() || std::uint64_t(storedTotal) + stored.size() + header.blocksOffset
+    if (stored.empty() || std::uint64_t(storedTotal) + stored.size() + header->blocksOffset
                               > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
         return false;
     storedSizes.push_back(static_cast<std::uint32_t>(stored.size()));
     storedTotal += static_cast<std::uint32_t>(stored.size());
-    header.maxStoredBlockSize = std::max(header.maxStoredBlockSize, static_cast<std::uint32_t>(stored.size()));
+    header->maxStoredBlockSize = std::max(header->maxStoredBlockSize, static_cast<std::uint32_t>(stored.size()));
     return writeAll(stored.data(), static_cast<std::uint32_t>(stored.size()));
 }
 
@@ -236,21 +234,21 @@ bool ArchiveWriter::finish()
     if (!file || failed)
         return false;
     // Not a failure: the missing bytes may still come.
-    if (appended != header.dataLength)
+    if (appended != header->dataLength)
         return false;
     if (!filling().empty() && !storeBlock())
         return fail();
     while (pool && !pool->idle())
         if (!writeOldest())
             return fail();
-    header.dataEnd = header.blocksOffset + storedTotal;
+    header->dataEnd = header->blocksOffset + storedTotal;
 
     std::vector<std::uint8_t> sizes(storedSizes.size() * 4);
     for (std::size_t k = 0; k < storedSizes.size(); ++k)
-        putLittleEndian(storedSizes[k], sizes.data() + 4 * k);
+        orva::storeLittleEndian32(storedSizes[k], sizes.data() + 4 * k);
     std::uint8_t headerBytes[archiveHeaderSize];
-    encodeArchiveHeader(header, headerBytes);
-    if (file->seek(static_cast<std::int32_t>(header.blockSizesOffset), SeekBegin) == -1
+    encodeArchiveHeader(*header, headerBytes);
+    if (file->seek(static_cast<std::int32_t>(header->blockSizesOffset), SeekBegin) == -1
         || !writeAll(sizes.data(), static_cast<std::uint32_t>(sizes.size())) || file->seek(0, SeekBegin) == -1
         || !writeAll(headerBytes, archiveHeaderSize))
         return fail();

@@ -3,6 +3,7 @@
 #include "filedriver/ArchiveCursor.h"
 #include "filedriver/FilePlatform.h"
 #include "filedriver/FileStream.h"
+#include "orva/ByteOrder.h"
 #include "orva/Log.h"
 #include "orva/WideText.h"
 
@@ -57,8 +58,7 @@ std::uint32_t FileDriver::readItems(void* buffer, std::uint32_t itemSize, std::u
 std::int32_t FileDriver::readInt32()
 {
     const std::uint8_t* bytes = core->fetch(4);
-    return static_cast<std::int32_t>(std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8
-                                     | std::uint32_t(bytes[2]) << 16 | std::uint32_t(bytes[3]) << 24);
+    return static_cast<std::int32_t>(orva::loadLittleEndian32(bytes));
 }
 
 std::wstring FileDriver::readWString(char16_t terminator)
@@ -73,7 +73,7 @@ std::wstring FileDriver::readWString(char16_t terminator)
         const auto wanted = static_cast<std::uint32_t>(std::min<std::int64_t>(n, pieceUnits));
         const std::uint32_t got = core->read(piece, 2 * wanted) / 2;
         for (std::uint32_t i = 0; i < got; ++i) {
-            const auto unit = static_cast<char16_t>(piece[2 * i] | piece[2 * i + 1] << 8);
+            const char16_t unit = orva::loadLittleEndian16(piece + 2 * i);
             if (unit == terminator) {
                 core->seek(-static_cast<std::int32_t>(2 * (got - i - 1)), SeekCurrent);
                 return orva::fromUtf16(units);

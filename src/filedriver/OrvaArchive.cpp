@@ -1,6 +1,7 @@
 #include "filedriver/OrvaArchive.h"
 
 #include "filedriver/ArchiveManager.h"
+#include "orva/ByteOrder.h"
 #include "orva/Log.h"
 #include "orva/WideText.h"
 #include "synchronisation/ScopedLock.h"
@@ -33,24 +34,6 @@ constexpr int changedSite = 362;
 constexpr std::uint64_t minimalMemberBytes = 6;
 constexpr std::uint64_t minimalPropertyBytes = 4;
 constexpr std::uint64_t minimalBlockBytes = 4;
-
-const char* const headerFieldNames[archiveHeaderFieldCount] = {
-    "magic", "version", "fileCount", "compressionType", "blockSize", "maxStoredBlockSize", "blockCount",
-    "dataLength", "propertyCount", "fileSizesOffset", "fileNamesOffset", "propertiesOffset",
-    "blockSizesOffset", "blocksOffset", "dataEnd"};
-
-constexpr std::uint32_t ArchiveHeader::*headerFields[archiveHeaderFieldCount] = {
-    &ArchiveHeader::magic, &ArchiveHeader::version, &ArchiveHeader::fileCount, &ArchiveHeader::compressionType,
-    &ArchiveHeader::blockSize, &ArchiveHeader::maxStoredBlockSize, &ArchiveHeader::blockCount,
-    &ArchiveHeader::dataLength, &ArchiveHeader::propertyCount, &ArchiveHeader::fileSizesOffset,
-    &ArchiveHeader::fileNamesOffset, &ArchiveHeader::propertiesOffset, &ArchiveHeader::blockSizesOffset,
-    &ArchiveHeader::blocksOffset, &ArchiveHeader::dataEnd};
-
-std::uint32_t readLittleEndian(const std::uint8_t* bytes)
-{
-    return std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 | std::uint32_t(bytes[2]) << 16
-           | std::uint32_t(bytes[3]) << 24;
-}
 
 // A hash of UTF-16 units, taken four at a time.
 class NameHash {
@@ -94,29 +77,6 @@ private:
 };
 
 } // namespace
-
-const char* const* archiveHeaderFieldNames()
-{
-    return headerFieldNames;
-}
-
-std::uint32_t archiveHeaderField(const ArchiveHeader& header, std::size_t index)
-{
-    return header.*headerFields[index];
-}
-
-void decodeArchiveHeader(const std::uint8_t (&bytes)[archiveHeaderSize], ArchiveHeader& header)
-{
-    for (std::size_t i = 0; i < archiveHeaderFieldCount; ++i)
-        header.*headerFields[i] = readLittleEndian(bytes + 4 * i);
-}
-
-void encodeArchiveHeader(const ArchiveHeader& header, std::uint8_t (&bytes)[archiveHeaderSize])
-{
-    for (std::size_t i = 0; i < archiveHeaderFieldCount; ++i)
-        for (std::size_t b = 0; b < 4; ++b)
-            bytes[4 * i + b] = static_cast<std::uint8_t>(header.*headerFields[i] >> (8 * b));
-}
 
 OrvaArchive::OrvaArchive(const FilePath& path, ArchiveManager* manager) : path(path), manager(manager)
 {
@@ -305,7 +265,7 @@ void OrvaArchive::loadIndex(FileDriver& file)
     std::uint32_t running = 0;
     std::uint64_t total = 0;
     for (std::uint32_t i = 0; i < header.fileCount; ++i) {
-        const std::uint32_t size = readLittleEndian(sizeBytes.data() + 4 * i);
+        const std::uint32_t size = orva::loadLittleEndian32(sizeBytes.data() + 4 * i);
         fileEntries.push_back(FileEntry{size, running, FilePath()});
         running += size;
         total += size;
@@ -338,7 +298,7 @@ void OrvaArchive::loadIndex(FileDriver& file)
         storedBlocks.reserve(header.blockCount);
         std::uint32_t runningStored = 0;
         for (std::uint32_t k = 0; k < header.blockCount; ++k) {
-            const std::uint32_t size = readLittleEndian(sizes.data() + 4 * k);
+            const std::uint32_t size = orva::loadLittleEndian32(sizes.data() + 4 * k);
             storedBlocks.push_back(StoredBlock{size, runningStored});
             runningStored += size;
         }

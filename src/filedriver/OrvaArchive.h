@@ -12,14 +12,13 @@
 // file afresh (for zlib blocks: the cached blocks are invalidated); a file changed since the index was
 // loaded is read only while its index is the same; a damaged block fails every time it is read.
 //
-// On-disk layout, all numbers uint32 little-endian, all texts UTF-16LE ended by a 0 unit, no gaps:
-//   header (60) | N member sizes | N member names | P key/value pairs | B stored block sizes | blocks
-// The data stream (all members one after another) is cut into blocks of blockSize bytes, the last
-// holding the rest; each block is stored on its own, unchanged or as one zlib stream.
+// The layout on disk is ArchiveFormat.h's.
 //
 // The constructor throws orva::exception for a malformed archive (after the trace line), or the file
 // driver's exception when the file cannot be opened. Nothing is left behind either way.
 
+#include "filedriver/ArchiveFormat.h"
+#include "filedriver/ArchiveInfo.h"
 #include "filedriver/BlockCompression.h"
 #include "filedriver/FileDriver.h"
 #include "filedriver/FilePath.h"
@@ -39,44 +38,6 @@ namespace filedriver {
 
 class ArchiveCursor;
 class ArchiveManager;
-
-constexpr std::uint32_t archiveMagic = 0x42000001;
-constexpr std::uint32_t archiveVersion = 1;
-constexpr std::uint32_t archiveHeaderSize = 60;
-
-struct ArchiveHeader {
-    std::uint32_t magic;
-    std::uint32_t version;
-    std::uint32_t fileCount;
-    std::uint32_t compressionType; // 0 stored, 1 zlib
-    std::uint32_t blockSize;
-    std::uint32_t maxStoredBlockSize;
-    std::uint32_t blockCount;
-    std::uint32_t dataLength;
-    std::uint32_t propertyCount;
-    std::uint32_t fileSizesOffset;
-    std::uint32_t fileNamesOffset;
-    std::uint32_t propertiesOffset;
-    std::uint32_t blockSizesOffset;
-    std::uint32_t blocksOffset;
-    std::uint32_t dataEnd;
-};
-static_assert(sizeof(ArchiveHeader) == archiveHeaderSize);
-
-constexpr std::size_t archiveHeaderFieldCount = archiveHeaderSize / 4;
-
-// The fields in layout order, as the format names them, and their values.
-const char* const* archiveHeaderFieldNames();
-std::uint32_t archiveHeaderField(const ArchiveHeader& header, std::size_t index);
-// The header's fields in layout order; the two directions of its little-endian bytes.
-void decodeArchiveHeader(const std::uint8_t (&bytes)[archiveHeaderSize], ArchiveHeader& header);
-void encodeArchiveHeader(const ArchiveHeader& header, std::uint8_t (&bytes)[archiveHeaderSize]);
-
-struct FileEntry {
-    std::uint32_t dataSize;
-    std::uint32_t dataOffset; // start in the data stream
-    FilePath name;            // exactly as stored
-};
 
 struct StoredBlock {
     std::uint32_t storedSize;

@@ -1,4 +1,4 @@
-#include "launcher/Launcher.h"
+#include "Launcher.h"
 
 #include "orva/Log.h"
 

@@ -8,8 +8,8 @@
 // A path that does not fit the block is never cut: it is logged and counts as unusable.
 
 #include "filedriver/FilePath.h"
-#include "launcher/RegistrySettings.h"
-#include "launcher/RunParameters.h"
+#include "RegistrySettings.h"
+#include "RunParameters.h"
 
 #include <functional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "launcher/RegistrySettings.h"
+#include "RegistrySettings.h"
 
 #include "orva/ProcessObjects.h"
 

@@ -3,7 +3,7 @@
 // SOFTWARE\Orvana\Set\<productName> (RegistryAccess.h says where that is on each platform).
 // Reading never fails loudly: every problem reads as an empty string. Every read opens the store afresh.
 
-#include "launcher/RegistryAccess.h"
+#include "RegistryAccess.h"
 
 #include <memory>
 #include <string>

@@ -1,4 +1,4 @@
-#include "launcher/RunParameters.h"
+#include "RunParameters.h"
 
 #include "orva/WideText.h"
 

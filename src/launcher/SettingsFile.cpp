@@ -1,4 +1,4 @@
-#include "launcher/SettingsFile.h"
+#include "SettingsFile.h"
 
 namespace launcher {
 namespace {

@@ -1,4 +1,4 @@
-#include "launcher/ToolkitPath.h"
+#include "ToolkitPath.h"
 
 namespace launcher {
 namespace {

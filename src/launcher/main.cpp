@@ -1,6 +1,6 @@
 // GleanerQt's entry point: the Qt half of the launcher. The flow itself is in Launcher.cpp.
-#include "dataGleaner/dataGleaner.h"
-#include "launcher/Launcher.h"
+#include "dataGleaner.h"
+#include "Launcher.h"
 
 #include <QApplication>
 #include <QFileDialog>

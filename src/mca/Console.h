@@ -2,7 +2,7 @@
 // What the mca tool needs of the system beyond the library: its arguments as UTF-8, raw standard
 // output, whether standard error is a terminal and the platform's name rules.
 
-#include "mca/MemberNames.h"
+#include "MemberNames.h"
 
 #include <string>
 #include <vector>

@@ -1,15 +1,13 @@
-#include "mca/McaCommands.h"
+#include "McaCommands.h"
 
-#include "filedriver/ArchiveManager.h"
-#include "filedriver/ArchiveVerify.h"
 #include "filedriver/ArchiveWriter.h"
 #include "filedriver/FileDriver.h"
 #include "filedriver/FilePlatform.h"
+#include "filedriver/MemberReader.h"
 #include "filedriver/NewFile.h"
-#include "filedriver/ParallelBlockReader.h"
 #include "filedriver/SystemError.h"
-#include "mca/Console.h"
-#include "mca/MemberNames.h"
+#include "Console.h"
+#include "MemberNames.h"
 #include "orva/WideText.h"
 #include "orva/exception.h"
 
@@ -100,20 +98,19 @@ std::uint64_t copyAll(Source& from, Write write, Progress& progress)
 
 // A reader that decodes the blocks of the archive member at `path`, opened as `opened`, ahead on
 // `threads`; null where reading through `opened` is as good: one thread, a plain file, a small member.
-std::unique_ptr<filedriver::ParallelMemberReader> readAhead(const FilePath& path, FileDriver& opened, unsigned threads)
+std::unique_ptr<filedriver::MemberReader> readAhead(const FilePath& path, FileDriver& opened, unsigned threads)
 {
     if (threads == 1 || !filedriver::isArchivePath(path))
         return nullptr;
-    const std::uint32_t blockSize =
-        filedriver::archiveManager.getArchive(filedriver::archivePart(path))->archiveHeader().blockSize;
+    const std::uint32_t blockSize = filedriver::ArchiveInfo(path).blockSize();
     if (opened.size() < 0 || std::uint64_t(opened.size()) < (parallelFromBlocks - 1) * blockSize)
         return nullptr;
-    return std::make_unique<filedriver::ParallelMemberReader>(path, threads);
+    return std::make_unique<filedriver::MemberReader>(path, threads);
 }
 
 // Copies `opened` whole, or the reader's bytes where it has one.
 template <class Write>
-std::uint64_t copyMember(FileDriver& opened, filedriver::ParallelMemberReader* ahead, Write write, Progress& progress)
+std::uint64_t copyMember(FileDriver& opened, filedriver::MemberReader* ahead, Write write, Progress& progress)
 {
     return ahead ? copyAll(*ahead, write, progress) : copyAll(opened, write, progress);
 }
@@ -131,12 +128,12 @@ struct MemberFailure {
 };
 
 // One member into `target`, whole or not at all.
-void extractMember(const FilePath& archive, const filedriver::OrvaArchive& loaded, const filedriver::FileEntry& entry,
+void extractMember(const FilePath& archive, const filedriver::ArchiveInfo& loaded, const filedriver::FileEntry& entry,
                    const FilePath& target, bool force, unsigned threads, Progress& progress)
 {
     const std::string name = native(entry.name);
     std::unique_ptr<FileDriver> from;
-    std::unique_ptr<filedriver::ParallelMemberReader> ahead;
+    std::unique_ptr<filedriver::MemberReader> ahead;
     try {
         from = std::make_unique<FileDriver>(memberPath(archive, entry.name), filedriver::OpenRead);
         ahead = readAhead(memberPath(archive, entry.name), *from, threads);
@@ -158,7 +155,7 @@ void extractMember(const FilePath& archive, const filedriver::OrvaArchive& loade
         // A failed read leaves the cursor at the start of the piece that failed.
         const std::uint32_t at = ahead ? ahead->tell() : static_cast<std::uint32_t>(std::max(from->tell(), 0));
         throw MemberFailure{name + ": block "
-                            + std::to_string(filedriver::blockOfMember(loaded.archiveHeader(), entry, at)) + ": "
+                            + std::to_string(loaded.blockOfMember(entry, at)) + ": "
                             + error.what()};
     }
     checkLength(total, entry.dataSize, native(target));
@@ -273,28 +270,29 @@ std::string failureText(const orva::exception& error)
     return reason.empty() ? error.what() : error.what() + (": " + reason);
 }
 
-filedriver::OrvaArchive* openArchive(const FilePath& given)
+filedriver::ArchiveInfo openArchive(const FilePath& given)
 {
     const FilePath archive = withoutTrailingSeparators(given);
     if (filedriver::archivePart(archive) != archive)
         throw Failure(native(given) + ": an archive's name ends in .mca");
-    return filedriver::archiveManager.getArchive(archive);
+    return filedriver::ArchiveInfo(archive);
 }
 
 void listMembers(const FilePath& archive)
 {
-    for (const filedriver::FileEntry& entry : openArchive(archive)->members())
+    for (const filedriver::FileEntry& entry : openArchive(archive).members())
         std::printf("%u\t%s\n", entry.dataSize, native(entry.name).c_str());
 }
 
 void showInfo(const FilePath& archive)
 {
-    const filedriver::OrvaArchive* loaded = openArchive(archive);
-    const char* const* names = filedriver::archiveHeaderFieldNames();
-    for (std::size_t i = 0; i < filedriver::archiveHeaderFieldCount; ++i)
-        std::printf(i == 0 ? "%s: 0x%08x\n" : "%s: %u\n", names[i],
-                    filedriver::archiveHeaderField(loaded->archiveHeader(), i));
-    for (const auto& property : loaded->propertyTable())
+    const filedriver::ArchiveInfo loaded = openArchive(archive);
+    bool first = true;
+    for (const filedriver::ArchiveHeaderField& field : loaded.headerFields()) {
+        std::printf(first ? "%s: 0x%08x\n" : "%s: %u\n", field.name, field.value);
+        first = false;
+    }
+    for (const auto& property : loaded.properties())
         std::printf("property %s=%s\n", native(property.first).c_str(), native(property.second).c_str());
 }
 
@@ -303,7 +301,7 @@ void catFiles(const std::vector<FilePath>& paths, unsigned threads)
     useBinaryOutput();
     for (const FilePath& path : paths) {
         FileDriver file(path, filedriver::OpenReadBuffered);
-        const std::unique_ptr<filedriver::ParallelMemberReader> ahead = readAhead(path, file, threads);
+        const std::unique_ptr<filedriver::MemberReader> ahead = readAhead(path, file, threads);
         Progress quiet("cat", 0);
         const std::uint64_t total = copyMember(
             file, ahead.get(),
@@ -320,10 +318,10 @@ void catFiles(const std::vector<FilePath>& paths, unsigned threads)
 bool extractMembers(const FilePath& given, const FilePath& directory, const std::vector<std::wstring>& only, bool force,
                     bool stopOnError, unsigned threads)
 {
-    const filedriver::OrvaArchive* loaded = openArchive(given);
+    const filedriver::ArchiveInfo loaded = openArchive(given);
     const FilePath archive = withoutTrailingSeparators(given);
     std::vector<std::wstring> names;
-    for (const filedriver::FileEntry& entry : loaded->members())
+    for (const filedriver::FileEntry& entry : loaded.members())
         names.push_back(entry.name);
     std::vector<std::size_t> positions;
     std::wstring unknown;
@@ -331,7 +329,7 @@ bool extractMembers(const FilePath& given, const FilePath& directory, const std:
         throw Failure("no member '" + native(unknown) + "' in " + native(given));
     std::vector<filedriver::FileEntry> chosen;
     for (const std::size_t k : positions)
-        chosen.push_back(loaded->members()[k]);
+        chosen.push_back(loaded.members()[k]);
     const FilePath into = directory.withTrailingSeparator(true);
     std::set<std::wstring> seen;
     std::uint64_t total = 0;
@@ -352,7 +350,7 @@ bool extractMembers(const FilePath& given, const FilePath& directory, const std:
     bool whole = true;
     for (const filedriver::FileEntry& entry : chosen) {
         try {
-            extractMember(archive, *loaded, entry, FilePath(into + entry.name), force, threads, progress);
+            extractMember(archive, loaded, entry, FilePath(into + entry.name), force, threads, progress);
             continue;
         } catch (const MemberFailure& failure) {
             std::fprintf(stderr, "mca: %s\n", failure.text.c_str());
@@ -370,13 +368,11 @@ bool extractMembers(const FilePath& given, const FilePath& directory, const std:
 
 bool verifyArchive(const FilePath& given, unsigned threads)
 {
-    const filedriver::ArchiveHeader& header = openArchive(given)->archiveHeader();
-    const FilePath archive = withoutTrailingSeparators(given);
+    const filedriver::ArchiveInfo loaded = openArchive(given);
     std::vector<filedriver::DamagedBlock> damaged;
     {
-        Progress progress("verify", header.dataLength);
-        damaged = filedriver::findDamagedBlocks(
-            archive, [&](std::uint32_t) { progress.advance(header.blockSize); }, threads);
+        Progress progress("verify", loaded.dataLength());
+        damaged = loaded.verify([&](std::uint32_t) { progress.advance(loaded.blockSize()); }, threads);
     }
     for (const filedriver::DamagedBlock& block : damaged) {
         std::string names;
@@ -386,10 +382,11 @@ bool verifyArchive(const FilePath& given, unsigned threads)
                      block.failure.c_str());
     }
     if (!damaged.empty()) {
-        std::fprintf(stderr, "mca: %zu of %u blocks damaged\n", damaged.size(), header.blockCount);
+        std::fprintf(stderr, "mca: %zu of %u blocks damaged\n", damaged.size(), loaded.blockCount());
         return false;
     }
-    std::printf("ok: %u members, %u blocks, %u bytes\n", header.fileCount, header.blockCount, header.dataLength);
+    std::printf("ok: %u members, %u blocks, %u bytes\n", loaded.memberCount(), loaded.blockCount(),
+                loaded.dataLength());
     return true;
 }
 

@@ -3,6 +3,7 @@
 // orva::exception from the library, mca::Failure for the tool's own refusals; main reports either as
 // "mca: <text>" with exit status 1.
 
+#include "filedriver/ArchiveInfo.h"
 #include "filedriver/FilePath.h"
 
 #include <cstdint>
@@ -11,9 +12,6 @@
 #include <string>
 #include <vector>
 
-namespace filedriver {
-class OrvaArchive;
-}
 namespace orva {
 class exception;
 }
@@ -46,9 +44,8 @@ struct PackFile {
 };
 
 // The loaded archive of the file `archive`, which must end in ".mca" (a path through one is no
-// archive here; separators after the name are dropped); the library keeps it. Throws Failure or the
-// library's load failures.
-filedriver::OrvaArchive* openArchive(const filedriver::FilePath& archive);
+// archive here; separators after the name are dropped). Throws Failure or the library's load failures.
+filedriver::ArchiveInfo openArchive(const filedriver::FilePath& archive);
 // "<size>\t<name>\n" per member, in table order.
 void listMembers(const filedriver::FilePath& archive);
 // "<field>: <value>" per header field in layout order, then "property <key>=<value>" in key order.

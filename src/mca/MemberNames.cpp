@@ -1,4 +1,4 @@
-#include "mca/MemberNames.h"
+#include "MemberNames.h"
 
 #include <algorithm>
 #include <set>

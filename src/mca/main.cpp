@@ -1,10 +1,10 @@
 // mca: list, read, check, extract and make archives. Exit status: 0 success; 1 failure ("mca: ..."
 // on standard error); 2 a usage error (the usage on standard error).
-#include "mca/Console.h"
-#include "mca/McaCommands.h"
-#include "mca/MemberNames.h"
+#include "Console.h"
+#include "McaCommands.h"
+#include "MemberNames.h"
 #ifdef MCA_MOUNT
-#include "mca/posix/Mount.h"
+#include "posix/Mount.h"
 #endif
 #include "filedriver/SystemError.h"
 #include "orva/WideText.h"

@@ -134,6 +134,13 @@ FilePlatform::~FilePlatform()
         close(fd(handle));
 }
 
+void FilePlatform::willNeed(std::uint64_t offset, std::uint64_t length)
+{
+    if (offset <= std::uint64_t(INT64_MAX) && length <= std::uint64_t(INT64_MAX))
+        posix_fadvise(fd(handle), static_cast<off_t>(offset), static_cast<off_t>(length),
+                      POSIX_FADV_WILLNEED);
+}
+
 std::int32_t FilePlatform::seek(std::int32_t offset, std::int32_t origin)
 {
     int how;

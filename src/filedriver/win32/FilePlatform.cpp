@@ -136,6 +136,8 @@ FilePlatform::~FilePlatform()
         CloseHandle(handleOf(handle));
 }
 
+void FilePlatform::willNeed(std::uint64_t, std::uint64_t) {}
+
 std::int32_t FilePlatform::seek(std::int32_t offset, std::int32_t origin)
 {
     DWORD method;

@@ -1,7 +1,7 @@
 // POSIX half of the settings store: the settings file below the first entry of $XDG_CONFIG_DIRS.
-#include "launcher/RegistryAccess.h"
+#include "RegistryAccess.h"
 
-#include "launcher/SettingsFile.h"
+#include "SettingsFile.h"
 #include "orva/WideText.h"
 
 #include <cerrno>

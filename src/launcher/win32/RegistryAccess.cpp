@@ -1,5 +1,5 @@
 // Win32 half of the settings store: the registry below HKEY_LOCAL_MACHINE, through its ANSI interface.
-#include "launcher/RegistryAccess.h"
+#include "RegistryAccess.h"
 
 #include <windows.h>
 

@@ -4,9 +4,9 @@
 //   - the shell's folder picker (IFileOpenDialog), COM apartment-threaded, no owner window, starting in
 //     the executable's directory every time;
 //   - wWinMain turns the command line into argc/argv and calls main, as Qt's start-up code does.
-#include "dataGleaner/dataGleaner.h"
-#include "launcher/Launcher.h"
-#include "launcher/ToolkitPath.h"
+#include "dataGleaner.h"
+#include "Launcher.h"
+#include "ToolkitPath.h"
 #include "orva/Log.h"
 #include "orva/WideText.h"
 

@@ -4,19 +4,19 @@
 // reads around a miss) and, for reads that follow each other, well ahead of them. Hints only: nothing
 // fails, and the archive's bytes are never read here. Safe from several threads.
 
+#include "filedriver/ArchiveInfo.h"
 #include "filedriver/FilePath.h"
-#include "filedriver/OrvaArchive.h"
+#include "filedriver/FilePlatform.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 namespace mca {
 
 class ArchivePrefetch {
 public:
-    ArchivePrefetch(const filedriver::FilePath& archivePath, const filedriver::OrvaArchive& archive);
+    ArchivePrefetch(const filedriver::FilePath& archivePath, const filedriver::ArchiveInfo& archive);
     ~ArchivePrefetch();
     ArchivePrefetch(const ArchivePrefetch&) = delete;
     ArchivePrefetch& operator=(const ArchivePrefetch&) = delete;
@@ -28,10 +28,9 @@ private:
     static constexpr std::uint64_t window = 128u << 10;
     static constexpr std::uint64_t sequentialAhead = 1u << 20;
 
-    // The archive file's own descriptor, for the hints only; -1 when it cannot be opened.
-    int file;
-    const std::vector<filedriver::StoredBlock>& blocks;
-    const std::uint64_t blocksOffset;
+    const filedriver::ArchiveInfo archive;
+    // The archive file opened for the hints only; null when it cannot be opened.
+    std::unique_ptr<filedriver::FilePlatform> file;
     // One mark per window of the file: asked for already.
     std::unique_ptr<std::atomic<bool>[]> asked;
     std::uint64_t windows = 0;

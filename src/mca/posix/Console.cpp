@@ -1,5 +1,5 @@
 // POSIX half of the tool's system edges.
-#include "mca/Console.h"
+#include "Console.h"
 
 #include "orva/WideText.h"
 

@@ -1,11 +1,10 @@
-#include "mca/posix/Mount.h"
+#include "posix/Mount.h"
 
-#include "filedriver/ArchiveManager.h"
+#include "filedriver/ArchiveInfo.h"
 #include "filedriver/FileDriver.h"
-#include "filedriver/OrvaArchive.h"
-#include "mca/McaCommands.h"
-#include "mca/MemberNames.h"
-#include "mca/posix/ArchivePrefetch.h"
+#include "McaCommands.h"
+#include "MemberNames.h"
+#include "posix/ArchivePrefetch.h"
 #include "orva/WideText.h"
 #include "orva/exception.h"
 
@@ -83,7 +82,7 @@ private:
 // The archive as mounted: its file table, fixed at mount time, and what it has logged since.
 class MountedArchive {
 public:
-    MountedArchive(const FilePath& archivePath, const filedriver::OrvaArchive& archive);
+    MountedArchive(const FilePath& archivePath, const filedriver::ArchiveInfo& archive);
 
     const MountedFile* find(const char* path) const;
     void fillAttributes(const MountedFile* file, struct stat& attributes) const;
@@ -203,8 +202,8 @@ std::string native(const std::wstring& text)
     return orva::toNative(text);
 }
 
-MountedArchive::MountedArchive(const FilePath& archivePath, const filedriver::OrvaArchive& archive)
-    : blockSize(archive.archiveHeader().blockSize), prefetch(archivePath, archive), archivePath(archivePath),
+MountedArchive::MountedArchive(const FilePath& archivePath, const filedriver::ArchiveInfo& archive)
+    : blockSize(archive.blockSize()), prefetch(archivePath, archive), archivePath(archivePath),
       stamped(filedriver::fileStamp(archivePath, mountedStamp))
 {
     stat(native(archivePath).c_str(), &archiveAttributes);
@@ -516,7 +515,7 @@ const char* unmountableName(const std::wstring& name)
 int mountArchive(const MountOptions& options)
 {
     const FilePath archivePath(orva::fromNative(absolute(native(options.archive))));
-    MountedArchive archive(archivePath, *openArchive(archivePath));
+    MountedArchive archive(archivePath, openArchive(archivePath));
 
     char mountPoint[PATH_MAX];
     if (!realpath(options.mountPoint.c_str(), mountPoint))

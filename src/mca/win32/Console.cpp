@@ -1,5 +1,5 @@
 // Win32 half of the tool's system edges.
-#include "mca/Console.h"
+#include "Console.h"
 
 #include "orva/WideText.h"
 

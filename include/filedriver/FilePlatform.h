@@ -34,6 +34,10 @@ public:
 
     // Hands the written bytes through to the disk (fsync, FlushFileBuffers); false on failure.
     bool flushToDisk();
+    // Tells the system that the `length` bytes at `offset` are about to be read, so that it may read
+    // them ahead (POSIX_FADV_WILLNEED). A hint only: nothing fails, nothing is read here. Windows has
+    // no such hint for a file read through its handle: there it does nothing.
+    void willNeed(std::uint64_t offset, std::uint64_t length);
 
     std::int32_t seek(std::int32_t offset, std::int32_t origin) override;
     std::int32_t tell() override;

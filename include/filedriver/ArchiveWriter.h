@@ -20,25 +20,28 @@
 // Given a file instead of a path, the writer writes into it from its position 0 on and never closes
 // or removes it: the caller owns it (a NewFile, say, to be committed after finish).
 
-#include "filedriver/BlockCompression.h"
 #include "filedriver/AFileCore.h"
 #include "filedriver/FilePath.h"
-#include "filedriver/OrderedBlockPool.h"
-#include "filedriver/OrvaArchive.h"
-#include "filedriver/ZlibEncoder.h"
 
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace filedriver {
 
+struct ArchiveHeader;
+class OrderedBlockPool;
+class ZlibEncoder;
+
+using ByteBuffer = std::vector<std::uint8_t>;
+
 struct ArchiveWriterOptions {
     std::uint32_t blockSize = 65536;
     std::uint32_t compressionType = 1; // 0 stored, 1 zlib
-    std::int32_t level = ZlibCompression::defaultLevel;
+    std::int32_t level = -1; // zlib's default
     std::map<std::wstring, std::wstring> properties;
     // Threads encoding zlib blocks; 0 for one per processor of the machine.
     unsigned threads = 0;
@@ -76,7 +79,7 @@ private:
     // The failure that ends the writer: the file is closed and removed.
     bool fail();
 
-    ArchiveHeader header{};
+    std::unique_ptr<ArchiveHeader> header;
     FilePath path; // of the file the writer owns
     std::unique_ptr<AFileCore> ownedFile;
     AFileCore* file = nullptr; // until finish or a failure

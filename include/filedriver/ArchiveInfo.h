@@ -1,0 +1,109 @@
+#pragma once
+// What an archive file (".mca") holds, for programs that list, inspect and check archives: its members
+// in table order, its header's fields, its properties, where each block is stored, and a check of every
+// block that names the damaged ones.
+//
+//   ArchiveInfo info(L"maps/europe.mca");
+//   for (const FileEntry& member : info.members()) ...          // name and size, in table order
+//   for (const DamagedBlock& block : info.verify()) ...         // empty: every block reads whole
+//
+// An ArchiveInfo shares the archive that the library loaded for its path, the one that FileDriver reads
+// the members through: it stays valid, and the same, for the ArchiveInfo's life, also after
+// releaseArchive. A copy shares it too. Nothing but verify touches the file after construction, and
+// every call but verify may run on several threads at once.
+//
+// The constructor throws orva::exception: "ArchiveManager: archive '<path>' not found" when no file has
+// the path, the loader's text for a malformed header or table, and the file driver's when the file
+// cannot be opened.
+
+#include "filedriver/FilePath.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace filedriver {
+
+class OrvaArchive;
+
+// One member as the table holds it.
+struct FileEntry {
+    std::uint32_t dataSize;
+    std::uint32_t dataOffset; // start in the data stream (all members one after another)
+    FilePath name;            // exactly as stored
+};
+
+// One field of the archive's header, named as the format names it ("magic", "fileCount", ...).
+struct ArchiveHeaderField {
+    const char* name;
+    std::uint32_t value;
+};
+
+// Where a block's stored bytes lie in the archive file.
+struct StoredExtent {
+    std::uint64_t offset;
+    std::uint32_t size;
+};
+
+struct DamagedBlock {
+    std::uint32_t block;
+    // In table order: every member with at least one byte in the block.
+    std::vector<std::wstring> members;
+    // The text of the orva::exception that reading the block throws.
+    std::string failure;
+};
+
+class ArchiveInfo {
+public:
+    // The archive that `archive` names or runs through (its archive part, FilePath.h: "x.mca/" is x.mca).
+    explicit ArchiveInfo(const FilePath& archive);
+    ~ArchiveInfo();
+    ArchiveInfo(const ArchiveInfo&);
+    ArchiveInfo& operator=(const ArchiveInfo&);
+
+    // The archive file's path, as the library keys it.
+    const FilePath& path() const;
+    // Every member in table order. The names are decoded on the first call.
+    const std::vector<FileEntry>& members() const;
+    std::uint32_t memberCount() const;
+    // The table index of the first member named exactly `name` (letter case counts), else memberCount().
+    std::uint32_t findMember(const FilePath& name) const;
+    bool hasMember(const FilePath& name) const;
+
+    // The header's 15 fields in the order of the file.
+    std::vector<ArchiveHeaderField> headerFields() const;
+    std::uint32_t compressionType() const; // 0 stored, 1 zlib
+    std::uint32_t blockSize() const;
+    std::uint32_t blockCount() const;
+    std::uint32_t dataLength() const;
+    // Key to value, in key order.
+    const std::map<std::wstring, std::wstring>& properties() const;
+
+    // Where block `block` (below blockCount()) is stored in the file.
+    StoredExtent storedBlock(std::uint32_t block) const;
+    // The block that holds byte `offset` of `member` (offset within the member).
+    std::uint32_t blockOfMember(const FileEntry& member, std::uint32_t offset) const;
+
+    // Decodes and checks every block in order, as a read of it would, telling `checked` after each (on
+    // the caller's thread, for progress), and answers the damaged ones in block order. `threads` decode
+    // ahead on a pool past the block cache (0: one per processor); with 1 each block is checked through
+    // the cache on the caller's thread. The answer is the same for every count. Throws orva::exception
+    // when the file cannot be opened or no longer loads, when the archive has blocks but no member that
+    // a path can name ("archive '<path>': no member can be opened by name"), or when the threads cannot
+    // be started.
+    std::vector<DamagedBlock> verify(const std::function<void(std::uint32_t block)>& checked = {},
+                                     unsigned threads = 0) const;
+
+private:
+    std::shared_ptr<const OrvaArchive> archive;
+};
+
+// Forgets the library's loaded archive that `path` runs through (or names), so that the next open or
+// ArchiveInfo loads its file afresh: for programs that run long or rewrite archives. False, and nothing
+// changes, while a member of it is open or when the library holds no such archive.
+bool releaseArchive(const FilePath& path);
+
+} // namespace filedriver

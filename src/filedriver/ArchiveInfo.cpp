@@ -1,0 +1,96 @@
+#include "filedriver/ArchiveInfo.h"
+
+#include "filedriver/ArchiveManager.h"
+#include "filedriver/ArchiveVerify.h"
+#include "filedriver/OrvaArchive.h"
+
+namespace filedriver {
+
+ArchiveInfo::ArchiveInfo(const FilePath& path) : archive(archiveManager.shareArchive(path)) {}
+
+ArchiveInfo::~ArchiveInfo() = default;
+ArchiveInfo::ArchiveInfo(const ArchiveInfo&) = default;
+ArchiveInfo& ArchiveInfo::operator=(const ArchiveInfo&) = default;
+
+const FilePath& ArchiveInfo::path() const
+{
+    return archive->archivePath();
+}
+
+const std::vector<FileEntry>& ArchiveInfo::members() const
+{
+    return archive->members();
+}
+
+std::uint32_t ArchiveInfo::memberCount() const
+{
+    return archive->archiveHeader().fileCount;
+}
+
+std::uint32_t ArchiveInfo::findMember(const FilePath& name) const
+{
+    return archive->findMember(name);
+}
+
+bool ArchiveInfo::hasMember(const FilePath& name) const
+{
+    return archive->hasMember(name);
+}
+
+std::vector<ArchiveHeaderField> ArchiveInfo::headerFields() const
+{
+    const char* const* names = archiveHeaderFieldNames();
+    std::vector<ArchiveHeaderField> fields;
+    for (std::size_t i = 0; i < archiveHeaderFieldCount; ++i)
+        fields.push_back({names[i], archiveHeaderField(archive->archiveHeader(), i)});
+    return fields;
+}
+
+std::uint32_t ArchiveInfo::compressionType() const
+{
+    return archive->archiveHeader().compressionType;
+}
+
+std::uint32_t ArchiveInfo::blockSize() const
+{
+    return archive->archiveHeader().blockSize;
+}
+
+std::uint32_t ArchiveInfo::blockCount() const
+{
+    return archive->archiveHeader().blockCount;
+}
+
+std::uint32_t ArchiveInfo::dataLength() const
+{
+    return archive->archiveHeader().dataLength;
+}
+
+const std::map<std::wstring, std::wstring>& ArchiveInfo::properties() const
+{
+    return archive->propertyTable();
+}
+
+StoredExtent ArchiveInfo::storedBlock(std::uint32_t block) const
+{
+    const StoredBlock& stored = archive->blocks()[block];
+    return {std::uint64_t(archive->archiveHeader().blocksOffset) + stored.storedOffset, stored.storedSize};
+}
+
+std::uint32_t ArchiveInfo::blockOfMember(const FileEntry& member, std::uint32_t offset) const
+{
+    return filedriver::blockOfMember(archive->archiveHeader(), member, offset);
+}
+
+std::vector<DamagedBlock> ArchiveInfo::verify(const std::function<void(std::uint32_t block)>& checked,
+                                              unsigned threads) const
+{
+    return findDamagedBlocks(path(), checked, threads);
+}
+
+bool releaseArchive(const FilePath& path)
+{
+    return archiveManager.releaseArchive(path);
+}
+
+} // namespace filedriver
