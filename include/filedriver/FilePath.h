@@ -7,6 +7,7 @@
 // A path such as D:\maps\europe.mca\roads.dat runs through the archive D:\maps\europe.mca.
 // None of these operations throws; failures answer false.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -71,6 +72,10 @@ bool createDirectory(const FilePath& path);
 bool createDirectories(const FilePath& path);
 // Removes the file (not a directory) at `path`; true on success.
 bool deleteFile(const FilePath& path);
+// The whole of the regular file at `path` in `bytes`, for small files read at once (a settings file):
+// false when it cannot be opened or read, or is no regular file (a directory, a pipe, a device), or
+// holds more than `limit` bytes. A file that shrinks while it is read gives what it still holds.
+bool readSmallFile(const FilePath& path, std::size_t limit, std::string& bytes);
 // What tells one version of a file from another: its size, when it was last written and, where the
 // system says, which file it is. A file replaced or rewritten since an earlier stamp gets another.
 struct FileStamp {

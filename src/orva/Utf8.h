@@ -13,6 +13,22 @@ inline bool isSurrogatePair(char32_t high, char32_t low)
 {
     return high >= 0xD800 && high <= 0xDBFF && low >= 0xDC00 && low <= 0xDFFF;
 }
+// The character of a surrogate pair (isSurrogatePair).
+inline char32_t combineSurrogates(char32_t high, char32_t low)
+{
+    return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
+}
+// `c` as UTF-16 units: a pair above U+FFFF (up to U+10FFFF), else the one unit it fits in.
+template <class Units>
+void appendUtf16(char32_t c, Units& units)
+{
+    if (c >= 0x10000 && c <= 0x10FFFF) {
+        units.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+        units.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+    } else {
+        units.push_back(static_cast<char16_t>(c));
+    }
+}
 
 inline std::size_t encodeUtf8(char32_t c, char* out)
 {

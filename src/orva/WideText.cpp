@@ -38,8 +38,8 @@ void forEachCodePoint(const std::u16string& units, Visit visit)
 {
     for (std::size_t i = 0; i < units.size(); ++i) {
         char32_t c = units[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF)
-            c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
+        if (i + 1 < units.size() && isSurrogatePair(c, units[i + 1]))
+            c = combineSurrogates(c, units[++i]);
         else if (isSurrogate(c))
             c = '?';
         visit(c);
@@ -61,13 +61,7 @@ std::wstring fromUtf8(std::string_view text)
     units.reserve(text.size());
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     for (std::size_t i = 0, consumed = 0; i < text.size(); i += consumed) {
-        const char32_t c = decodeUtf8(bytes + i, text.size() - i, consumed);
-        if (c >= 0x10000) {
-            units.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
-            units.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-        } else {
-            units.push_back(static_cast<char16_t>(c));
-        }
+        appendUtf16(decodeUtf8(bytes + i, text.size() - i, consumed), units);
     }
     return fromUtf16(units);
 }

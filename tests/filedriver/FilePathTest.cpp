@@ -316,4 +316,23 @@ TEST(FilePathDisk, NonAsciiNamesAreCreatedAndFound)
     EXPECT_TRUE(filedriver::pathExists(tmp.wide() + written(L"|Ωmega"), true));
 }
 
+// A small file read whole: what it holds, or false for anything that is not such a file.
+TEST(FilePathDisk, ReadSmallFileGivesAWholeRegularFileWithinTheLimit)
+{
+    testsupport::TempDir dir;
+    const char raw[] = "Name=Value\r\n\0binary\xff";
+    const std::string bytes(raw, sizeof raw - 1);
+    dir.writeFile(L"s.conf", bytes);
+    dir.writeFile(L"empty.conf", "");
+    std::string got = "stale";
+    ASSERT_TRUE(filedriver::readSmallFile(dir.wide(L"s.conf"), bytes.size(), got));
+    EXPECT_EQ(got, bytes);
+    ASSERT_TRUE(filedriver::readSmallFile(dir.wide(L"empty.conf"), 0, got));
+    EXPECT_EQ(got, "");
+
+    EXPECT_FALSE(filedriver::readSmallFile(dir.wide(L"s.conf"), bytes.size() - 1, got)) << "over the limit";
+    EXPECT_FALSE(filedriver::readSmallFile(dir.wide(L"none.conf"), 100, got));
+    EXPECT_FALSE(filedriver::readSmallFile(dir.wide(), 100, got)) << "a directory";
+}
+
 } // namespace

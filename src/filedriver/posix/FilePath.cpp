@@ -1,11 +1,13 @@
-// POSIX half of the path functions: stat, lstat, mkdir and unlink, with UTF-8 file names; '/' is written.
+// POSIX half of the path functions: stat, lstat, mkdir, unlink and a small file read whole, with UTF-8 file names; '/' is written.
 // A backslash separates here too, so paths reach the system normalised.
 #include "filedriver/FilePath.h"
 
+#include "filedriver/posix/Retried.h"
 #include "orva/WideText.h"
 
 #include <cerrno>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -92,6 +94,29 @@ bool createDirectory(const FilePath& path)
 bool deleteFile(const FilePath& path)
 {
     return unlink(orva::toNative(path.normalised()).c_str()) == 0;
+}
+
+bool readSmallFile(const FilePath& path, std::size_t limit, std::string& bytes)
+{
+    const int file = retried([&] { return open(orva::toNative(path.normalised()).c_str(), O_RDONLY | O_CLOEXEC); });
+    if (file < 0)
+        return false;
+    struct stat status;
+    bool ok = fstat(file, &status) == 0 && S_ISREG(status.st_mode) && std::uint64_t(status.st_size) <= limit;
+    if (ok) {
+        bytes.resize(static_cast<std::size_t>(status.st_size));
+        std::size_t done = 0;
+        while (ok && done < bytes.size()) {
+            const ssize_t got = retried([&] { return read(file, bytes.data() + done, bytes.size() - done); });
+            ok = got >= 0;
+            if (got > 0)
+                done += static_cast<std::size_t>(got);
+            else
+                bytes.resize(done);
+        }
+    }
+    close(file);
+    return ok;
 }
 
 } // namespace filedriver

@@ -1,5 +1,5 @@
-// Win32 half of the path functions: GetFileAttributes(Ex)W, GetFileType, CreateDirectoryW and DeleteFileW;
-// '\' is written.
+// Win32 half of the path functions: GetFileAttributes(Ex)W, GetFileType, CreateDirectoryW, DeleteFileW
+// and a small file read whole; '\' is written.
 #include "filedriver/FilePath.h"
 
 #include <windows.h>
@@ -106,6 +106,31 @@ bool createDirectory(const FilePath& path)
 bool deleteFile(const FilePath& path)
 {
     return DeleteFileW(path.c_str()) != 0;
+}
+
+bool readSmallFile(const FilePath& path, std::size_t limit, std::string& bytes)
+{
+    // A directory does not open without backup semantics; pipes and devices are told by their type.
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER size;
+    bool ok = GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size) != 0
+              && std::uint64_t(size.QuadPart) <= limit;
+    if (ok) {
+        bytes.resize(static_cast<std::size_t>(size.QuadPart));
+        std::size_t done = 0;
+        while (ok && done < bytes.size()) {
+            DWORD got = 0;
+            ok = ReadFile(file, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got, nullptr) != 0;
+            done += got;
+            if (ok && got == 0)
+                bytes.resize(done);
+        }
+    }
+    CloseHandle(file);
+    return ok;
 }
 
 } // namespace filedriver

@@ -24,15 +24,8 @@ std::u16string toUtf16(std::wstring_view text)
 {
     std::u16string result;
     result.reserve(text.size());
-    for (const wchar_t w : text) {
-        const auto c = static_cast<char32_t>(w);
-        if (c >= 0x10000 && c <= 0x10FFFF) {
-            result.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
-            result.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-        } else {
-            result.push_back(static_cast<char16_t>(c));
-        }
-    }
+    for (const wchar_t w : text)
+        appendUtf16(static_cast<char32_t>(w), result);
     return result;
 }
 
@@ -43,13 +36,9 @@ std::wstring fromUtf16(std::u16string_view text)
     std::size_t out = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char16_t high = text[i];
-        if (high >= 0xD800 && high <= 0xDBFF && i + 1 < text.size()) {
-            const char16_t low = text[i + 1];
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                result[out++] = static_cast<wchar_t>(0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00));
-                ++i;
-                continue;
-            }
+        if (i + 1 < text.size() && isSurrogatePair(high, text[i + 1])) {
+            result[out++] = static_cast<wchar_t>(combineSurrogates(high, text[++i]));
+            continue;
         }
         result[out++] = static_cast<wchar_t>(high);
     }
