@@ -5,6 +5,7 @@
 #include "McaCommands.h"
 #include "MemberNames.h"
 #include "posix/ArchivePrefetch.h"
+#include "posix/MountReadAhead.h"
 #include "orva/WideText.h"
 #include "orva/exception.h"
 
@@ -42,6 +43,9 @@ constexpr std::size_t longestName = 255;
 constexpr ino_t rootInode = 1;
 // Nothing in the mount ever changes: the kernel may keep names and attributes as long as it likes.
 constexpr double unchangingTimeout = 86400;
+// The kernel's read-ahead on the mount: requests of 1 MiB, the most a connection takes, four at once,
+// which the loop's threads serve side by side.
+constexpr unsigned readAheadKilobytes = 4096;
 
 struct MountedFile {
     std::string name; // UTF-8, as the kernel sees it
@@ -49,34 +53,6 @@ struct MountedFile {
     std::uint32_t size;
     std::uint32_t dataOffset;
     ino_t inode;
-};
-
-class OpenFile;
-
-// Decodes, on a thread of its own, the blocks that a sequential run will want after the next read, so
-// that a second core decodes while the loop serves; the reads find them in the block cache. Started by
-// the loop (after the daemon's fork), stopped before the mount is destroyed.
-class DecodeAhead {
-public:
-    void start() { worker = std::thread([this] { run(); }); }
-    void stop();
-    void ask(std::shared_ptr<OpenFile> open, std::uint64_t offset, std::uint32_t length);
-
-private:
-    struct Job {
-        std::shared_ptr<OpenFile> open;
-        std::uint64_t offset;
-        std::uint32_t length;
-    };
-    static constexpr std::size_t mostJobs = 4;
-
-    void run();
-
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::deque<Job> jobs; // guarded by mutex
-    bool stopping = false; // guarded by mutex
-    std::thread worker;
 };
 
 // The archive as mounted: its file table, fixed at mount time, and what it has logged since.
@@ -92,16 +68,21 @@ public:
     void reportDamaged(const MountedFile& file, std::uint32_t block, const char* why);
     // False once the archive file is no longer the one mounted: its pages may be stale.
     bool archiveUnchanged() const;
+    // Widens the kernel's read-ahead on the mount, once. Called at the first open: by then the kernel
+    // has had the answer to its first request, which sets the window too.
+    void widenReadAhead();
 
     const std::uint32_t blockSize;
     std::vector<MountedFile> files;
     ArchivePrefetch prefetch;
-    DecodeAhead decodeAhead;
+    // Absolute; set before mounting.
+    std::string mountPoint;
 
 private:
     FilePath archivePath;
     filedriver::FileStamp mountedStamp;
     bool stamped;
+    std::once_flag readAheadWidened;
     struct stat archiveAttributes{};
     std::unordered_map<std::string, std::size_t> byName;
     std::mutex damagedMutex;
@@ -142,60 +123,6 @@ private:
     std::mutex mutex;
     std::vector<std::unique_ptr<FileDriver>> idle; // guarded by mutex
 };
-
-void DecodeAhead::stop()
-{
-    if (!worker.joinable())
-        return;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        stopping = true;
-    }
-    wake.notify_one();
-    worker.join();
-    jobs.clear();
-}
-
-void DecodeAhead::ask(std::shared_ptr<OpenFile> open, std::uint64_t offset, std::uint32_t length)
-{
-    if (!worker.joinable() || offset >= open->file.size)
-        return;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        // A run that outpaces the worker drops its oldest wishes: they are being read already.
-        if (jobs.size() == mostJobs)
-            jobs.pop_front();
-        jobs.push_back({std::move(open), offset, length});
-    }
-    wake.notify_one();
-}
-
-void DecodeAhead::run()
-{
-    std::vector<std::uint8_t> scratch;
-    for (;;) {
-        Job job;
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            wake.wait(lock, [this] { return stopping || !jobs.empty(); });
-            if (stopping)
-                return;
-            job = std::move(jobs.front());
-            jobs.pop_front();
-        }
-        const auto length = static_cast<std::uint32_t>(std::min<std::uint64_t>(job.length, job.open->file.size - job.offset));
-        scratch.resize(length);
-        try {
-            std::unique_ptr<FileDriver> cursor = job.open->take();
-            if (cursor->seek(static_cast<std::int32_t>(job.offset), filedriver::SeekBegin) != -1)
-                cursor->read(scratch.data(), length);
-            job.open->give(std::move(cursor));
-        } catch (const orva::exception&) {
-            // The read that wants these bytes reports the failure.
-        } catch (const std::bad_alloc&) {
-        }
-    }
-}
 
 std::string native(const std::wstring& text)
 {
@@ -276,6 +203,12 @@ bool MountedArchive::archiveUnchanged() const
     return stamped && filedriver::fileStamp(archivePath, now) && now == mountedStamp;
 }
 
+void MountedArchive::widenReadAhead()
+{
+    // Root only; others keep the kernel's 128 KiB.
+    std::call_once(readAheadWidened, [this] { setMountReadAhead(mountPoint, readAheadKilobytes); });
+}
+
 MountedArchive& mounted()
 {
     return *static_cast<MountedArchive*>(fuse_get_context()->private_data);
@@ -283,10 +216,10 @@ MountedArchive& mounted()
 
 // ---- the file system's operations
 
-// An open file's handle holds it shared: the decoding thread may still be reading it after release.
-const std::shared_ptr<OpenFile>& handle(const fuse_file_info* info)
+// An open file's handle owns it.
+OpenFile* handle(const fuse_file_info* info)
 {
-    return *reinterpret_cast<const std::shared_ptr<OpenFile>*>(info->fh);
+    return reinterpret_cast<OpenFile*>(info->fh);
 }
 
 void* initMount(fuse_conn_info*, fuse_config* config)
@@ -297,13 +230,7 @@ void* initMount(fuse_conn_info*, fuse_config* config)
     config->entry_timeout = unchangingTimeout;
     config->attr_timeout = unchangingTimeout;
     config->negative_timeout = unchangingTimeout;
-    mounted().decodeAhead.start();
     return fuse_get_context()->private_data;
-}
-
-void destroyMount(void*)
-{
-    mounted().decodeAhead.stop();
 }
 
 int getAttributes(const char* path, struct stat* attributes, fuse_file_info* info)
@@ -340,8 +267,9 @@ int openFile(const char* path, fuse_file_info* info)
         return -ENOENT;
     if ((info->flags & O_ACCMODE) != O_RDONLY || (info->flags & O_TRUNC))
         return -EROFS;
+    archive.widenReadAhead();
     try {
-        info->fh = reinterpret_cast<std::uint64_t>(new std::shared_ptr<OpenFile>(std::make_shared<OpenFile>(*file)));
+        info->fh = reinterpret_cast<std::uint64_t>(new OpenFile(*file));
     } catch (const orva::exception& error) {
         std::fprintf(stderr, "mca: %s: %s\n", file->name.c_str(), error.what());
         return -EIO;
@@ -369,32 +297,31 @@ int readFile(const char*, char* buffer, size_t size, off_t offset, fuse_file_inf
     if (archive.knownDamaged(file, first, last))
         return -EIO;
     const std::uint64_t previousEnd = open.lastEnd.exchange(static_cast<std::uint64_t>(offset) + wanted);
-    const std::uint64_t near = 4 * std::uint64_t(archive.blockSize);
+    // The kernel's read-ahead has several requests of a run out at once, served in any order.
+    const std::uint64_t near = 4 * std::max<std::uint64_t>(archive.blockSize, wanted);
     const bool sequential =
         previousEnd + near >= static_cast<std::uint64_t>(offset) && previousEnd <= static_cast<std::uint64_t>(offset) + near;
     archive.prefetch.touch(first, last, sequential);
-    // The next read of the run decodes its own blocks meanwhile; the thread takes the one after.
-    if (sequential)
-        archive.decodeAhead.ask(handle(info), static_cast<std::uint64_t>(offset) + 2 * std::uint64_t(wanted), wanted);
 
     std::unique_ptr<FileDriver> cursor;
-    std::uint32_t block = 0;
+    std::uint32_t block = last;
     try {
         cursor = open.take();
-        // Block by block, so that a failure names its block.
-        for (std::uint32_t done = 0; done < wanted;) {
-            const std::uint64_t at = start + done;
-            block = static_cast<std::uint32_t>(at / archive.blockSize);
-            const std::uint32_t piece =
-                static_cast<std::uint32_t>(std::min<std::uint64_t>(wanted - done, (std::uint64_t(block) + 1) * archive.blockSize - at));
-            if (cursor->seek(static_cast<std::int32_t>(offset + done), filedriver::SeekBegin) == -1
-                || cursor->read(buffer + done, piece) != piece) {
+        // Block by block, so that a failure names its block, and from the last block back: a cursor
+        // reading on from where it stopped first copies the blocks ahead into a buffer of its own, while
+        // one taken backwards copies each block once, from the cache straight into the reply.
+        for (std::uint32_t end = wanted; end > 0;) {
+            block = static_cast<std::uint32_t>((start + end - 1) / archive.blockSize);
+            const auto from = static_cast<std::uint32_t>(std::max<std::uint64_t>(start, std::uint64_t(block) * archive.blockSize) - start);
+            const std::uint32_t piece = end - from;
+            if (cursor->seek(static_cast<std::int32_t>(offset + from), filedriver::SeekBegin) == -1
+                || cursor->read(buffer + from, piece) != piece) {
                 // A short read would tell the kernel that the file ends here.
                 archive.reportDamaged(file, block, "the archive ends early");
                 open.give(std::move(cursor));
                 return -EIO;
             }
-            done += piece;
+            end = from;
         }
     } catch (const orva::exception& error) {
         archive.reportDamaged(file, block, error.what());
@@ -410,7 +337,7 @@ int readFile(const char*, char* buffer, size_t size, off_t offset, fuse_file_inf
 
 int releaseFile(const char*, fuse_file_info* info)
 {
-    delete reinterpret_cast<std::shared_ptr<OpenFile>*>(info->fh);
+    delete handle(info);
     return 0;
 }
 
@@ -440,7 +367,6 @@ fuse_operations operations()
 {
     fuse_operations ops{};
     ops.init = initMount;
-    ops.destroy = destroyMount;
     ops.getattr = getAttributes;
     ops.readdir = readDirectory;
     ops.open = openFile;
@@ -526,6 +452,7 @@ int mountArchive(const MountOptions& options)
 
     // Read-only for the kernel too: writes, creates, renames and deletes fail there with EROFS, and with
     // default_permissions the kernel checks the modes itself instead of asking.
+    archive.mountPoint = mountPoint;
     const std::string mountOptions =
         "ro,default_permissions,subtype=mca,fsname=" + optionValue(native(archivePath));
     const char* arguments[] = {"mca", "-o", mountOptions.c_str()};

@@ -7,9 +7,11 @@
 // order wins, as the library's lookup does) are left out, each reported once on standard error.
 //
 // Each open file reads through cursors of its own (one per concurrent read), through the library's
-// shared block cache; the FUSE loop is multi-threaded. A read touching a damaged block fails with EIO
-// (logged once per member and block); an archive file changed since it was loaded fails opens with EIO
-// as the library's changed-file check says. Anything that would write fails with EROFS.
+// shared block cache; the FUSE loop is multi-threaded, and the mount widens the kernel's read-ahead on
+// its files (MountReadAhead.h) so that a sequential reader's requests come large and several at once.
+// A read touching a damaged block fails with EIO (logged once per member and block); an archive file
+// changed since it was loaded fails opens with EIO as the library's changed-file check says. Anything
+// that would write fails with EROFS.
 
 #include "filedriver/FilePath.h"
 
