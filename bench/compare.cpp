@@ -579,7 +579,7 @@ void packCompress2(benchmark::State& state)
 
 // ---- verifying: every block of the deflated archive decoded and checked
 
-// What mca verify does: every block decoded ahead on every core.
+// What mca verify does: every block decoded on every core.
 void verifyParallel(benchmark::State& state)
 {
     const filedriver::ArchiveInfo archive(wide(data().deflated));

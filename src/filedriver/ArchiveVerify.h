@@ -21,9 +21,11 @@ std::vector<std::uint32_t> membersInBlock(const OrvaArchive& archive, std::uint3
 
 // Checks every block of the archive file `archive` in order, telling `checked` after each (for
 // progress, on the caller's thread), and answers the damaged ones; an empty answer means the archive
-// reads whole. `threads` decode ahead on a pool, past the block cache (0: one per processor); with 1,
-// each block is checked through a cursor and the cache on the caller's thread. The answer is the same
-// for every thread count. Throws orva::exception when the archive cannot be loaded or opened for
+// reads whole. `threads` (0: one per processor), the caller's among them, decode the blocks past the
+// block cache, each into a buffer of its own (memory: one decoded and one stored block per thread);
+// `checked` hears of each block in order once it and the blocks before it are done. With 1, each block
+// is checked through a cursor and the cache on the caller's thread. The answer is the same for every
+// thread count. Throws orva::exception when the archive cannot be loaded or opened for
 // reading, when it has blocks but no member that a path can name ("archive '<path>': no member can be
 // opened by name"), or when the threads cannot be started.
 std::vector<DamagedBlock> findDamagedBlocks(const FilePath& archive,

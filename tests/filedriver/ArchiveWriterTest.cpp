@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <random>
 #include <string>
 
 namespace {
@@ -196,10 +197,25 @@ std::uint32_t u32At(const std::string& bytes, std::size_t at)
     return value;
 }
 
-// Members over many blocks, so that every thread has several to encode.
+// Text of three words repeated at random: blocks on which libdeflate alone would lose to compress2.
+ByteBuffer threeWords(std::size_t size)
+{
+    static const char* const words[] = {"red ", "green ", "blue "};
+    std::mt19937 random(5);
+    ByteBuffer text;
+    while (text.size() < size)
+        for (const char* c = words[random() % 3]; *c; ++c)
+            text.push_back(static_cast<std::uint8_t>(*c));
+    text.resize(size);
+    return text;
+}
+
+// Members over many blocks, so that every thread has several to encode, some of them blocks whose
+// stream comes from compress2 rather than libdeflate.
 Members manyBlocks()
 {
-    return {{L"a", sample(37 * 4096 + 5, 11)}, {L"b", {}}, {L"c", sample(4096 * 3 + 1, 12)}};
+    return {{L"a", sample(37 * 4096 + 5, 11)}, {L"b", {}}, {L"c", sample(4096 * 3 + 1, 12)},
+            {L"d", threeWords(4096 * 9 + 7)}};
 }
 
 TEST(ArchiveWriterThreads, EveryThreadCountWritesTheSameFile)
