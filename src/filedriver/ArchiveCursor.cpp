@@ -53,7 +53,10 @@ std::uint32_t blocksAhead(std::uint32_t blockSize)
 class CachedRunHold {
 public:
     CachedRunHold(ArchiveManager* manager, OrvaArchive* archive, std::int32_t first, std::size_t count)
-        : manager(manager), archive(archive), count(manager->holdCachedBlocks(archive, first, count, grants))
+        : manager(manager), archive(archive),
+          count(archive->mayBeCached(static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(count))
+                    ? manager->holdCachedBlocks(archive, first, count, grants)
+                    : 0)
     {
     }
     ~CachedRunHold()
@@ -177,6 +180,7 @@ void ArchiveCursor::withDecodedBlock(std::uint32_t block, Use use)
     if (!hold.filled) {
         loadBlock(block, *hold.buffer);
         hold.filled = true;
+        archive->noteCached(block);
     }
     use(static_cast<const ByteBuffer&>(*hold.buffer));
 }

@@ -82,6 +82,7 @@ OrvaArchive::OrvaArchive(const FilePath& path, ArchiveManager* manager) : path(p
 {
     const std::unique_ptr<FileDriver> file = openStamped(loadedStamp, stamped);
     loadIndex(*file);
+    cachedHint = std::make_unique<std::atomic<std::uint8_t>[]>((std::size_t(header.blockCount) + 7) / 8);
 }
 
 OrvaArchive::OrvaArchive(FileDriver& file, const FilePath& path) : path(path), manager(nullptr)
@@ -331,6 +332,22 @@ void OrvaArchive::checkUnchangedLayout(bool stampedNow, const FileStamp& now)
     stamped = stampedNow;
 }
 
+void OrvaArchive::noteCached(std::uint32_t block)
+{
+    if (cachedHint && block < header.blockCount)
+        cachedHint[block / 8].fetch_or(static_cast<std::uint8_t>(1u << (block % 8)), std::memory_order_relaxed);
+}
+
+bool OrvaArchive::mayBeCached(std::uint32_t first, std::uint32_t count) const
+{
+    if (!cachedHint)
+        return true;
+    for (std::uint32_t block = first; block < first + count && block < header.blockCount; ++block)
+        if (cachedHint[block / 8].load(std::memory_order_relaxed) & (1u << (block % 8)))
+            return true;
+    return false;
+}
+
 bool OrvaArchive::hasCursors()
 {
     synchronisation::ScopedLock lock(&cursorsMutex);
@@ -359,6 +376,8 @@ void OrvaArchive::detachCursor(ArchiveCursor* cursor)
     synchronisation::ScopedLock lock(&cursorsMutex);
     cursors.erase(cursor);
     if (cursors.empty()) {
+        for (std::size_t i = 0; i < (std::size_t(header.blockCount) + 7) / 8; ++i)
+            cachedHint[i].store(0, std::memory_order_relaxed);
         manager->invalidateBlocks(this);
         sharedFile.reset();
     }

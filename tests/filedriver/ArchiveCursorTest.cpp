@@ -242,6 +242,29 @@ TEST(ArchiveCursorRead, ReadingThroughAMemberLeavesTheCacheToRandomReaders)
     archiveManager.acquireBlock(loaded, 200, filled);
     EXPECT_FALSE(filled);
     archiveManager.abandonBlock(loaded, 200);
+    // Readers in order ask the cache only where a cursor has entered a block.
+    EXPECT_TRUE(loaded->mayBeCached(0, 4));
+    EXPECT_TRUE(loaded->mayBeCached(3, 1));
+    EXPECT_FALSE(loaded->mayBeCached(4, 200));
+}
+
+TEST(ArchiveCursorRead, TheHintOfCachedBlocksGoesWithTheLastCursor)
+{
+    testsupport::TempDir tmp;
+    const ByteBuffer bytes = sample(40 * 4096, 6);
+    const std::wstring archive = makeArchive(tmp, L"h.mca", {{L"m", bytes}}, 4096, 1);
+    const OrvaArchive* const loaded = archiveManager.getArchive(archive);
+    {
+        FileDriver file(memberPath(archive, L"m"), OpenRead);
+        EXPECT_EQ(readAt(file, 9 * 4096 + 5, 10), slice(bytes, 9 * 4096 + 5, 10));
+        EXPECT_TRUE(loaded->mayBeCached(8, 2));
+        EXPECT_FALSE(loaded->mayBeCached(0, 9));
+    }
+    EXPECT_FALSE(loaded->mayBeCached(0, 40));
+    FileDriver again(memberPath(archive, L"m"), OpenReadBuffered);
+    ByteBuffer whole(bytes.size());
+    EXPECT_EQ(again.read(whole.data(), static_cast<std::uint32_t>(whole.size())), whole.size());
+    EXPECT_TRUE(whole == bytes);
 }
 
 TEST(ArchiveCursorSeek, EdgesOfTheMember)
