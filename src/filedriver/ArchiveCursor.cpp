@@ -282,45 +282,47 @@ int ArchiveCursor::decodeBlocks(std::uint32_t first, std::uint32_t count, std::u
                                 std::size_t& bytes)
 {
     FileDriver& file = *archive->sharedFile;
+    const auto storedSize = [&](std::uint32_t block) { return archive->storedBlocks[block].storedSize; };
+    // What each block of a span decodes to; a run is never longer.
+    std::uint32_t expected[readAheadMostBlocks];
     while (decoded < count) {
         // The blocks whose stored bytes follow each other in the file are read in one call; a block
         // that fails a check ends the span and is met again on its own turn.
-        std::uint32_t expected = 0;
         std::uint64_t start = 0;
-        if (const int check = blockFault(first + decoded, expected, start))
+        if (const int check = blockFault(first + decoded, expected[0], start))
             return check;
-        std::uint64_t end = start + archive->storedBlocks[first + decoded].storedSize;
+        std::uint64_t end = start + storedSize(first + decoded);
         std::uint32_t span = 1;
-        for (std::uint64_t at; decoded + span < count; ++span) {
-            if (blockFault(first + decoded + span, expected, at) != 0 || at != end)
-                break;
-            end += archive->storedBlocks[first + decoded + span].storedSize;
-        }
-        if (storedBytes.size() < end - start)
-            storedBytes.resize(end - start);
-        if (file.readAt(static_cast<std::int64_t>(start), storedBytes.data(), static_cast<std::uint32_t>(end - start))
-            != end - start) {
+        for (std::uint64_t at = 0; decoded + span < count && blockFault(first + decoded + span, expected[span], at) == 0
+                                   && at == end;
+             ++span)
+            end += storedSize(first + decoded + span);
+        const auto readSpan = [&] {
+            if (storedBytes.size() < end - start)
+                storedBytes.resize(end - start);
+            return file.readAt(static_cast<std::int64_t>(start), storedBytes.data(), static_cast<std::uint32_t>(end - start))
+                   == end - start;
+        };
+        if (!readSpan()) {
             if (span == 1)
                 return 5;
             // Short: one block at a time finds the one that is cut.
-            end = start + archive->storedBlocks[first + decoded].storedSize;
             span = 1;
-            if (file.readAt(static_cast<std::int64_t>(start), storedBytes.data(), static_cast<std::uint32_t>(end - start))
-                != end - start)
+            end = start + storedSize(first + decoded);
+            if (!readSpan())
                 return 5;
         }
-        for (const std::uint32_t last = decoded + span; decoded < last; ++decoded) {
-            std::uint64_t at = 0;
-            blockFault(first + decoded, expected, at);
-            const std::int64_t produced = codec->decompressInto(storedBytes.data() + (at - start),
-                                                                archive->storedBlocks[first + decoded].storedSize,
-                                                                out, expected);
+        std::size_t offset = 0;
+        for (std::uint32_t i = 0; i < span; ++i, ++decoded) {
+            const std::uint32_t stored = storedSize(first + decoded);
+            const std::int64_t produced = codec->decompressInto(storedBytes.data() + offset, stored, out, expected[i]);
             if (produced < 0)
                 return 7;
-            if (produced != expected)
+            if (produced != expected[i])
                 return 8;
-            out += expected;
-            bytes += expected;
+            offset += stored;
+            out += expected[i];
+            bytes += expected[i];
         }
     }
     return 0;
