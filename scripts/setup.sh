@@ -23,9 +23,7 @@ if [[ $want == fuzz || $want == all ]]; then
     packages+=(clang libclang-rt-14-dev)
 fi
 
-as_root() {
-    if [[ $(id -u) == 0 ]]; then "$@"; else sudo "$@"; fi
-}
+source "$(dirname "$0")/apt.sh"
 
 installed() {
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
@@ -34,7 +32,7 @@ installed() {
 updated=no
 update_once() {
     if [[ $updated == no ]]; then
-        as_root apt-get -o DPkg::Lock::Timeout=600 update -q
+        apt_update
         updated=yes
     fi
 }
@@ -60,7 +58,7 @@ for package in "${packages[@]}"; do
 done
 if ((${#missing[@]})); then
     update_once
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "${missing[@]}"
+    apt_install "${missing[@]}"
 fi
 
 # libdeflate's source for the Windows build, through an apt state of our own under build/deps/apt (the
@@ -87,7 +85,7 @@ fetch_libdeflate_source() {
     echo "deb-src $uri ${suite%%/*} ${suite#*/}" > "$apt/sources.list"
     local options=(-o "Dir::Etc::SourceList=$apt/sources.list" -o "Dir::Etc::SourceParts=$apt/sources.list.d"
                    -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache" -o APT::Sandbox::User=root)
-    apt-get "${options[@]}" update -q
+    apt_update "${options[@]}"
     rm -rf "$deps/unpack"
     mkdir -p "$deps/unpack"
     (cd "$deps/unpack" && apt-get "${options[@]}" source -q "$wanted")
