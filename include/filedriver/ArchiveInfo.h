@@ -12,9 +12,9 @@
 // releaseArchive. A copy shares it too. Nothing but verify touches the file after construction, and
 // every call but verify may run on several threads at once.
 //
-// The constructor throws orva::exception: "ArchiveManager: archive '<path>' not found" when no file has
-// the path, the loader's text for a malformed header or table, and the file driver's when the file
-// cannot be opened.
+// The constructor throws orva::exception: "ArchiveManager: archive '<path>' not found" (NotFound) when no
+// file has the path, the loader's text for a malformed header or table (Damaged, or Unsupported for
+// another format, version or codec), and the file's when it cannot be opened (System, NotFound).
 
 #include "filedriver/FilePath.h"
 
@@ -88,17 +88,17 @@ public:
     std::uint32_t blockOfMember(const FileEntry& member, std::uint32_t offset) const;
 
     // Decodes and checks every block in order, as a read of it would, telling `checked` after each (on
-    // the caller's thread, for progress), and answers the damaged ones in block order. `threads` decode
-    // ahead on a pool past the block cache (0: one per processor); with 1 each block is checked through
-    // the cache on the caller's thread. The answer is the same for every count. Throws orva::exception
-    // when the file cannot be opened or no longer loads, when the archive has blocks but no member that
-    // a path can name ("archive '<path>': no member can be opened by name"), or when the threads cannot
-    // be started.
+    // the caller's thread, for progress), and answers the damaged ones (kind Damaged) in block order.
+    // `threads` decode ahead on a pool past the block cache (0: one per processor); with 1 each block is
+    // checked through the cache on the caller's thread. The answer is the same for every count. Throws
+    // orva::exception when the file cannot be opened (System, NotFound), has changed since it was loaded
+    // (Changed), or when the threads cannot be started (System); a failure other than damage met at a
+    // block ends the check with it.
     std::vector<DamagedBlock> verify(const std::function<void(std::uint32_t block)>& checked = {},
                                      unsigned threads = 0) const;
 
 private:
-    std::shared_ptr<const OrvaArchive> archive;
+    std::shared_ptr<OrvaArchive> archive;
 };
 
 // Forgets the library's loaded archive that `path` runs through (or names), so that the next open or

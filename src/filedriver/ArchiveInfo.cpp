@@ -73,19 +73,18 @@ const std::map<std::wstring, std::wstring>& ArchiveInfo::properties() const
 
 StoredExtent ArchiveInfo::storedBlock(std::uint32_t block) const
 {
-    const StoredBlock& stored = archive->blocks()[block];
-    return {std::uint64_t(archive->archiveHeader().blocksOffset) + stored.storedOffset, stored.storedSize};
+    return {archive->blocks().storedOffset(block), archive->blocks().stored()[block].storedSize};
 }
 
 std::uint32_t ArchiveInfo::blockOfMember(const FileEntry& member, std::uint32_t offset) const
 {
-    return filedriver::blockOfMember(archive->archiveHeader(), member, offset);
+    return archive->blocks().blockOf(std::uint64_t(member.dataOffset) + offset);
 }
 
 std::vector<DamagedBlock> ArchiveInfo::verify(const std::function<void(std::uint32_t block)>& checked,
                                               unsigned threads) const
 {
-    return findDamagedBlocks(path(), checked, threads);
+    return findDamagedBlocks(archive, checked, threads);
 }
 
 bool releaseArchive(const FilePath& path)

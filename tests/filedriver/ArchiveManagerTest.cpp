@@ -1,4 +1,5 @@
 #include "filedriver/ArchiveManager.h"
+#include "filedriver/FileDriver.h"
 
 #include "filedriver/ArchiveWriter.h"
 #include "orva/Log.h"
@@ -274,7 +275,7 @@ TEST(ArchiveManagerCacheRuns, OnlyFilledBlocksAreHeldInOrderAndNothingIsEntered)
     cache.releaseBlock(fakeA, 7);
     // Being filled by this very thread: not filled yet, so not held.
     cache.acquireBlock(fakeA, 8, filled);
-    ArchiveManager::BlockGrant grants[5];
+    BlockGrant grants[5];
     ASSERT_EQ(cache.holdCachedBlocks(fakeA, 4, 5, grants), 2u);
     EXPECT_EQ(grants[0].block, 5);
     EXPECT_EQ(grants[0].buffer, five);
@@ -299,12 +300,12 @@ TEST(ArchiveManagerCacheRuns, HeldBlocksStayAndAFullCacheNeitherThrowsNorWaits)
         cache.acquireBlock(fakeA, block, filled);
         cache.releaseBlock(fakeA, block);
     }
-    ArchiveManager::BlockGrant grants[4];
+    BlockGrant grants[4];
     ASSERT_EQ(cache.holdCachedBlocks(fakeA, 0, 4, grants), 2u);
     // Every other buffer held by a filler: a run finds nothing and says nothing.
     for (int block = 100; block < 100 + capacity - 2; ++block)
         cache.acquireBlock(fakeB, block, filled);
-    ArchiveManager::BlockGrant none[4];
+    BlockGrant none[4];
     std::string log = logOf([&] { EXPECT_EQ(cache.holdCachedBlocks(fakeB, 0, 4, none), 0u); });
     EXPECT_EQ(log, "");
     // The run's blocks are held: a miss has no room.

@@ -141,7 +141,7 @@ TEST(OrvaArchiveLoad, EmptyArchiveHasNoMembers)
     write(path, {});
     ASSERT_EQ(std::filesystem::file_size(tmp.path() / "empty.mca"), 60u);
     OrvaArchive archive(path, &filedriver::archiveManager);
-    EXPECT_TRUE(archive.blocks().empty());
+    EXPECT_TRUE(archive.blocks().stored().empty());
     EXPECT_FALSE(archive.hasMember(L""));
     EXPECT_FALSE(archive.hasMember(L"x"));
 }

@@ -1,6 +1,7 @@
 // Win32 half of the system's reasons: GetLastError through FormatMessageW, without the closing
 // period and line break the system adds.
 #include "filedriver/SystemError.h"
+#include "filedriver/SystemFailure.h"
 
 #include "orva/WideText.h"
 
@@ -19,6 +20,16 @@ std::string lastSystemError()
     while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L'.'))
         message.pop_back();
     return orva::toNative(message);
+}
+
+int lastSystemErrorNumber()
+{
+    return static_cast<int>(GetLastError());
+}
+
+bool meansNotThere(int systemError)
+{
+    return systemError == ERROR_FILE_NOT_FOUND || systemError == ERROR_PATH_NOT_FOUND;
 }
 
 } // namespace filedriver
