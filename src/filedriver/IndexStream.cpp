@@ -5,6 +5,11 @@
 #include <cstring>
 
 namespace filedriver {
+namespace {
+
+constexpr std::uint64_t pastEnd = 4096;
+
+} // namespace
 
 IndexStream::IndexStream(ArchiveSource& source) : AFileCore(OpenRead), source(source), length(source.size()) {}
 
@@ -14,8 +19,10 @@ std::uint32_t IndexStream::ensure(std::uint32_t wanted)
     const std::uint64_t needed = std::min<std::uint64_t>(wanted, available);
     if (at >= windowStart && at + needed <= windowStart + windowSize)
         return static_cast<std::uint32_t>(std::min<std::uint64_t>(needed, windowStart + windowSize - at));
-    // Never less than asked for, nor more than the source holds.
-    std::uint64_t amount = std::max<std::uint64_t>({needed, leastRead, expectedEnd > at ? expectedEnd - at : 0});
+    // Never less than asked for, nor more than the source holds. Texts are read in pieces that may look a
+    // little past the index's end: the window takes that too.
+    const std::uint64_t toEnd = expectedEnd > at ? expectedEnd - at + pastEnd : 0;
+    std::uint64_t amount = std::max<std::uint64_t>({needed, leastRead, toEnd});
     amount = std::min(amount, available);
     if (amount > windowCapacity) {
         window = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(amount));

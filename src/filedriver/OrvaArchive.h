@@ -80,9 +80,10 @@ public:
     // The failure of an archive found changed on disk since its index was loaded, thrown.
     [[noreturn]] static void failChanged(const FilePath& path);
 
-private:
-    // The index as `source` holds it now: for comparing with this one.
+    // The index as `source` holds it now, for comparing with a loaded one: no manager keys its blocks.
     OrvaArchive(ArchiveSource& source, const FilePath& path);
+
+private:
     void loadIndex(IndexStream& file);
     void loadHeader(IndexStream& file);
     void readSizes(IndexStream& file);
