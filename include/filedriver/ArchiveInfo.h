@@ -9,8 +9,8 @@
 //
 // An ArchiveInfo shares the archive that the library loaded for its path, the one that FileDriver reads
 // the members through: it stays valid, and the same, for the ArchiveInfo's life, also after
-// releaseArchive. A copy shares it too. Nothing but verify touches the file after construction, and
-// every call but verify may run on several threads at once.
+// releaseArchive. A copy shares it too. Nothing but verify and willNeed touches the file after
+// construction, and every call but verify may run on several threads at once.
 //
 // The constructor throws orva::exception: "ArchiveManager: archive '<path>' not found" (NotFound) when no
 // file has the path, the loader's text for a malformed header or table (Damaged, or Unsupported for
@@ -84,6 +84,11 @@ public:
 
     // Where block `block` (below blockCount()) is stored in the file.
     StoredExtent storedBlock(std::uint32_t block) const;
+    // The `length` bytes of the archive file at `offset` (stored blocks, StoredExtent) are about to be
+    // read: the library may fetch them ahead from wherever it reads the archive (for a file on disk, the
+    // system's read-ahead). A hint only: nothing fails, and nothing happens while no member of the
+    // archive is open.
+    void willNeed(std::uint64_t offset, std::uint64_t length) const;
     // The block that holds byte `offset` of `member` (offset within the member).
     std::uint32_t blockOfMember(const FileEntry& member, std::uint32_t offset) const;
 

@@ -227,14 +227,10 @@ int ArchiveBlocks::decodeRun(std::uint32_t first, std::uint32_t count, std::uint
     return 0;
 }
 
-void ArchiveBlocks::willNeed(std::uint32_t first, std::uint32_t last)
+void ArchiveBlocks::willNeed(std::uint64_t offset, std::uint64_t length)
 {
-    if (!source || first > last || last >= header.blockCount)
-        return;
-    const std::uint64_t start = storedOffset(first);
-    const std::uint64_t end = storedOffset(last) + storedBlocks[last].storedSize;
-    if (end > start)
-        source->willNeed(start, end - start);
+    if (source)
+        source->willNeed(offset, length);
 }
 
 void ArchiveBlocks::noteCached(std::uint32_t block)

@@ -106,8 +106,9 @@ public:
     // Of a stored (compressionType 0) block: its `length` bytes from `within` on, read straight into
     // `buffer`; `length` reaches no further than the block.
     void readStored(std::uint32_t block, std::uint32_t within, std::uint8_t* buffer, std::uint32_t length);
-    // Blocks first to last are about to be read: the source may fetch them ahead.
-    void willNeed(std::uint32_t first, std::uint32_t last);
+    // The `length` bytes of the archive file at `offset` are about to be read: the source may fetch
+    // them ahead. Nothing while the source is closed.
+    void willNeed(std::uint64_t offset, std::uint64_t length);
     // The failure of check `check` of `block`, thrown.
     [[noreturn]] void fail(int check, std::uint32_t block) const;
 

@@ -76,6 +76,11 @@ StoredExtent ArchiveInfo::storedBlock(std::uint32_t block) const
     return {archive->blocks().storedOffset(block), archive->blocks().stored()[block].storedSize};
 }
 
+void ArchiveInfo::willNeed(std::uint64_t offset, std::uint64_t length) const
+{
+    archive->willNeed(offset, length);
+}
+
 std::uint32_t ArchiveInfo::blockOfMember(const FileEntry& member, std::uint32_t offset) const
 {
     return archive->blocks().blockOf(std::uint64_t(member.dataOffset) + offset);

@@ -368,6 +368,12 @@ bool OrvaArchive::hasReaders()
     return readers > 0;
 }
 
+void OrvaArchive::willNeed(std::uint64_t offset, std::uint64_t length)
+{
+    std::lock_guard<std::mutex> lock(readersMutex);
+    storedBlocks.willNeed(offset, length);
+}
+
 void OrvaArchive::attachReader()
 {
     std::lock_guard<std::mutex> lock(readersMutex);

@@ -64,6 +64,8 @@ public:
         return readers == 0 && action();
     }
     bool hasReaders();
+    // ArchiveBlocks::willNeed, under the archive's lock, so that the source stays while it is told.
+    void willNeed(std::uint64_t offset, std::uint64_t length);
     bool isSourceOpen() const { return storedBlocks.isOpen(); }
 
     const ArchiveHeader& archiveHeader() const { return header; }

@@ -77,11 +77,16 @@ public:
         ++reads;
         return file.readAt(offset, buffer, length);
     }
-    void willNeed(std::uint64_t offset, std::uint64_t length) override { file.willNeed(offset, length); }
+    void willNeed(std::uint64_t offset, std::uint64_t length) override
+    {
+        ++hints;
+        file.willNeed(offset, length);
+    }
     std::string version() const override { return file.version(); }
 
     LocalArchiveSource file;
     int reads = 0;
+    int hints = 0;
 };
 
 TEST(ArchiveBlocksSource, AnIndexInTheFirst64KiBLoadsInOneReadALargerOneInTwo)
@@ -125,6 +130,11 @@ TEST(ArchiveBlocksSource, ARunOfBlocksIsReadInOneCall)
     EXPECT_EQ(produced, out.size());
     EXPECT_EQ(out, ByteBuffer(bytes.begin() + 4096, bytes.begin() + 9 * 4096));
     EXPECT_EQ(source.reads - loadReads, 1);
+    // The read-ahead hint reaches the source while it is open, and nothing after.
+    archive.willNeed(archive.blocks().storedOffset(9), 4096);
+    EXPECT_EQ(source.hints, 1);
+    archive.blocks().close();
+    archive.willNeed(0, 4096);
 }
 
 } // namespace
