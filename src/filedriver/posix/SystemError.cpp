@@ -9,7 +9,12 @@ namespace filedriver {
 
 std::string lastSystemError()
 {
-    return std::strerror(errno);
+    return systemErrorText(errno);
+}
+
+std::string systemErrorText(int systemError)
+{
+    return std::strerror(systemError);
 }
 
 int lastSystemErrorNumber()

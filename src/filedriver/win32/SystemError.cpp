@@ -11,7 +11,12 @@ namespace filedriver {
 
 std::string lastSystemError()
 {
-    const DWORD code = GetLastError();
+    return systemErrorText(static_cast<int>(GetLastError()));
+}
+
+std::string systemErrorText(int systemError)
+{
+    const auto code = static_cast<DWORD>(systemError);
     wchar_t* text = nullptr;
     FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                    code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
