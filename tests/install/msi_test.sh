@@ -3,7 +3,8 @@
 # silently for the user, its files, shortcut, PATH and entry among the installed programs checked, the
 # installed GleanerQt.exe and mca.exe run, the same version installed again, a higher version built from
 # the same WiX source installed over it, an older one refused, and everything removed again but the
-# "import" directory and the other product's "Atlas" setting; then the same for the whole machine.
+# "import" directory and the other product's "Atlas" setting; then the same for the whole machine, and
+# into a folder of the user's choosing.
 #   msi_test.sh <msi> <version> <settings.cmake> <BuildMsi.cmake> <cmake> <objdump>
 # Exits 77 (skipped) where the package was not built or Wine is missing.
 set -uo pipefail
@@ -250,5 +251,19 @@ printf 'mine' >"$mdir/import/user.txt"
 msiexec_ 0 /x "$(winpath "$msi")"; check "machine uninstall: exit code" 0 "$?"
 check "machine uninstall: machine's PATH as before" "$machine_path" "$(reg_value "$machine_env" Path)"
 check_removed "machine uninstall" "$mdir" "$before"
+
+# --- Into a folder of the user's choosing (INSTALLDIR), with a space in its name ----------------------
+cdir_win='C:\My Tools\GleanerQt'
+cdir=$(unixpath "$cdir_win")
+before=$(others "$cdir")
+msiexec_ 0 /i "$(winpath "$msi")" "INSTALLDIR=$cdir_win"; check "own folder: exit code" 0 "$?"
+check_files "own folder" "$cdir"
+check_entry "own folder" "$cdir_win" "$(msi_version "$version")"
+check "own folder: on the user's PATH" "$cdir_win\\;C:\\tools" "$(reg_value "$user_env" Path)"
+mkdir -p "$cdir/import"
+printf 'mine' >"$cdir/import/user.txt"
+msiexec_ 0 /x "$(winpath "$msi")"; check "own folder uninstall: exit code" 0 "$?"
+check "own folder uninstall: user's PATH as before" 'C:\tools' "$(reg_value "$user_env" Path)"
+check_removed "own folder uninstall" "$cdir" "$before"
 
 summary "installer package under Wine"
