@@ -247,8 +247,13 @@ out=$(run "$mdir_win\\GleanerQt.exe")
 check "machine install: launcher" "dataGleaner: atlas $archive\\roads.dat (5 bytes, crc32 3610a686)" "$out"
 mkdir -p "$mdir/import"
 printf 'mine' >"$mdir/import/user.txt"
-# Removed without being told the scope again.
-msiexec_ 0 /x "$(winpath "$msi")"; check "machine uninstall: exit code" 0 "$?"
+# Upgraded for the machine again (Windows looks for the version to replace among installs of the same
+# scope), then removed without being told the scope.
+msiexec_ 0 /i "$(winpath "$work/GleanerQt-$higher-x86.msi")" ALLUSERS=1; check "machine upgrade: exit code" 0 "$?"
+check_files "machine upgrade" "$mdir"
+check_entry "machine upgrade" "$mdir_win" "$(msi_version "$higher")"
+check "machine upgrade: PATH once" "$mdir_win\\;$machine_path" "$(reg_value "$machine_env" Path)"
+msiexec_ 0 /x "$(winpath "$work/GleanerQt-$higher-x86.msi")"; check "machine uninstall: exit code" 0 "$?"
 check "machine uninstall: machine's PATH as before" "$machine_path" "$(reg_value "$machine_env" Path)"
 check_removed "machine uninstall" "$mdir" "$before"
 
@@ -262,7 +267,12 @@ check_entry "own folder" "$cdir_win" "$(msi_version "$version")"
 check "own folder: on the user's PATH" "$cdir_win\\;C:\\tools" "$(reg_value "$user_env" Path)"
 mkdir -p "$cdir/import"
 printf 'mine' >"$cdir/import/user.txt"
-msiexec_ 0 /x "$(winpath "$msi")"; check "own folder uninstall: exit code" 0 "$?"
+# The upgrade stays in that folder without being told.
+msiexec_ 0 /i "$(winpath "$work/GleanerQt-$higher-x86.msi")"; check "own folder upgrade: exit code" 0 "$?"
+check_files "own folder upgrade" "$cdir"
+check_entry "own folder upgrade" "$cdir_win" "$(msi_version "$higher")"
+check "own folder upgrade: default folder untouched" "$(printf '.\n./import\n./import/user.txt')" "$(listing "$dir")"
+msiexec_ 0 /x "$(winpath "$work/GleanerQt-$higher-x86.msi")"; check "own folder uninstall: exit code" 0 "$?"
 check "own folder uninstall: user's PATH as before" 'C:\tools' "$(reg_value "$user_env" Path)"
 check_removed "own folder uninstall" "$cdir" "$before"
 
