@@ -226,11 +226,12 @@ void OrvaArchive::readSizes(IndexStream& file)
         file.seek(static_cast<std::int32_t>(start + wanted), SeekBegin);
     std::uint32_t running = 0;
     std::uint64_t total = 0;
+    const std::uint32_t whole = got / 4;
     for (std::uint32_t i = 0; i < header.fileCount; ++i) {
-        std::uint8_t size[4] = {};
-        if (std::uint64_t(4) * i < got)
-            std::memcpy(size, bytes + std::size_t(4) * i, std::min<std::uint64_t>(4, got - std::uint64_t(4) * i));
-        const std::uint32_t dataSize = orva::loadLittleEndian32(size);
+        std::uint8_t cut[4] = {};
+        if (i == whole && got % 4 != 0)
+            std::memcpy(cut, bytes + std::size_t(4) * i, got % 4);
+        const std::uint32_t dataSize = orva::loadLittleEndian32(i < whole ? bytes + std::size_t(4) * i : cut);
         fileEntries.push_back(FileEntry{dataSize, running, FilePath()});
         running += dataSize;
         total += dataSize;
@@ -256,8 +257,11 @@ bool OrvaArchive::readNamesAtOnce(IndexStream& file)
     const std::uint8_t* bytes = file.view(static_cast<std::uint32_t>(length), got);
     bool whole = got == length;
     nameUnits.resize(got / 2);
-    for (std::size_t i = 0; i < nameUnits.size(); ++i)
-        nameUnits[i] = orva::loadLittleEndian16(bytes + 2 * i);
+    if constexpr (std::endian::native == std::endian::little)
+        std::memcpy(nameUnits.data(), bytes, nameUnits.size() * 2);
+    else
+        for (std::size_t i = 0; i < nameUnits.size(); ++i)
+            nameUnits[i] = orva::loadLittleEndian16(bytes + 2 * i);
     std::size_t at = 0;
     for (std::uint32_t i = 0; whole && i < header.fileCount; ++i) {
         nameStarts.push_back(static_cast<std::uint32_t>(at));
