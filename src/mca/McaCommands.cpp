@@ -87,10 +87,11 @@ FilePath memberPath(const FilePath& archive, const std::wstring& name)
 template <class Source, class Write>
 std::uint64_t copyAll(Source& from, Write write, Progress& progress)
 {
-    std::vector<std::uint8_t> piece(copyPieceSize);
+    // Not zero-filled: pack calls this once per file, and most files are far smaller than a piece.
+    const auto piece = std::make_unique_for_overwrite<std::uint8_t[]>(copyPieceSize);
     std::uint64_t total = 0;
-    for (std::uint32_t got; (got = from.read(piece.data(), copyPieceSize)) > 0; total += got) {
-        write(piece.data(), got);
+    for (std::uint32_t got; (got = from.read(piece.get(), copyPieceSize)) > 0; total += got) {
+        write(piece.get(), got);
         progress.advance(got);
     }
     return total;

@@ -140,6 +140,9 @@ int main(int argc, char** argv)
     mountCommand->add_option("ARCHIVE", archive, "the archive file")->required();
     mountCommand->add_option("MOUNTPOINT", mountPoint, "an existing directory")->required();
     mountCommand->add_flag("-f,--foreground", mount.foreground, "serve in the foreground until unmounted");
+    mountCommand->add_option("-o", mount.fuseOptions, "mount options, comma-separated (below)")
+        ->allow_extra_args(false)
+        ->check(CLI::Validator([](std::string& given) { return mca::mountOptionProblem(given); }, "OPTIONS"));
     mountCommand->footer(mca::mountHelp);
 #endif
 
