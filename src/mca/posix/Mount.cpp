@@ -397,9 +397,11 @@ void readFile(fuse_req_t request, fuse_ino_t, size_t size, off_t offset, fuse_fi
         span = pagesOfBlocks(blocksStart - file.dataOffset, blocksEnd - file.dataOffset, at, at + wanted, file.size,
                              static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE)));
     }
-    std::vector<char> bytes;
+    // Each of the loop's threads reuses its buffer: requests come up to 1 MiB, many of them.
+    thread_local std::vector<char> bytes;
     try {
-        bytes.resize(span.end - span.start);
+        if (bytes.size() < span.end - span.start)
+            bytes.resize(span.end - span.start);
     } catch (const std::bad_alloc&) {
         fuse_reply_err(request, ENOMEM);
         return;
@@ -409,8 +411,14 @@ void readFile(fuse_req_t request, fuse_ino_t, size_t size, off_t offset, fuse_fi
         return;
     }
     fuse_reply_buf(request, bytes.data() + (at - span.start), wanted);
-    if (bytes.size() > wanted)
-        archive.feeder->offer(file.inode, span.start, std::move(bytes));
+    if (span.end - span.start > wanted) {
+        const auto end = bytes.begin() + static_cast<std::ptrdiff_t>(span.end - span.start);
+        try {
+            archive.feeder->offer(file.inode, span.start, std::vector<char>(bytes.begin(), end));
+        } catch (const std::bad_alloc&) {
+            // Only a hint: the kernel asks again for what it does not get.
+        }
+    }
 }
 
 void releaseFile(fuse_req_t request, fuse_ino_t, fuse_file_info* info)
