@@ -596,16 +596,8 @@ public:
             auto rate = run.counters.find("bytes_per_second");
             if (rate == run.counters.end())
                 rate = run.counters.find("items_per_second");
-            // The name without the options the library appends ("/iterations:1", "/real_time", ...).
-            std::string name;
-            std::size_t from = 0;
-            const std::string full = run.benchmark_name();
-            for (std::size_t to; from <= full.size(); from = to + 1) {
-                to = std::min(full.find('/', from), full.size());
-                const std::string part = full.substr(from, to - from);
-                if (part.find(':') == std::string::npos && part != "real_time")
-                    name += (name.empty() ? "" : "/") + part;
-            }
+            // The name as registered, without the options the library appends.
+            const std::string name = run.run_name.function_name;
             if (rate != run.counters.end())
                 speeds[name] = rate->second;
         }
