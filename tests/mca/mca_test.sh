@@ -119,7 +119,7 @@ check "damaged verify: message" "mca: damaged: block 0 (members random.bin): orv
 mca: 1 of 6 blocks damaged" "$(grep '^mca:' <<<"$err")"
 mca cat damaged.mca/random.bin
 check "damaged cat: status" 1 "$rc"
-check "damaged cat: message" "mca: orvana exception: ArchiveCursor.read: integrity failed 7" "$(grep '^mca:' <<<"$err")"
+check "damaged cat: message" "mca: damaged.mca/random.bin: block 0: orvana exception: ArchiveCursor.read: integrity failed 7" "$(grep '^mca:' <<<"$err")"
 
 # ".mca" inside a directory's name makes no archive of it; an archive below such a directory is one.
 mkdir x.mca.d maps.mca.old
@@ -200,7 +200,7 @@ printf '1' >twice/one/x
 printf '2' >twice/two/x
 mca pack twice.mca twice
 check "pack a directory with one name twice: status" 1 "$rc"
-check "pack a directory with one name twice: message" "mca: two files would be the member 'x'" "$(grep '^mca:' <<<"$err")"
+check "pack a directory with one name twice: both paths" "mca: two files would be the member 'x': twice/one/x and twice/two/x" "$(grep '^mca:' <<<"$err")"
 check "pack a directory with one name twice: no archive" "" "$(ls -A | grep '^twice\.')"
 mkdir nothing-here
 mca pack nothing.mca nothing-here
@@ -272,19 +272,39 @@ else
 fi
 
 if [[ -z $runner ]]; then
-    # In a directory, links and FIFOs are refused by name (and the FIFO is never opened).
-    mkdir -p linked piped-dir
+    # In a directory: links to files are followed and stored under the link's name; links to
+    # directories (a loop among them), dangling links and FIFOs are skipped, one line each.
+    mkdir -p linked/sub piped-dir
     printf 'l' >linked/real
+    printf 's' >linked/sub/inner
     ln -s real linked/link
-    mkfifo piped-dir/fifo
+    ln -s sub linked/dirlink
+    ln -s .. linked/sub/loop
+    ln -s nowhere linked/dangling
+    mkfifo linked/fifo
     mca pack linked.mca linked
-    check "pack a directory with a link: status" 1 "$rc"
-    check "pack a directory with a link: message" "mca: linked/link is not a regular file: only files and directories are packed" \
-        "$(grep '^mca:' <<<"$err")"
-    check "pack a directory with a link: no archive" "" "$(ls -A | grep '^linked\.')"
-    mca pack piped-dir.mca piped-dir
-    check "pack a directory with a FIFO: message" "mca: piped-dir/fifo is not a regular file: only files and directories are packed" \
-        "$(grep '^mca:' <<<"$err")"
+    check "pack a directory with links: status" 0 "$rc"
+    check "pack a directory with links: what was skipped" "mca: warning: skipping linked/dangling: a link that leads nowhere
+mca: warning: skipping linked/dirlink: a link to a directory
+mca: warning: skipping linked/fifo: not a regular file or a directory
+mca: warning: skipping linked/sub/loop: a link to a directory" "$err"
+    mca list linked.mca
+    check "pack a directory with links: the link's file under its name" "$(printf '1\tlink\n1\treal\n1\tinner')" "$out"
+    mca cat linked.mca/link
+    check "pack a directory with links: the file's bytes" l "$out"
+    ln -s linked/real named-link
+    mca pack named-link.mca named-link
+    check "pack a link named on the command line" "0 l" "$rc $($runner "$mca_program" cat named-link.mca/named-link)"
+
+    # Names that are not UTF-8 have no name that reads back the same: refused by their bytes, before
+    # anything is written.
+    printf 'x' >$'lat\xe9'
+    mca pack latin.mca $'lat\xe9'
+    check "pack a name not UTF-8: refused by its bytes" "1 mca: refusing lat\\xe9: its name is not valid UTF-8" "$rc $err"
+    mkdir -p latin-dir && printf 'y' >latin-dir/good && mv $'lat\xe9' latin-dir/
+    mca pack latin.mca latin-dir
+    check "pack a directory with a name not UTF-8: refused" "1 mca: refusing latin-dir/lat\\xe9: its name is not valid UTF-8" "$rc $err"
+    check "pack a name not UTF-8: no archive" "" "$(ls -A | grep '^latin\.')"
 
     # Pipes and FIFOs are read to their end.
     echo piped | $runner "$mca_program" pack stdin.mca /dev/stdin >/dev/null 2>&1
@@ -440,7 +460,7 @@ mca: damaged: block $big_damaged (members big.txt): $integrity
 mca: 3 of $decode_blocks blocks damaged" "$(sed -n '/^verify broken/,/blocks damaged$/p' <<<"$one_thread")"
 check "decoding threads: cat of whole members" "cat 0 $(cat in/random.bin in/numbers.txt | od -An -tx1 | md5sum) " \
     "$(grep '^cat 0' <<<"$one_thread")"
-check "decoding threads: cat stops at the damaged block's piece" "cat broken big 1 1048576 mca: $integrity" \
+check "decoding threads: cat stops at the damaged block's piece" "cat broken big 1 1048576 mca: decode-broken.mca/big.txt: block $big_damaged: $integrity" \
     "$(grep '^cat broken big' <<<"$one_thread")"
 check "decoding threads: extract of damaged members" "extract broken 1 mca: random.bin: block 6: $integrity
 mca: big.txt: block $big_damaged: $integrity lead.bin numbers.txt " "$(sed -n '/^extract broken/,$p' <<<"$one_thread")"
