@@ -108,6 +108,15 @@ void copyStream(Stream& from)
     copyAll(from, writeStandardOutput, quiet);
 }
 
+// The library says only "not found" for what it cannot take as an archive file: opening the file
+// throws the library's exception with the system's reason (no such file, a directory, ...).
+void throwWhyUnopenable(const FilePath& archive)
+{
+    const filedriver::FileKind kind = filedriver::fileKind(archive);
+    if (kind == filedriver::FileKind::missing || kind == filedriver::FileKind::directory)
+        filedriver::FilePlatform(archive, filedriver::OpenRead);
+}
+
 void catOne(const FilePath& path, unsigned threads)
 {
     Progress quiet("cat", 0);
@@ -120,8 +129,34 @@ void catOne(const FilePath& path, unsigned threads)
         FileDriver from(path, filedriver::OpenRead);
         copyStream(from);
     } else {
+        if (filedriver::isArchivePath(path))
+            throwWhyUnopenable(filedriver::archivePart(path));
         copyFile(path, shown(path), threads, writeStandardOutput, quiet);
     }
+}
+
+// Says on standard error when the archive file is shorter than its blocks end, naming the blocks cut;
+// false then.
+bool sayIfCutShort(const filedriver::ArchiveInfo& loaded)
+{
+    const std::int64_t size = loaded.fileSize();
+    const std::uint64_t end = loaded.blocksEnd();
+    if (size < 0 || std::uint64_t(size) >= end)
+        return true;
+    std::uint32_t first = loaded.blockCount();
+    while (first > 0) {
+        const filedriver::StoredExtent stored = loaded.storedBlock(first - 1);
+        if (stored.offset + stored.size <= std::uint64_t(size))
+            break;
+        --first;
+    }
+    const std::uint32_t last = loaded.blockCount() - 1;
+    const std::string blocks = first == last ? "block " + std::to_string(last) + " is"
+                                             : "blocks " + std::to_string(first) + " to " + std::to_string(last) + " are";
+    std::fprintf(stderr, "mca: %s is cut short: it has %lld bytes, its blocks end at byte %llu (%s cut)\n",
+                 shown(loaded.path()).c_str(), static_cast<long long>(size), static_cast<unsigned long long>(end),
+                 blocks.c_str());
+    return false;
 }
 
 // One member into `target`, whole or not at all.
@@ -229,34 +264,8 @@ filedriver::ArchiveInfo openArchive(const FilePath& given)
     const FilePath archive = withoutTrailingSeparators(given);
     if (filedriver::archivePart(archive) != archive)
         throw Failure(shown(given) + ": an archive's name ends in .mca");
-    // The library says only "not found" for what it cannot take as an archive file: opening the file
-    // says why.
-    const filedriver::FileKind kind = filedriver::fileKind(archive);
-    if (kind == filedriver::FileKind::missing || kind == filedriver::FileKind::directory)
-        filedriver::FilePlatform(archive, filedriver::OpenRead);
+    throwWhyUnopenable(archive);
     return filedriver::ArchiveInfo(archive);
-}
-
-bool sayIfCutShort(const filedriver::ArchiveInfo& loaded)
-{
-    const std::int64_t size = loaded.fileSize();
-    const std::uint64_t end = loaded.blocksEnd();
-    if (size < 0 || std::uint64_t(size) >= end)
-        return true;
-    std::uint32_t first = loaded.blockCount();
-    while (first > 0) {
-        const filedriver::StoredExtent stored = loaded.storedBlock(first - 1);
-        if (stored.offset + stored.size <= std::uint64_t(size))
-            break;
-        --first;
-    }
-    const std::uint32_t last = loaded.blockCount() - 1;
-    const std::string blocks = first == last ? "block " + std::to_string(last) + " is"
-                                             : "blocks " + std::to_string(first) + " to " + std::to_string(last) + " are";
-    std::fprintf(stderr, "mca: %s is cut short: it has %lld bytes, its blocks end at byte %llu (%s cut)\n",
-                 shown(loaded.path()).c_str(), static_cast<long long>(size), static_cast<unsigned long long>(end),
-                 blocks.c_str());
-    return false;
 }
 
 bool listMembers(const FilePath& archive)

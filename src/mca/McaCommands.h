@@ -17,9 +17,6 @@ namespace mca {
 // archive here; separators after the name are dropped). A file that cannot be opened fails with the
 // system's reason (no such file, a directory, no permission). Throws Failure or the library's failures.
 filedriver::ArchiveInfo openArchive(const filedriver::FilePath& archive);
-// Says on standard error when the archive file is shorter than its blocks end, naming the blocks cut;
-// false then.
-bool sayIfCutShort(const filedriver::ArchiveInfo& loaded);
 
 // "<size>\t<name>\n" per member, in table order; false (said first) for an archive cut short.
 bool listMembers(const filedriver::FilePath& archive);

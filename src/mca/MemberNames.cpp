@@ -45,13 +45,8 @@ std::wstring upper(std::wstring text)
     return text;
 }
 
-} // namespace
-
-const char* platformName(NamePlatform platform)
-{
-    return platform == NamePlatform::onWindows ? "Windows" : "Linux";
-}
-
+// True for CON, PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9, in any letter case, with any extension
+// (and the spaces Windows drops before it).
 bool isWindowsDeviceName(const std::wstring& name)
 {
     std::wstring base = upper(name.substr(0, name.find(L'.')));
@@ -61,6 +56,13 @@ bool isWindowsDeviceName(const std::wstring& name)
     return base.size() == 4 && base[3] >= L'1' && base[3] <= L'9'
            && std::find(std::begin(numberedDevices), std::end(numberedDevices), base.substr(0, 3))
                   != std::end(numberedDevices);
+}
+
+} // namespace
+
+const char* platformName(NamePlatform platform)
+{
+    return platform == NamePlatform::onWindows ? "Windows" : "Linux";
 }
 
 const char* refusedName(const std::wstring& name, NamePlatform platform)

@@ -30,9 +30,6 @@ struct NameProblem {
 // The problems of `names` (an archive's members, in table order) on `platform`, in table order; a
 // refused name is not looked at again as a duplicate.
 std::vector<NameProblem> nameProblems(const std::vector<std::wstring>& names, NamePlatform platform);
-// True for CON, PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9, in any letter case, with any extension
-// (and the spaces Windows drops before it).
-bool isWindowsDeviceName(const std::wstring& name);
 
 // The positions in `names` (an archive's members, in table order) of those that `wanted` names, in
 // table order: all of them when `wanted` is empty, each member once however often it is named. False

@@ -495,6 +495,9 @@ if [[ -z $runner ]]; then
     check "list a directory: why" "mca: orvana exception: can't open file 'dir.mca': Is a directory" \
         "$($runner "$mca_program" list dir.mca 2>&1 >/dev/null)"
     check "list a missing file: why" "mca: orvana exception: can't open file 'missing.mca': No such file or directory" "$err"
+    mca cat dir.mca/member missing.mca/member
+    check "cat through a directory or a missing archive: why" "mca: orvana exception: can't open file 'dir.mca': Is a directory
+mca: orvana exception: can't open file 'missing.mca': No such file or directory" "$err"
 else
     check "list a directory: why" yes "$(grep -q "^mca: orvana exception: can't open file 'dir.mca': [A-Za-z]" <<<"$($runner "$mca_program" list dir.mca 2>&1)" && echo yes)"
     check "list a missing file: why" yes "$(grep -q "^mca: orvana exception: can't open file 'missing.mca': [A-Za-z]" <<<"$err" && echo yes)"
