@@ -202,7 +202,8 @@ printf '1' >twice/one/x
 printf '2' >twice/two/x
 mca pack twice.mca twice
 check "pack a directory with one name twice: status" 1 "$rc"
-check "pack a directory with one name twice: both paths" "mca: two files would be the member 'x': twice/one/x and twice/two/x" "$(grep '^mca:' <<<"$err")"
+check "pack a directory with one name twice: both paths" "mca: two files would be the member 'x': twice/one/x and twice/two/x" \
+    "$(grep '^mca:' <<<"$err" | tr '\\' /)"
 check "pack a directory with one name twice: no archive" "" "$(ls -A | grep '^twice\.')"
 mkdir nothing-here
 mca pack nothing.mca nothing-here
