@@ -16,6 +16,7 @@
 // file has the path, the loader's text for a malformed header or table (Damaged, or Unsupported for
 // another format, version or codec), and the file's when it cannot be opened (System, NotFound).
 
+#include "filedriver/AFileCore.h"
 #include "filedriver/FilePath.h"
 
 #include <cstdint>
@@ -89,8 +90,20 @@ public:
     // system's read-ahead). A hint only: nothing fails, and nothing happens while no member of the
     // archive is open.
     void willNeed(std::uint64_t offset, std::uint64_t length) const;
+    // Where the last block's stored bytes end: the least size of the whole archive file. A file
+    // shorter than that (a copy cut short) has lost the blocks stored past its end.
+    std::uint64_t blocksEnd() const;
+    // The size of the archive file at its path now; -1 when it cannot be examined.
+    std::int64_t fileSize() const;
     // The block that holds byte `offset` of `member` (offset within the member).
     std::uint32_t blockOfMember(const FileEntry& member, std::uint32_t offset) const;
+
+    // Opens member `index` (below memberCount()) for reading, as FileDriver opens its path in OpenRead,
+    // without looking for the archive by its path: while any member of this archive is open, the file
+    // that the first of them opened is the one read, also once the path names another file or none
+    // (on Linux; Windows refuses to replace or delete an open file). Throws orva::exception when the
+    // archive's file cannot be opened or is not the file whose index was loaded.
+    std::unique_ptr<AFileCore> openMember(std::uint32_t index) const;
 
     // Decodes and checks every block in order, as a read of it would, telling `checked` after each (on
     // the caller's thread, for progress), and answers the damaged ones (kind Damaged) in block order.

@@ -34,6 +34,11 @@ ArchiveCursor::ArchiveCursor(const FilePath& path, std::uint32_t mode)
                           reader.archive().archivePath().c_str());
 }
 
+ArchiveCursor::ArchiveCursor(std::shared_ptr<OrvaArchive> archive, std::uint32_t memberIndex, std::uint32_t mode)
+    : AFileCore(mode), reader(std::move(archive)), blocks(reader.blocks()), memberIndex(memberIndex)
+{
+}
+
 ArchiveCursor::~ArchiveCursor() = default;
 
 const FileEntry& ArchiveCursor::member() const

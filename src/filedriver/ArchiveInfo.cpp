@@ -1,10 +1,19 @@
 #include "filedriver/ArchiveInfo.h"
 
+#include "filedriver/ArchiveCursor.h"
 #include "filedriver/ArchiveManager.h"
 #include "filedriver/ArchiveVerify.h"
+#include "filedriver/FileSystem.h"
 #include "filedriver/OrvaArchive.h"
+#include "orva/Log.h"
 
 namespace filedriver {
+namespace {
+
+constexpr wchar_t sourcePath[] = L".\\src\\filedriver\\ArchiveInfo.cpp";
+constexpr int noMemberSite = 90;
+
+} // namespace
 
 ArchiveInfo::ArchiveInfo(const FilePath& path) : archive(archiveManager.shareArchive(path)) {}
 
@@ -81,9 +90,31 @@ void ArchiveInfo::willNeed(std::uint64_t offset, std::uint64_t length) const
     archive->willNeed(offset, length);
 }
 
+std::uint64_t ArchiveInfo::blocksEnd() const
+{
+    if (blockCount() == 0)
+        return archive->archiveHeader().blocksOffset;
+    const StoredExtent last = storedBlock(blockCount() - 1);
+    return last.offset + last.size;
+}
+
+std::int64_t ArchiveInfo::fileSize() const
+{
+    FileStamp stamp;
+    return fileStamp(path(), stamp) ? static_cast<std::int64_t>(stamp.size) : -1;
+}
+
 std::uint32_t ArchiveInfo::blockOfMember(const FileEntry& member, std::uint32_t offset) const
 {
     return archive->blocks().blockOf(std::uint64_t(member.dataOffset) + offset);
+}
+
+std::unique_ptr<AFileCore> ArchiveInfo::openMember(std::uint32_t index) const
+{
+    if (index >= memberCount())
+        orva::throwLogged(orva::ErrorKind::NotFound, sourcePath, noMemberSite, "ArchiveInfo: archive '%ls' has no member %u",
+                          path().c_str(), index);
+    return std::make_unique<ArchiveCursor>(archive, index, OpenRead);
 }
 
 std::vector<DamagedBlock> ArchiveInfo::verify(const std::function<void(std::uint32_t block)>& checked,

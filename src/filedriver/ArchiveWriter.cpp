@@ -21,6 +21,10 @@ constexpr wchar_t sourcePath[] = L".\\src\\filedriver\\ArchiveWriter.cpp";
 constexpr int optionsSite = 40;
 constexpr int tooLargeSite = 44;
 constexpr int indexTooLargeSite = 48;
+constexpr int storedTooLargeSite = 52;
+
+// Offsets in the file are signed 32-bit on their way through the library.
+constexpr std::uint64_t largestArchive = static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
 
 // Enough for every worker to find the next block waiting while the writer writes an earlier one.
 constexpr unsigned jobsPerThread = 3;
@@ -56,6 +60,7 @@ public:
 
     bool append(const void* data, std::uint32_t length);
     bool finish();
+    bool outgrewFormat() const;
 
 private:
     // Checks the options, lays out the header and sets up the encoders; the index as it is written first.
@@ -83,6 +88,7 @@ private:
     std::uint64_t appended = 0;
     std::uint32_t storedTotal = 0;
     bool failed = false;
+    bool outgrown = false;
 };
 
 ArchiveWriter::ArchiveWriter(const FilePath& path, const std::vector<ArchiveMemberPlan>& members,
@@ -107,6 +113,11 @@ bool ArchiveWriter::append(const void* data, std::uint32_t length)
 bool ArchiveWriter::finish()
 {
     return writing->finish();
+}
+
+bool ArchiveWriter::outgrewFormat() const
+{
+    return writing->outgrewFormat();
 }
 
 ArchiveWriter::Writing::Writing(const FilePath& path, const std::vector<ArchiveMemberPlan>& members,
@@ -165,8 +176,14 @@ std::vector<std::uint8_t> ArchiveWriter::Writing::layOut(const std::vector<Archi
     const std::uint64_t propertiesOffset = namesOffset + namesLength;
     const std::uint64_t blockSizesOffset = propertiesOffset + propertiesLength;
     const std::uint64_t blocksOffset = blockSizesOffset + 4 * std::uint64_t(header->blockCount);
-    if (blocksOffset > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
-        orva::throwLogged(orva::ErrorKind::Other, sourcePath, indexTooLargeSite, "archive writer: the index does not fit an archive");
+    if (blocksOffset > largestArchive)
+        orva::throwLogged(orva::ErrorKind::Other, sourcePath, indexTooLargeSite,
+                          "archive writer: the index does not fit an archive");
+    // Stored blocks are the data as it is: the archive's size is known now.
+    if (options.compressionType == 0 && blocksOffset + dataLength > largestArchive)
+        orva::throwLogged(orva::ErrorKind::Other, sourcePath, storedTooLargeSite,
+                          "archive writer: a stored archive of %llu bytes does not fit the format (less than 2 GiB)",
+                          static_cast<unsigned long long>(blocksOffset + dataLength));
     header->fileNamesOffset = static_cast<std::uint32_t>(namesOffset);
     header->propertiesOffset = static_cast<std::uint32_t>(propertiesOffset);
     header->blockSizesOffset = static_cast<std::uint32_t>(blockSizesOffset);
@@ -284,13 +301,21 @@ bool ArchiveWriter::Writing::writeOldest()
 
 bool ArchiveWriter::Writing::writeStored(const ByteBuffer& stored)
 {
-    if (stored.empty() || std::uint64_t(storedTotal) + stored.size() + header->blocksOffset
-                              > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
+    if (stored.empty())
         return false;
+    if (std::uint64_t(storedTotal) + stored.size() + header->blocksOffset > largestArchive) {
+        outgrown = true;
+        return false;
+    }
     storedSizes.push_back(static_cast<std::uint32_t>(stored.size()));
     storedTotal += static_cast<std::uint32_t>(stored.size());
     header->maxStoredBlockSize = std::max(header->maxStoredBlockSize, static_cast<std::uint32_t>(stored.size()));
     return writeAll(stored.data(), static_cast<std::uint32_t>(stored.size()));
+}
+
+bool ArchiveWriter::Writing::outgrewFormat() const
+{
+    return outgrown;
 }
 
 bool ArchiveWriter::Writing::finish()
