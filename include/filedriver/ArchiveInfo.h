@@ -43,6 +43,18 @@ struct ArchiveHeaderField {
     std::uint32_t value;
 };
 
+// Blocks `first` to `last`, both included.
+struct BlockSpan {
+    std::uint32_t first;
+    std::uint32_t last;
+};
+
+// Bytes of one member from `start` up to `end` (not included), as offsets within the member.
+struct MemberBytes {
+    std::uint64_t start;
+    std::uint64_t end;
+};
+
 // Where a block's stored bytes lie in the archive file.
 struct StoredExtent {
     std::uint64_t offset;
@@ -97,6 +109,11 @@ public:
     std::int64_t fileSize() const;
     // The block that holds byte `offset` of `member` (offset within the member).
     std::uint32_t blockOfMember(const FileEntry& member, std::uint32_t offset) const;
+    // The blocks that hold the `length` bytes of `member` from `offset` (for no bytes, the block of
+    // `offset` alone).
+    BlockSpan blocksOfMember(const FileEntry& member, std::uint64_t offset, std::uint64_t length) const;
+    // The bytes of `member` that blocks `span` hold (none where they hold none of it).
+    MemberBytes memberBytesOfBlocks(const FileEntry& member, BlockSpan span) const;
 
     // Opens member `index` (below memberCount()) for reading, as FileDriver opens its path in OpenRead,
     // without looking for the archive by its path: while any member of this archive is open, the file

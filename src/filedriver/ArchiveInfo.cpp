@@ -7,6 +7,8 @@
 #include "filedriver/OrvaArchive.h"
 #include "orva/Log.h"
 
+#include <algorithm>
+
 namespace filedriver {
 namespace {
 
@@ -107,6 +109,23 @@ std::int64_t ArchiveInfo::fileSize() const
 std::uint32_t ArchiveInfo::blockOfMember(const FileEntry& member, std::uint32_t offset) const
 {
     return archive->blocks().blockOf(std::uint64_t(member.dataOffset) + offset);
+}
+
+BlockSpan ArchiveInfo::blocksOfMember(const FileEntry& member, std::uint64_t offset, std::uint64_t length) const
+{
+    const ArchiveBlocks& blocks = archive->blocks();
+    const std::uint64_t start = std::uint64_t(member.dataOffset) + offset;
+    return {blocks.blockOf(start), blocks.blockOf(start + std::max<std::uint64_t>(length, 1) - 1)};
+}
+
+MemberBytes ArchiveInfo::memberBytesOfBlocks(const FileEntry& member, BlockSpan span) const
+{
+    const ArchiveBlocks& blocks = archive->blocks();
+    const std::uint64_t memberStart = member.dataOffset;
+    const std::uint64_t memberEnd = memberStart + member.dataSize;
+    const std::uint64_t start = std::clamp(blocks.startOf(span.first), memberStart, memberEnd);
+    const std::uint64_t end = std::clamp(blocks.startOf(span.last) + blocks.blockSize(), start, memberEnd);
+    return {start - memberStart, end - memberStart};
 }
 
 std::unique_ptr<AFileCore> ArchiveInfo::openMember(std::uint32_t index) const
