@@ -59,9 +59,9 @@ public:
     // answer false.
     bool existsInArchive(const FilePath& path);
     // Forgets the archive that `path` runs through, so that the next request loads its file afresh (for
-    // long-running programs and tools). False, and nothing changes, while a cursor is attached to it.
+    // long-running programs and tools). False, and nothing changes, while a reader is attached to it.
     // An archive that another thread shares already lives on for that thread, which may still attach a
-    // cursor to it and read through it; its blocks are forgotten when its last cursor has gone.
+    // reader to it and read through it; its blocks are forgotten when its last reader has gone.
     bool releaseArchive(const FilePath& path);
 
     // The cache buffer of (archive, block); `filled` tells whether it holds the block's bytes already.
@@ -127,7 +127,7 @@ private:
 };
 
 // The process's one manager: built after the settings and before the error log, finished in reverse
-// (orva/ProcessObjects.h). Every cursor must be gone before it is finished.
+// (orva/ProcessObjects.h). Every reader (BlockReader) must be gone before it is finished.
 extern ArchiveManager archiveManager;
 
 } // namespace filedriver
