@@ -260,9 +260,11 @@ void RemoteFile::planReadAhead(Stream& stream)
     stream.window = stream.window == 0 ? firstWindow : std::min(stream.window * 2, maxWindow);
     const std::uint64_t want = std::min(size(), stream.next + stream.window);
     const std::uint64_t from = std::max(stream.aheadEnd, stream.next);
-    if (from >= want || processHeld + (want - from) > processMemory)
+    const std::uint64_t chunkBytes = std::max(firstWindow, stream.window / maxInFlight);
+    // Runs of a chunk at least (but the file's last one), not a page per read.
+    if (from >= want || (want - from < chunkBytes && want < size()) || processHeld + (want - from) > processMemory)
         return;
-    const std::uint64_t chunkPages = std::max(firstWindow, stream.window / maxInFlight) / pageSize;
+    const std::uint64_t chunkPages = chunkBytes / pageSize;
     const std::uint64_t lastPage = (want - 1) / pageSize;
     for (std::uint64_t first = from / pageSize; first <= lastPage; first += chunkPages) {
         PageList claimed = claimAbsent(first, std::min(lastPage, first + chunkPages - 1));

@@ -90,6 +90,8 @@ public:
             state.retryAfter = parseRetryAfter(answer.retryAfter, static_cast<std::int64_t>(std::time(nullptr)));
             return retry(display + ": the server answered " + statusText(answer));
         }
+        if (answer.status == 200 && state.opening && wholeFileFits(answer))
+            return learnWhole(answer);
         if (answer.status == 200)
             return fail(RemoteErrorKind::Unsupported,
                 display + ": the server ignores byte ranges (it answered 200 with the whole file), and reading in "
@@ -158,17 +160,39 @@ private:
         return true;
     }
 
+    // A server that ignores ranges (or nginx for an empty file) may still send a file small enough
+    // for the open's request whole.
+    bool wholeFileFits(const AnswerHead& answer) const
+    {
+        const auto length = parseDecimal(answer.contentLength);
+        return length && *length <= state.last - state.first + 1 &&
+               (answer.contentEncoding.empty() || answer.contentEncoding == "identity");
+    }
+
+    bool learnWhole(const AnswerHead& answer)
+    {
+        const std::uint64_t length = *parseDecimal(answer.contentLength);
+        if (length == 0)
+            return learnEmpty(answer);
+        return learn(answer, ContentRange{true, 0, length - 1, length});
+    }
+
+    // An empty file: nothing to take; the exchange ends here.
+    bool learnEmpty(const AnswerHead& answer)
+    {
+        size = 0;
+        etag = isStrongEtag(answer.etag) ? answer.etag : std::string();
+        lastModified = answer.lastModified;
+        state.opening = false;
+        return false;
+    }
+
     // 416: an empty file when opening; else the file has shrunk.
     bool takeUnsatisfiable(const AnswerHead& answer)
     {
         const auto range = parseContentRange(answer.contentRange);
-        if (state.opening && range && !range->satisfied && range->total == 0u) {
-            size = 0;
-            etag = isStrongEtag(answer.etag) ? answer.etag : std::string();
-            lastModified = answer.lastModified;
-            state.opening = false;
-            return false;
-        }
+        if (state.opening && range && !range->satisfied && range->total == 0u)
+            return learnEmpty(answer);
         return changed();
     }
 
