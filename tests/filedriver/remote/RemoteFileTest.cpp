@@ -287,14 +287,20 @@ TEST_F(Remote, ConnectionsResetCutOrStalledMidBodyGoOnWhereTheyStopped)
         ASSERT_TRUE(file) << fault << ": " << error.message;
         EXPECT_EQ(readAt(*file, 0, 64 * KiB), bytes.substr(0, 64 * KiB)) << fault;
     }
-    // Each open's cut answer was followed by one for the rest, not the whole again.
+    // Each open's cut answer was followed by one for the rest (from the first byte that did not come
+    // through the client library), conditional on the validator the cut answer gave.
     const auto logged = server->requestsFor(path);
     ASSERT_EQ(logged.size(), 6u);
     for (std::size_t i = 0; i < logged.size(); i += 2) {
         EXPECT_EQ(logged[i].range, "bytes=0-65535");
-        EXPECT_NE(logged[i + 1].range, "bytes=0-65535");
+        EXPECT_EQ(logged[i + 1].range.substr(logged[i + 1].range.find('-')), "-65535");
         EXPECT_FALSE(logged[i + 1].condition.empty());
     }
+#ifndef _WIN32
+    // libcurl hands over what came before the fault: the rest starts past it.
+    for (std::size_t i = 1; i < logged.size(); i += 2)
+        EXPECT_NE(logged[i].range, "bytes=0-65535") << i;
+#endif
 }
 
 TEST_F(Remote, AnUnreachableServerFailsWithinTheRetryTime)
@@ -337,6 +343,19 @@ protected:
     }
 };
 
+// Before any test trusts the test CA: under Wine a server accepted once (with the CA file) is accepted
+// again for the rest of the process, with or without it.
+TEST_F(RemoteTls, ACertificateOfAnUnknownCaIsRefusedAndNotRetried)
+{
+    server->putFile(path, patternBytes(KiB));
+    settings.caFile.clear();
+    const auto start = Clock::now();
+    EXPECT_FALSE(open(server->https(path)));
+    EXPECT_EQ(error.kind, RemoteErrorKind::Network) << error.message;
+    EXPECT_LT(secondsSince(start), 2.0);
+    EXPECT_EQ(requests(), 0u);
+}
+
 TEST_F(RemoteTls, HttpsIsVerifiedAgainstTheSystemAndTheExtraCaFile)
 {
     const std::string bytes = patternBytes(300 * KiB);
@@ -346,12 +365,13 @@ TEST_F(RemoteTls, HttpsIsVerifiedAgainstTheSystemAndTheExtraCaFile)
         GTEST_SKIP() << "Wine's TLS did not take the test CA here: " << error.message;
     ASSERT_TRUE(file) << error.message;
     EXPECT_EQ(readAt(*file, 200 * KiB, 50 * KiB), bytes.substr(200 * KiB, 50 * KiB));
-    // Without the test CA the certificate is refused, and not retried.
+    EXPECT_EQ(requests(), 2u);
+#ifndef _WIN32
+    // And without it, refused again (not so under Wine, see above).
     settings.caFile.clear();
-    const auto start = Clock::now();
     EXPECT_FALSE(open(server->https(path)));
     EXPECT_EQ(error.kind, RemoteErrorKind::Network);
-    EXPECT_LT(secondsSince(start), 2.0);
+#endif
 }
 
 TEST_F(RemoteTls, RedirectsFromHttpsToHttpAreRefusedAndTheOtherWayFollowed)

@@ -79,7 +79,7 @@ http {
         root $work/www;
         location /moved/ { rewrite ^/moved/(.*)\$ /\$1 permanent; }
         location /found/ { rewrite ^/found/(.*)\$ /\$1 redirect; }
-        location /tohttps/ { rewrite ^/tohttps/(.*)\$ https://127.0.0.1:$https/\$1 redirect; }
+        location /tohttps/ { rewrite ^/tohttps/(.*)\$ https://localhost:$https/\$1 redirect; }
         location /loop/ { rewrite ^/loop/(.*)\$ /loop/\$1 redirect; }
         location /private/ {
             auth_basic "test";
@@ -154,6 +154,7 @@ if [[ -z $proxy_port ]]; then
     exit 1
 fi
 
+# HTTPS is reached as localhost: Wine checks a certificate's DNS names only, not its IP addresses.
 # Paths as the program sees them: Wine maps / to drive Z:.
 native() {
     if [[ -n $emulator ]]; then
@@ -163,7 +164,7 @@ native() {
     fi
 }
 export GLEANER_TEST_HTTP="http://127.0.0.1:$http"
-export GLEANER_TEST_HTTPS="https://127.0.0.1:$https"
+export GLEANER_TEST_HTTPS="https://localhost:$https"
 export GLEANER_TEST_PROXY="http://127.0.0.1:$proxy_port"
 export GLEANER_TEST_DOCROOT=$(native "$work/www")
 export GLEANER_TEST_ACCESS_LOG=$(native "$work/logs/access.log")

@@ -3,6 +3,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -60,6 +61,10 @@ struct HttpConnection::Platform {
     AnswerSink* sink = nullptr;
     AnswerHead head;
     bool headGiven = false;
+    std::chrono::milliseconds stallLimit{0};
+    curl_off_t progressBytes = 0;
+    std::chrono::steady_clock::time_point progressTime;
+    bool stalled = false;
 
     static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self)
     {
@@ -74,6 +79,19 @@ struct HttpConnection::Platform {
                 return 0;
         }
         return size * count;
+    }
+
+    static int onProgress(void* self, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent)
+    {
+        auto& platform = *static_cast<Platform*>(self);
+        const auto now = std::chrono::steady_clock::now();
+        if (received + sent != platform.progressBytes) {
+            platform.progressBytes = received + sent;
+            platform.progressTime = now;
+            return 0;
+        }
+        platform.stalled = now - platform.progressTime > platform.stallLimit;
+        return platform.stalled ? 1 : 0;
     }
 
     static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* self)
@@ -96,10 +114,11 @@ struct HttpConnection::Platform {
         curl_easy_setopt(curl, CURLOPT_TCP_KEEPALIVE, 1L);
         curl_easy_setopt(curl, CURLOPT_TCP_NODELAY, 1L);
         curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings.connectTimeout.count()));
-        // A stall: less than a byte a second for the whole stall time.
-        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        const auto stallSeconds = (settings.stallTimeout.count() + 999) / 1000;
-        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(stallSeconds));
+        // curl's own low-speed limit averages over several seconds: stalls are timed here.
+        stallLimit = settings.stallTimeout;
+        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Platform::onProgress);
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
         curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
         curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
@@ -158,6 +177,9 @@ ExchangeOutcome HttpConnection::exchange(const Exchange& request, AnswerSink& si
     platform->head = AnswerHead();
     platform->headGiven = false;
     platform->errorText[0] = '\0';
+    platform->progressBytes = 0;
+    platform->progressTime = std::chrono::steady_clock::now();
+    platform->stalled = false;
     const CURLcode code = curl_easy_perform(curl);
     // A head without a body (a 304, a 503 with no content) reaches the sink here.
     if (code == CURLE_OK && !platform->headGiven && platform->head.status != 0) {
@@ -167,8 +189,12 @@ ExchangeOutcome HttpConnection::exchange(const Exchange& request, AnswerSink& si
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(headers);
     ExchangeOutcome outcome{failureOf(code), std::string()};
-    if (code != CURLE_OK)
+    if (platform->stalled) {
+        outcome.failure = ExchangeFailure::Timeout;
+        outcome.message = "no byte came for " + std::to_string(platform->stallLimit.count()) + " ms";
+    } else if (code != CURLE_OK) {
         outcome.message = platform->errorText[0] ? platform->errorText : curl_easy_strerror(code);
+    }
     return outcome;
 }
 
