@@ -20,7 +20,7 @@ std::optional<std::string> variable(const char* name)
 
 std::vector<LoggedRequest> readLog(const fs::path& log, const std::string& path)
 {
-    // GET /name 206 "bytes=0-65535" "<If-Match or If-Unmodified-Since>" "<query>"
+    // GET /name 206 "bytes=0-65535" "<If-Match or If-Unmodified-Since>" "<query>" <connection>
     std::vector<LoggedRequest> found;
     std::ifstream in(log);
     for (std::string line; std::getline(in, line);) {
@@ -40,6 +40,7 @@ std::vector<LoggedRequest> readLog(const fs::path& log, const std::string& path)
             request.range = quoted[0];
             request.condition = quoted[1];
             request.query = quoted[2];
+            request.connection = line.substr(line.rfind(' ') + 1);
         }
         found.push_back(request);
     }

@@ -18,6 +18,7 @@ namespace testsupport {
 
 struct LoggedRequest {
     std::string method, path, status, range, condition, query;
+    std::string connection; // nginx's serial number of the connection
 };
 
 class HttpTestServer {

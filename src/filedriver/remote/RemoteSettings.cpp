@@ -2,6 +2,9 @@
 
 #include "filedriver/remote/HttpAnswer.h"
 
+#include <fstream>
+#include <iterator>
+
 namespace filedriver::remote {
 namespace {
 
@@ -53,6 +56,14 @@ bool readCount(const char* name, std::uint64_t limit, std::uint64_t& value, Remo
 }
 
 } // namespace
+
+std::string settingFileText(const std::filesystem::path& path)
+{
+    if (path.empty())
+        return std::string();
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 std::optional<RemoteSettings> RemoteSettings::fromEnvironment(RemoteError& error)
 {

@@ -39,6 +39,9 @@ struct RemoteSettings {
     static std::optional<RemoteSettings> fromEnvironment(RemoteError& error);
 };
 
+// The whole of a file the settings name (the CA file, the netrc file); empty when it cannot be read.
+std::string settingFileText(const std::filesystem::path& path);
+
 // Platform half: a variable's value (UTF-8), nullopt when unset.
 std::optional<std::string> environmentText(const char* name);
 // Platform half: a variable's value as a path, nullopt when unset or empty.

@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <random>
 #include <thread>
@@ -43,13 +41,6 @@ milliseconds jittered(milliseconds pause)
     return pause + milliseconds(spread(random));
 }
 
-std::string fileText(const std::filesystem::path& path)
-{
-    if (path.empty())
-        return std::string();
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 } // namespace
 
@@ -231,7 +222,7 @@ private:
 } // namespace
 
 RemoteSource::RemoteSource(const Url& url, const RemoteSettings& settings)
-    : original(url), options(settings), display(url.displayText()), netrcText(fileText(settings.netrcFile)),
+    : original(url), options(settings), display(url.displayText()), netrcText(settingFileText(settings.netrcFile)),
       target(url)
 {
 }
@@ -291,7 +282,8 @@ bool RemoteSource::fetchWithRetries(FetchAttempt& state, RemoteError& error)
         milliseconds wait = jittered(pause);
         if (state.retryAfter)
             wait = std::max(wait, milliseconds(std::min<std::uint64_t>(*state.retryAfter, 86400) * 1000));
-        if (tries > options.retries || Clock::now() + wait > deadline) {
+        // The next try must be able to connect before the deadline, so that the whole stays within it.
+        if (tries > options.retries || Clock::now() + wait + options.connectTimeout > deadline) {
             error = state.failure;
             error.message += " (" + std::to_string(tries) + (tries == 1 ? " try" : " tries") + ")";
             return false;

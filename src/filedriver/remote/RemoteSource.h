@@ -6,8 +6,9 @@
 // credentials and the bearer token go only to the URL's own origin (a permanent redirect, 301 or 308,
 // is remembered for the file's later requests). Connection failures, timeouts, cut bodies and the
 // answers 429, 500, 502, 503 and 504 are retried after growing pauses (0.25 s doubling, jittered by up
-// to half, at least what Retry-After asks) up to RemoteSettings::retries times within retryTime; a
-// request cut after some bytes goes on from the first byte missing. Every other failure ends at once.
+// to half, at least what Retry-After asks) up to RemoteSettings::retries times, and only while the pause
+// and a connect timeout still end within retryTime of the first try; a request cut after some bytes
+// goes on from the first byte missing. Every other failure ends at once.
 //
 // The validator is the strong ETag, else Last-Modified; later requests carry If-Match or
 // If-Unmodified-Since, and each answer's Content-Range total, ETag and Last-Modified must match what the

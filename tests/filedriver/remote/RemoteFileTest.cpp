@@ -147,9 +147,12 @@ TEST_F(Remote, ARandomReadOfUncachedBytesCostsOneRequestAndAdjacentPagesComeToge
     EXPECT_EQ(readAt(*file, bytes.size() - 7, 7), bytes.substr(bytes.size() - 7));
     logged = server->requestsFor(path);
     EXPECT_EQ(logged.size(), 4u);
-    // Every request after the open is conditional on the validator.
-    for (std::size_t i = 1; i < logged.size(); ++i)
+    // Every request after the open is conditional on the validator, and one after another they take
+    // the same connection.
+    for (std::size_t i = 1; i < logged.size(); ++i) {
         EXPECT_FALSE(logged[i].condition.empty()) << i;
+        EXPECT_EQ(logged[i].connection, logged[0].connection) << i;
+    }
 }
 
 TEST_F(Remote, AReaderInOrderIsReadAheadInGrowingRunsWithinItsMemory)
@@ -306,13 +309,18 @@ TEST_F(Remote, ConnectionsResetCutOrStalledMidBodyGoOnWhereTheyStopped)
 TEST_F(Remote, AnUnreachableServerFailsWithinTheRetryTime)
 {
     settings.retries = 2;
+    settings.connectTimeout = std::chrono::seconds(1);
     settings.retryTime = std::chrono::seconds(3);
     const auto start = Clock::now();
-    // A port nobody listens on: the proxy's port plus a few thousand is as good a guess as any, and
-    // port 1 is never served here.
+    // Port 1 is never served here: refused at once, retried twice.
     EXPECT_FALSE(open("http://127.0.0.1:1/x.bin"));
     EXPECT_EQ(error.kind, RemoteErrorKind::Network) << error.message;
-    EXPECT_LT(secondsSince(start), 4.0);
+    EXPECT_NE(error.message.find("(3 tries)"), std::string::npos) << error.message;
+    EXPECT_LT(secondsSince(start), 3.0);
+    // Without time left for a connect timeout after the pause, no retry.
+    settings.connectTimeout = std::chrono::seconds(5);
+    EXPECT_FALSE(open("http://127.0.0.1:1/x.bin"));
+    EXPECT_NE(error.message.find("(1 try)"), std::string::npos) << error.message;
 }
 
 TEST_F(Remote, RedirectsAreFollowedAndPermanentOnesRemembered)

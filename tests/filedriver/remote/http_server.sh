@@ -66,7 +66,7 @@ pid $work/nginx.pid;
 events { worker_connections 512; }
 http {
     default_type application/octet-stream;
-    log_format counts '\$request_method \$request_uri \$status "\$http_range" "\$http_if_match\$http_if_unmodified_since" "\$args"';
+    log_format counts '\$request_method \$request_uri \$status "\$http_range" "\$http_if_match\$http_if_unmodified_since" "\$args" \$connection';
     access_log $work/logs/access.log counts;
     client_body_temp_path $work/tmp/body;
     proxy_temp_path $work/tmp/proxy;

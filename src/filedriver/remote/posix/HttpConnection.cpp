@@ -4,8 +4,6 @@
 #include <curl/curl.h>
 
 #include <chrono>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 
 namespace filedriver::remote {
@@ -18,11 +16,6 @@ void initialiseCurlOnce()
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-std::string fileText(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 ExchangeFailure failureOf(CURLcode code)
 {
@@ -137,8 +130,8 @@ struct HttpConnection::Platform {
         char* systemBundle = nullptr;
         curl_easy_getinfo(curl, CURLINFO_CAINFO, &systemBundle);
         if (systemBundle)
-            caBundle = fileText(systemBundle) + "\n";
-        caBundle += fileText(caFile);
+            caBundle = settingFileText(systemBundle) + "\n";
+        caBundle += settingFileText(caFile);
         curl_blob blob{caBundle.data(), caBundle.size(), CURL_BLOB_NOCOPY};
         curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
     }

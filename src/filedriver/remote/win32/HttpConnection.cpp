@@ -8,8 +8,6 @@
 #include <wincrypt.h>
 #include <winhttp.h>
 
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 namespace filedriver::remote {
@@ -80,8 +78,7 @@ ExchangeOutcome failed(DWORD code)
 // The certificates of a PEM file in a store of their own; null when the file has none.
 HCERTSTORE loadCertificates(const std::filesystem::path& file)
 {
-    std::ifstream in(file, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string text = settingFileText(file);
     HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
     if (!store)
         return nullptr;
