@@ -168,7 +168,7 @@ bool RemoteFile::readPages(std::uint64_t firstPage, std::uint64_t lastPage, std:
         reachedAhead = reachedAhead || entry.ahead;
         entry.ahead = false;
     }
-    noteRead(offset, length, missed || reachedAhead);
+    noteRead(offset, length, missed, reachedAhead);
     return true;
 }
 
@@ -235,7 +235,7 @@ bool RemoteFile::fetchMissing(const PageList& missing, std::map<std::uint64_t, s
     return true;
 }
 
-void RemoteFile::noteRead(std::uint64_t offset, std::size_t length, bool missed)
+void RemoteFile::noteRead(std::uint64_t offset, std::size_t length, bool missed, bool reachedAhead)
 {
     auto stream = std::find_if(streams.begin(), streams.end(),
         [&](const Stream& s) { return offset >= s.next && offset <= s.next + pageSize; });
@@ -246,12 +246,13 @@ void RemoteFile::noteRead(std::uint64_t offset, std::size_t length, bool missed)
             stream = std::min_element(streams.begin(), streams.end(),
                 [](const Stream& a, const Stream& b) { return a.lastUse < b.lastUse; });
         *stream = Stream();
-    } else {
-        ++stream->reads;
     }
+    stream->misses += missed ? 1 : 0;
     stream->next = offset + length;
     stream->lastUse = ++useClock;
-    if (stream->reads >= 1 && missed)
+    // The second miss in order, not the first: a reader of the tables that goes on to one block of the
+    // member after them is not a reader in order yet.
+    if ((missed && stream->misses >= 2) || reachedAhead)
         planReadAhead(*stream);
 }
 

@@ -7,9 +7,9 @@
 // - read() fetches the pages of its span that are neither in memory nor in the disk cache, from the
 //   first missing one to the last, in one request, so a read of uncached bytes costs exactly one;
 // - a reader going in order (up to 4 such streams at once, each a read starting where one of them
-//   ended) is read ahead once its second read in order misses, or its read reaches a page fetched
-//   ahead: runs of 256 KiB doubling to 8 MiB ahead, split into up to 4 requests in flight on helper
-//   threads of the file;
+//   ended, or up to 64 KiB past that) is read ahead from the second of its reads that misses on, and
+//   whenever its read reaches a page fetched ahead: runs of 256 KiB doubling to 8 MiB ahead of it, each
+//   at least a quarter of that, in up to 4 requests in flight on helper threads of the file;
 // - memory: a file holds at most 18 MiB of pages (those used longest ago go first), and read-ahead
 //   stops while all remote files of the process together hold 128 MiB;
 // - pages fetched are kept in the disk cache (DiskCache.h) under the URL without its query, the
@@ -76,7 +76,7 @@ private:
     };
     struct Stream {
         std::uint64_t next = 0; // where a read in order starts
-        unsigned reads = 0;     // reads in order so far
+        unsigned misses = 0;    // reads in order that needed a page not held
         std::uint64_t window = 0;
         std::uint64_t aheadEnd = 0; // read-ahead asked for up to here
         std::uint64_t lastUse = 0;
@@ -94,7 +94,7 @@ private:
     // Under `lock`: enters the pages of [first, last] that are absent as not ready, and lists them.
     PageList claimAbsent(std::uint64_t first, std::uint64_t last);
     // Under `lock`.
-    void noteRead(std::uint64_t offset, std::size_t length, bool missed);
+    void noteRead(std::uint64_t offset, std::size_t length, bool missed, bool reachedAhead);
     void planReadAhead(Stream& stream);
     void evictOverflow();
     void runHelper();
