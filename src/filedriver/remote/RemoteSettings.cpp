@@ -79,6 +79,11 @@ std::optional<RemoteSettings> RemoteSettings::fromEnvironment(RemoteError& error
     settings.retries = static_cast<unsigned>(retries);
     settings.cacheBytes = cacheMiB << 20;
     settings.caFile = environmentPath("GLEANER_HTTP_CA_FILE").value_or(std::filesystem::path());
+    // A CA file that cannot be used would leave its servers refused for a reason nobody sees.
+    if (!settings.caFile.empty() && settingFileText(settings.caFile).find("-----BEGIN CERTIFICATE-----") == std::string::npos) {
+        error.set(RemoteErrorKind::Other, "GLEANER_HTTP_CA_FILE: no certificate can be read from the file it names");
+        return std::nullopt;
+    }
     settings.bearerToken = environmentText("GLEANER_HTTP_BEARER_TOKEN").value_or(std::string());
     settings.netrcFile = environmentPath("GLEANER_NETRC").value_or(defaultNetrcFile());
     settings.cacheDirectory = environmentPath("GLEANER_HTTP_CACHE_DIR").value_or(defaultCacheDirectory());
