@@ -312,6 +312,24 @@ TEST_F(Remote, ConnectionsResetCutOrStalledMidBodyGoOnWhereTheyStopped)
 #endif
 }
 
+TEST_F(Remote, AnswersForOtherBytesThanAskedAreRefused)
+{
+    const std::string bytes = patternBytes(MiB);
+    server->putFile(path, bytes);
+    // The open's answer, then a later one.
+    EXPECT_FALSE(open(server->proxied("shift1", path)));
+    EXPECT_EQ(error.kind, RemoteErrorKind::Other) << error.message;
+    const auto file = open(server->proxied("from1+shift1", path));
+    ASSERT_TRUE(file) << error.message;
+    std::string got(KiB, 'x');
+    EXPECT_FALSE(file->read(500 * KiB, got.data(), got.size(), error));
+    EXPECT_EQ(error.kind, RemoteErrorKind::Other);
+    EXPECT_NE(error.message.find("answered bytes 458753-524288 for bytes 458752-524287"), std::string::npos)
+        << error.message;
+    EXPECT_EQ(got, std::string(KiB, 'x'));
+    EXPECT_EQ(readAt(*file, 500 * KiB, KiB), bytes.substr(500 * KiB, KiB));
+}
+
 TEST_F(Remote, AnUnreachableServerFailsWithinTheRetryTime)
 {
     settings.retries = 2;

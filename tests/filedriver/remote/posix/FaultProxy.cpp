@@ -11,6 +11,8 @@
 //   cutN     forward, then close the connection halfway through the body (its length still announced)
 //   stallN   forward, then send nothing more after half the body, for up to 30 s
 //   norange  forward without the Range header (so the whole file comes back)
+//   shiftN   forward, with the answer's Content-Range moved one byte on (its body as it is)
+//   fromK    the counted faults act from the path's request K on (0 being the first)
 //   delayMS  wait MS milliseconds before forwarding
 // DELAY_MS delays every request. It runs until it is killed.
 #include <arpa/inet.h>
@@ -36,7 +38,7 @@ std::mutex countsLock;
 std::map<std::string, int> counts; // requests seen per whole path; guarded by countsLock
 
 struct Faults {
-    int busy = 0, reset = 0, cut = 0, stall = 0, delay = 0;
+    int busy = 0, reset = 0, cut = 0, stall = 0, delay = 0, shift = 0, from = 0;
     bool noRange = false;
 };
 
@@ -55,6 +57,8 @@ Faults parseFaults(const std::string& spec)
         else if (token.rfind("cut", 0) == 0) faults.cut = number(3);
         else if (token.rfind("stall", 0) == 0) faults.stall = number(5);
         else if (token.rfind("delay", 0) == 0) faults.delay = number(5);
+        else if (token.rfind("shift", 0) == 0) faults.shift = number(5);
+        else if (token.rfind("from", 0) == 0) faults.from = number(4);
         else if (token == "norange") faults.noRange = true;
         start = end + 1;
     }
@@ -141,7 +145,24 @@ std::string upstreamHead(const std::string& head, const std::string& path, bool 
     return result + "\r\n";
 }
 
-enum class Fault { None, Reset, Cut, Stall };
+enum class Fault { None, Reset, Cut, Stall, Shift };
+
+// "Content-Range: bytes 10-20/100" as "bytes 11-21/100".
+std::string shiftedRange(const std::string& head)
+{
+    const std::string value = headerValue(head, "content-range");
+    const std::size_t space = value.find("bytes ");
+    const std::size_t dash = value.find('-');
+    const std::size_t slash = value.find('/');
+    if (space == std::string::npos || dash == std::string::npos || slash == std::string::npos)
+        return head;
+    const unsigned long long first = std::strtoull(value.c_str() + space + 6, nullptr, 10) + 1;
+    const unsigned long long last = std::strtoull(value.c_str() + dash + 1, nullptr, 10) + 1;
+    std::string result = head;
+    result.replace(result.find(value), value.size(),
+        " bytes " + std::to_string(first) + "-" + std::to_string(last) + value.substr(slash));
+    return result;
+}
 
 // Relays one answer; false when the client connection is to end.
 bool relayAnswer(int client, int& upstream, std::string& upstreamBuffer, Fault fault)
@@ -160,7 +181,9 @@ bool relayAnswer(int client, int& upstream, std::string& upstreamBuffer, Fault f
         return false;
     }
     const std::uint64_t length = std::strtoull(lengthText.c_str(), nullptr, 10);
-    const std::uint64_t stopAt = fault == Fault::None || length == 0 ? length : length / 2;
+    if (fault == Fault::Shift)
+        head = shiftedRange(head);
+    const std::uint64_t stopAt = fault == Fault::None || fault == Fault::Shift || length == 0 ? length : length / 2;
     if (!sendAll(client, head.data(), head.size()))
         return false;
     std::uint64_t relayed = 0;
@@ -222,8 +245,10 @@ void serveClient(int client)
         int seen;
         {
             std::lock_guard<std::mutex> hold(countsLock);
-            seen = counts[target]++;
+            seen = counts[target]++ - faults.from;
         }
+        if (seen < 0)
+            seen = 1 << 30; // before the faults begin: none of them
         const int delay = everyDelay + faults.delay;
         if (delay > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(delay));
@@ -236,6 +261,7 @@ void serveClient(int client)
         const Fault fault = seen < faults.reset ? Fault::Reset
                             : seen < faults.cut  ? Fault::Cut
                             : seen < faults.stall ? Fault::Stall
+                            : seen < faults.shift ? Fault::Shift
                                                   : Fault::None;
         const std::string request = upstreamHead(head, path, faults.noRange);
         if (upstream < 0 || !sendAll(upstream, request.data(), request.size())) {
