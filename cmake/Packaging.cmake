@@ -52,3 +52,8 @@ else()
 endif()
 
 include(CPack)
+
+# The Windows build makes an installer package as well.
+if(WIN32)
+    include(${CMAKE_CURRENT_LIST_DIR}/Msi.cmake)
+endif()

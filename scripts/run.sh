@@ -7,8 +7,5 @@ scripts/setup.sh linux
 cmake --preset linux >/dev/null
 cmake --build --preset linux
 
-# Without a display the program still runs: it shows a window only when it must ask for a folder.
-if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
-    export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
-fi
+# Without a display the program runs on Qt's offscreen platform by itself.
 exec build/linux/bin/GleanerQt "$@"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build needs and is missing, from Debian's packages. Safe to run again.
 #   scripts/setup.sh linux   the native build: compiler, CMake, Qt, zlib, libcurl, GoogleTest, Xvfb, nginx
-#   scripts/setup.sh all     that and the 32-bit Windows cross build with Wine
+#   scripts/setup.sh all     that and the 32-bit Windows cross build with Wine and its installer package
 #   scripts/setup.sh bench   the native build, the benchmark's libraries and the Windows cross build
 #   scripts/setup.sh fuzz    the native build and clang's libFuzzer
 # The Windows build also needs libdeflate's source, which Debian packages for Linux only: it is taken
@@ -15,6 +15,8 @@ windows=no
 if [[ $want == all || $want == bench ]]; then
     windows=yes
     packages+=(g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386 dpkg-dev make)
+    # The installer package: wixl and msibuild, and the icon made from the SVG.
+    packages+=(wixl msitools librsvg2-bin icoutils)
 fi
 if [[ $want == bench ]]; then
     packages+=(libbenchmark-dev libzip-dev libphysfs-dev squashfuse squashfs-tools)

@@ -1,5 +1,6 @@
 // GleanerQt's entry point: the Qt half of the launcher. The flow itself is in Launcher.cpp.
 #include "dataGleaner.h"
+#include "HeadlessPlatform.h"
 #include "Launcher.h"
 
 #include <QApplication>
@@ -20,6 +21,7 @@ std::wstring noDialogReason()
 
 int main(int argc, char* argv[])
 {
+    launcher::chooseHeadlessPlatform(argc, argv);
     QApplication application(argc, argv);
     launcher::LauncherHost host;
     host.applicationDir = QCoreApplication::applicationDirPath().toStdWString();

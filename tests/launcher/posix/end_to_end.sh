@@ -27,6 +27,13 @@ check "no settings: exit code" 0 "$rc"
 check "no settings: engine line" "dataGleaner: import $app/import (0 files)" "$out"
 check "no settings: import created" yes "$([[ -d $app/import ]] && echo yes)"
 
+# Started directly on a machine without a display: the same outcome, as on the offscreen platform.
+headless() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 60 "$app/GleanerQt" "$@"; }
+out=$(headless 2>"$work/err"); rc=$?
+check "no display: exit code" 0 "$rc"
+check "no display: engine line" "dataGleaner: import $app/import (0 files)" "$out"
+check "no display: nothing on standard error" "" "$(cat "$work/err")"
+
 # Settings naming an existing file: the engine gets it as it was read.
 mkdir -p "$settings_dir"
 printf hello >"$work/atlas.dat"
@@ -69,6 +76,16 @@ for platform in offscreen minimal; do
     check "$platform, no dialog: exit code" 255 "$rc"
     check "$platform, no dialog: engine not called" "" "$(cat "$work/out")"
     check "$platform, no dialog: the line" "'$app/import' cannot be created, so a folder would have been asked for, but no dialog can be shown: Qt's '$platform' platform shows no window" \
+        "$(sed -E 's#^ERR [0-9]{4}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} ##' "$work/err")"
+done
+# Without a display and a platform named: the offscreen platform's line; a platform given on the command
+# line is the one used.
+for arguments in "" "-platform minimal"; do
+    platform=${arguments#-platform }
+    headless $arguments >"$work/out" 2>"$work/err"; rc=$?
+    check "no display ${arguments:-alone}, no dialog: exit code" 255 "$rc"
+    check "no display ${arguments:-alone}, no dialog: engine not called" "" "$(cat "$work/out")"
+    check "no display ${arguments:-alone}, no dialog: the line" "'$app/import' cannot be created, so a folder would have been asked for, but no dialog can be shown: Qt's '${platform:-offscreen}' platform shows no window" \
         "$(sed -E 's#^ERR [0-9]{4}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} ##' "$work/err")"
 done
 

@@ -1,0 +1,10 @@
+#include "HeadlessPlatform.h"
+
+namespace launcher {
+
+bool chooseHeadlessPlatform(int, char*[])
+{
+    return false;
+}
+
+} // namespace launcher
