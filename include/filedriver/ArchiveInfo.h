@@ -84,6 +84,11 @@ public:
 
     // Where block `block` (below blockCount()) is stored in the file.
     StoredExtent storedBlock(std::uint32_t block) const;
+    // Where the last block's stored bytes end: the least size of the whole archive file. A file
+    // shorter than that (a copy cut short) has lost the blocks stored past its end.
+    std::uint64_t blocksEnd() const;
+    // The size of the archive file at its path now; -1 when it cannot be examined.
+    std::int64_t fileSize() const;
     // The block that holds byte `offset` of `member` (offset within the member).
     std::uint32_t blockOfMember(const FileEntry& member, std::uint32_t offset) const;
 

@@ -12,11 +12,12 @@
 //   if (!writer.finish()) ...
 //
 // The constructor throws orva::exception for options the format cannot hold (a block size of 0, an
-// unknown codec, a zlib level outside -1 to 9, more than 4 GiB - 1 of data) and when the file cannot
-// be created. append and finish answer false on a write failure or when the bytes do not match the
-// members' sizes (finish also while bytes are missing; appending them then lets it succeed). A
-// failure removes the file at once, and so does a writer destroyed before it finished: no
-// incomplete archive is left behind.
+// unknown codec, a zlib level outside -1 to 9, more than 4 GiB - 1 of data, a stored archive of 2 GiB
+// or more) and when the file cannot be created. append and finish answer false on a write failure
+// (the system's last error says why, SystemError.h), when the compressed archive would reach 2 GiB
+// (outgrewFormat) or when the bytes do not match the members' sizes (finish also while bytes are
+// missing; appending them then lets it succeed). A failure removes the file at once, and so does a
+// writer destroyed before it finished: no incomplete archive is left behind.
 // Given a file instead of a path, the writer writes into it from its position 0 on and never closes
 // or removes it: the caller owns it (a NewFile, say, to be committed after finish).
 
@@ -65,6 +66,9 @@ public:
     bool append(const void* data, std::uint32_t length);
     // Writes the last block and the index.
     bool finish();
+    // True once append or finish failed because the archive would have reached 2 GiB, the most the
+    // format's offsets hold; no system call failed then.
+    bool outgrewFormat() const;
 
 private:
     // Checks the options, lays out the header and sets up the encoders; the index as it is written first.
@@ -92,6 +96,7 @@ private:
     std::uint64_t appended = 0;
     std::uint32_t storedTotal = 0;
     bool failed = false;
+    bool outgrown = false;
 };
 
 // An archive of members held in memory.

@@ -43,6 +43,8 @@ public:
     std::int32_t tell() override;
     std::int32_t size() override;
     std::uint32_t read(void* buffer, std::uint32_t length) override;
+    // All `length` bytes, or fewer where a system call failed: then that call's reason is the
+    // system's last error (SystemError.h), whatever was written before it.
     std::uint32_t write(const void* buffer, std::uint32_t length) override;
     // At most 4 bytes; bytes the file does not hold read as zeros.
     const std::uint8_t* fetch(std::uint32_t length) override;

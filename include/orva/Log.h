@@ -1,7 +1,8 @@
 #pragma once
 // The process-wide log and the library's throw and catch procedures.
 //
-// A line is: tag, local date "yyyy/mm/dd", local time "hh:mm:ss", the text; each is flushed at once.
+// A line is: tag, local date "yyyy/mm/dd", local time "hh:mm:ss", the text; each is written with one
+// call, so that lines of several threads never mix, and flushed at once.
 // Texts are wide printf-style formats (Format.h); a text of 1019 characters or more is cut at 1019
 // (1018 where a UTF-16 surrogate pair would be split) and then marked "...", and always ends in exactly
 // one "\n". On disk the text is native (Windows: the ANSI code page;
@@ -42,7 +43,8 @@ private:
 
     // Formats into `text` (textCapacity wide characters, terminated); returns the length.
     static std::size_t prepareText(wchar_t* text, const wchar_t* format, std::va_list args);
-    void writeNative(const wchar_t* text, std::size_t length);
+    // `length` wide characters as native bytes into `out` (room for maxNativeCharBytes each); the bytes used.
+    static std::size_t encodeNative(const wchar_t* text, std::size_t length, char* out);
 
     // Platform half.
     static LocalTime localNow();

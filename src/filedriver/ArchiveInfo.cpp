@@ -77,6 +77,20 @@ StoredExtent ArchiveInfo::storedBlock(std::uint32_t block) const
     return {std::uint64_t(archive->archiveHeader().blocksOffset) + stored.storedOffset, stored.storedSize};
 }
 
+std::uint64_t ArchiveInfo::blocksEnd() const
+{
+    if (blockCount() == 0)
+        return archive->archiveHeader().blocksOffset;
+    const StoredExtent last = storedBlock(blockCount() - 1);
+    return last.offset + last.size;
+}
+
+std::int64_t ArchiveInfo::fileSize() const
+{
+    FileStamp stamp;
+    return fileStamp(path(), stamp) ? static_cast<std::int64_t>(stamp.size) : -1;
+}
+
 std::uint32_t ArchiveInfo::blockOfMember(const FileEntry& member, std::uint32_t offset) const
 {
     return filedriver::blockOfMember(archive->archiveHeader(), member, offset);

@@ -19,6 +19,10 @@ constexpr wchar_t sourcePath[] = L".\\src\\filedriver\\ArchiveWriter.cpp";
 constexpr int optionsSite = 40;
 constexpr int tooLargeSite = 44;
 constexpr int indexTooLargeSite = 48;
+constexpr int storedTooLargeSite = 52;
+
+// Offsets in the file are signed 32-bit on their way through the library.
+constexpr std::uint64_t largestArchive = static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
 
 // Enough for every worker to find the next block waiting while the writer writes an earlier one.
 constexpr unsigned jobsPerThread = 3;
@@ -100,8 +104,13 @@ std::vector<std::uint8_t> ArchiveWriter::layOut(const std::vector<ArchiveMemberP
     const std::uint64_t propertiesOffset = namesOffset + namesLength;
     const std::uint64_t blockSizesOffset = propertiesOffset + propertiesLength;
     const std::uint64_t blocksOffset = blockSizesOffset + 4 * std::uint64_t(header->blockCount);
-    if (blocksOffset > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
+    if (blocksOffset > largestArchive)
         orva::throwLogged(sourcePath, indexTooLargeSite, "archive writer: the index does not fit an archive");
+    // Stored blocks are the data as it is: the archive's size is known now.
+    if (options.compressionType == 0 && blocksOffset + dataLength > largestArchive)
+        orva::throwLogged(sourcePath, storedTooLargeSite,
+                          "archive writer: a stored archive of %llu bytes does not fit the format (less than 2 GiB)",
+                          static_cast<unsigned long long>(blocksOffset + dataLength));
     header->fileNamesOffset = static_cast<std::uint32_t>(namesOffset);
     header->propertiesOffset = static_cast<std::uint32_t>(propertiesOffset);
     header->blockSizesOffset = static_cast<std::uint32_t>(blockSizesOffset);
@@ -219,13 +228,21 @@ bool ArchiveWriter::writeOldest()
 
 bool ArchiveWriter::writeStored(const ByteBuffer& stored)
 {
-    if (stored.empty() || std::uint64_t(storedTotal) + stored.size() + header->blocksOffset
-                              > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
+    if (stored.empty())
         return false;
+    if (std::uint64_t(storedTotal) + stored.size() + header->blocksOffset > largestArchive) {
+        outgrown = true;
+        return false;
+    }
     storedSizes.push_back(static_cast<std::uint32_t>(stored.size()));
     storedTotal += static_cast<std::uint32_t>(stored.size());
     header->maxStoredBlockSize = std::max(header->maxStoredBlockSize, static_cast<std::uint32_t>(stored.size()));
     return writeAll(stored.data(), static_cast<std::uint32_t>(stored.size()));
+}
+
+bool ArchiveWriter::outgrewFormat() const
+{
+    return outgrown;
 }
 
 bool ArchiveWriter::finish()

@@ -1,8 +1,11 @@
 #pragma once
 // What the mca tool needs of the system beyond the library: its arguments as UTF-8, raw standard
-// output, whether standard error is a terminal and the platform's name rules.
+// output, whether standard error is a terminal, the platform's name rules and the names in a
+// directory that the library cannot reach.
 
 #include "MemberNames.h"
+
+#include "filedriver/FilePath.h"
 
 #include <string>
 #include <vector>
@@ -16,5 +19,9 @@ void useBinaryOutput();
 bool errorIsTerminal();
 // The platform whose name rules extract applies here.
 NamePlatform hostPlatform();
+// The names in `directory`, as the system's bytes, that have no wide spelling leading back to them:
+// on Linux those that are not valid UTF-8; none on Windows, whose names are UTF-16 already. Empty
+// also when the directory cannot be read.
+std::vector<std::string> undecodableNames(const filedriver::FilePath& directory);
 
 } // namespace mca

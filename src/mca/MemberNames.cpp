@@ -1,6 +1,10 @@
 #include "MemberNames.h"
 
+#include "orva/WideText.h"
+
 #include <algorithm>
+#include <cstdint>
+#include <map>
 #include <set>
 #include <cwchar>
 #include <cwctype>
@@ -13,6 +17,27 @@ constexpr const wchar_t* numberedDevices[] = {L"COM", L"LPT"};
 // Characters that no Windows file name may hold, besides the separators and the colon.
 constexpr wchar_t windowsForbidden[] = L"<>\"|?*";
 
+// Longest file name: on Linux in bytes of UTF-8, on Windows in UTF-16 units.
+constexpr std::size_t longestFileName = 255;
+
+// No unpaired surrogate and nothing past U+10FFFF, in UTF-32 (Linux) or UTF-16 (Windows) units.
+bool isValidUnicode(const std::wstring& name)
+{
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto c = static_cast<std::uint32_t>(name[i]);
+        const bool high = c >= 0xD800 && c <= 0xDBFF;
+        if constexpr (sizeof(wchar_t) == 2) {
+            if (high && i + 1 < name.size() && name[i + 1] >= 0xDC00 && name[i + 1] <= 0xDFFF) {
+                ++i;
+                continue;
+            }
+        }
+        if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
+            return false;
+    }
+    return true;
+}
+
 std::wstring upper(std::wstring text)
 {
     for (wchar_t& c : text)
@@ -20,13 +45,8 @@ std::wstring upper(std::wstring text)
     return text;
 }
 
-} // namespace
-
-const char* platformName(NamePlatform platform)
-{
-    return platform == NamePlatform::onWindows ? "Windows" : "Linux";
-}
-
+// True for CON, PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9, in any letter case, with any extension
+// (and the spaces Windows drops before it).
 bool isWindowsDeviceName(const std::wstring& name)
 {
     std::wstring base = upper(name.substr(0, name.find(L'.')));
@@ -36,6 +56,13 @@ bool isWindowsDeviceName(const std::wstring& name)
     return base.size() == 4 && base[3] >= L'1' && base[3] <= L'9'
            && std::find(std::begin(numberedDevices), std::end(numberedDevices), base.substr(0, 3))
                   != std::end(numberedDevices);
+}
+
+} // namespace
+
+const char* platformName(NamePlatform platform)
+{
+    return platform == NamePlatform::onWindows ? "Windows" : "Linux";
 }
 
 const char* refusedName(const std::wstring& name, NamePlatform platform)
@@ -51,8 +78,12 @@ const char* refusedName(const std::wstring& name, NamePlatform platform)
         if (c == 0)
             return "it holds a NUL";
     }
+    if (!isValidUnicode(name))
+        return "it is not valid Unicode";
     if (platform == NamePlatform::onLinux)
-        return nullptr;
+        return orva::toUtf8(name).size() > longestFileName ? "it is longer than 255 bytes" : nullptr;
+    if (orva::toUtf16(name).size() > longestFileName)
+        return "it is longer than 255 characters";
     for (const wchar_t c : name) {
         if (c == L':')
             return "it holds a drive colon";
@@ -64,6 +95,24 @@ const char* refusedName(const std::wstring& name, NamePlatform platform)
     if (isWindowsDeviceName(name))
         return "it names a Windows device";
     return nullptr;
+}
+
+std::vector<NameProblem> nameProblems(const std::vector<std::wstring>& names, NamePlatform platform)
+{
+    std::vector<NameProblem> problems;
+    std::map<std::wstring, std::size_t> firstOfName;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        NameProblem problem{i};
+        problem.refused = refusedName(names[i], platform);
+        if (!problem.refused) {
+            const auto first = firstOfName.emplace(names[i], i).first->second;
+            if (first != i)
+                problem.sameNameAs = first;
+        }
+        if (problem.refused || problem.sameNameAs != NameProblem::noMember)
+            problems.push_back(problem);
+    }
+    return problems;
 }
 
 bool chooseMembers(const std::vector<std::wstring>& names, const std::vector<std::wstring>& wanted,

@@ -14,11 +14,22 @@ enum class NamePlatform { onLinux, onWindows };
 // "Linux" or "Windows", for messages.
 const char* platformName(NamePlatform platform);
 
-// Why `name` may not become a file below the target directory on `platform`; nullptr when it may.
+// Why `name` may not become a file below the target directory on `platform`; nullptr when it may. A
+// name also fails where the system would refuse it: not valid Unicode (an unpaired surrogate), or
+// longer than a file name may be (255 bytes of UTF-8 on Linux, 255 UTF-16 units on Windows).
 const char* refusedName(const std::wstring& name, NamePlatform platform);
-// True for CON, PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9, in any letter case, with any extension
-// (and the spaces Windows drops before it).
-bool isWindowsDeviceName(const std::wstring& name);
+
+// A member that extract cannot write on a platform, or that no lookup by name reaches.
+struct NameProblem {
+    std::size_t member;            // its place in the table
+    const char* refused = nullptr; // refusedName's answer, or nullptr
+    // For a later member of a name already used (the lookup finds the first alone): that first member.
+    std::size_t sameNameAs = noMember;
+    static constexpr std::size_t noMember = static_cast<std::size_t>(-1);
+};
+// The problems of `names` (an archive's members, in table order) on `platform`, in table order; a
+// refused name is not looked at again as a duplicate.
+std::vector<NameProblem> nameProblems(const std::vector<std::wstring>& names, NamePlatform platform);
 
 // The positions in `names` (an archive's members, in table order) of those that `wanted` names, in
 // table order: all of them when `wanted` is empty, each member once however often it is named. False

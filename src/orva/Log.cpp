@@ -86,29 +86,28 @@ bool Log::writeLine(const wchar_t* tag, const wchar_t* format, std::va_list args
     wchar_t prefix[textCapacity];
     const std::size_t prefixLength = formatInto(prefix, textCapacity, linePrefix, tag, now.year, now.month,
                                                 now.day, now.hour, now.minute, now.second);
-    writeNative(prefix, prefixLength);
-    writeNative(text, length);
+    // One write for the whole line: the stream takes each call whole, so lines of several threads
+    // never mix.
+    char line[2 * textCapacity * maxNativeCharBytes];
+    std::size_t used = encodeNative(prefix, prefixLength, line);
+    used += encodeNative(text, length, line + used);
+    std::fwrite(line, 1, used, file);
     std::fflush(file);
     return true;
 }
 
-void Log::writeNative(const wchar_t* text, std::size_t length)
+std::size_t Log::encodeNative(const wchar_t* text, std::size_t length, char* out)
 {
-    char chunk[256];
     std::size_t used = 0;
     for (std::size_t at = 0; at < length;) {
         char encoded[maxNativeCharBytes];
         std::size_t consumed = 0;
         const std::size_t bytes = encodeNativeChar(text + at, length - at, encoded, consumed);
-        if (used + bytes > sizeof chunk) {
-            std::fwrite(chunk, 1, used, file);
-            used = 0;
-        }
         for (std::size_t i = 0; i < bytes; ++i)
-            chunk[used++] = encoded[i];
+            out[used++] = encoded[i];
         at += consumed;
     }
-    std::fwrite(chunk, 1, used, file);
+    return used;
 }
 
 void Log::showMessage(const wchar_t* caption, const wchar_t* format, std::va_list args, bool askYesNo)

@@ -122,6 +122,31 @@ TEST(ArchiveInfoContents, StoredExtentsHoldEachBlocksBytes)
     EXPECT_EQ(next, file.size());
 }
 
+// A whole file ends where its blocks end; a copy cut short is shorter, by the bytes it lost.
+TEST(ArchiveInfoContents, BlocksEndAtTheFilesEndUnlessItWasCutShort)
+{
+    for (const std::uint32_t compressionType : {0u, 1u}) {
+        SCOPED_TRACE(compressionType);
+        testsupport::TempDir dir;
+        ASSERT_TRUE(filedriver::writeArchive(dir.wide(L"w.mca"), layout(), blocksOf(10, compressionType)));
+        const ArchiveInfo whole(dir.wide(L"w.mca"));
+        const auto size = static_cast<std::int64_t>(std::filesystem::file_size(dir.path() / "w.mca"));
+        EXPECT_EQ(whole.fileSize(), size);
+        EXPECT_EQ(static_cast<std::int64_t>(whole.blocksEnd()), size);
+
+        std::string bytes = testsupport::readFile(dir.path() / "w.mca");
+        bytes.resize(bytes.size() - 3);
+        dir.writeFile(L"cut.mca", bytes);
+        const ArchiveInfo cut(dir.wide(L"cut.mca"));
+        EXPECT_EQ(cut.fileSize(), size - 3);
+        EXPECT_EQ(static_cast<std::int64_t>(cut.blocksEnd()), size);
+    }
+    testsupport::TempDir dir;
+    ASSERT_TRUE(filedriver::writeArchive(dir.wide(L"none.mca"), {}, blocksOf(10, 1)));
+    const ArchiveInfo empty(dir.wide(L"none.mca"));
+    EXPECT_EQ(static_cast<std::int64_t>(empty.blocksEnd()), empty.fileSize());
+}
+
 TEST(ArchiveInfoOpen, ANameWithTrailingSeparatorsOrAPathThroughItGivesTheArchive)
 {
     testsupport::TempDir dir;

@@ -178,7 +178,8 @@ TEST(ArchiveWriter, RefusedOptionsThrowBeforeCreatingTheFile)
 {
     const std::pair<filedriver::ArchiveWriterOptions, std::vector<filedriver::ArchiveMemberPlan>> rows[] = {
         {options(0), {}},          {options(4096, 2), {}},    {options(4096, 1, 10), {}},
-        {options(4096, 1, -2), {}}, {options(4096, 0, 10), {}}, {options(4096), {{L"a", 0xFFFFFFFF}, {L"b", 1}}}};
+        {options(4096, 1, -2), {}}, {options(4096, 0, 10), {}}, {options(4096), {{L"a", 0xFFFFFFFF}, {L"b", 1}}},
+        {options(4096, 0), {{L"a", 0x40000000}, {L"b", 0x40000000}}}};
     for (const auto& [refused, plan] : rows) {
         SCOPED_TRACE(testing::Message() << refused.blockSize << " " << refused.compressionType << " " << refused.level);
         testsupport::TempDir tmp;
@@ -187,6 +188,23 @@ TEST(ArchiveWriter, RefusedOptionsThrowBeforeCreatingTheFile)
     }
     testsupport::TempDir tmp;
     EXPECT_THROW(ArchiveWriter(tmp.wide(L"missing/x.mca"), {}, {}), orva::exception);
+}
+
+// A stored archive's size is known from its plan: one byte past the format's 2 GiB - 1 is refused
+// before the file is made, while the largest that fits is written.
+TEST(ArchiveWriter, AStoredArchiveIsRefusedUpFrontOnlyPastTheLimit)
+{
+    constexpr std::uint64_t limit = 0x7FFFFFFF;
+    // Header, one size, the name "a" and its terminator, then a size per block of 4096 bytes.
+    const auto archiveSize = [](std::uint64_t data) { return 60 + 4 + 4 + 4 * ((data + 4095) / 4096) + data; };
+    std::uint64_t fits = limit - 60;
+    while (archiveSize(fits) > limit)
+        --fits;
+    testsupport::TempDir tmp;
+    EXPECT_THROW(ArchiveWriter(tmp.wide(L"x.mca"), {{L"a", static_cast<std::uint32_t>(fits + 1)}}, options(4096, 0)),
+                 orva::exception);
+    EXPECT_FALSE(std::filesystem::exists(tmp.path() / "x.mca"));
+    EXPECT_NO_THROW(ArchiveWriter(tmp.wide(L"x.mca"), {{L"a", static_cast<std::uint32_t>(fits)}}, options(4096, 0)));
 }
 
 std::uint32_t u32At(const std::string& bytes, std::size_t at)

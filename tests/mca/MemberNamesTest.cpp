@@ -22,6 +22,7 @@ const char* const colon = "it holds a drive colon";
 const char* const device = "it names a Windows device";
 const char* const trailing = "it ends in a dot or a space";
 const char* const forbidden = "it holds a character that Windows does not allow in a name";
+const char* const notUnicode = "it is not valid Unicode";
 
 TEST(MemberNames, RulesOfEachPlatform)
 {
@@ -57,6 +58,16 @@ TEST(MemberNames, RulesOfEachPlatform)
         {L"a<b>", nullptr, forbidden},
         {L"tab\there", nullptr, forbidden},
         {L"\u00e9t\u00e9.txt", nullptr, nullptr},
+        // A file name holds 255 bytes of UTF-8 on Linux, 255 UTF-16 units on Windows.
+        {std::wstring(255, L'a'), nullptr, nullptr},
+        {std::wstring(256, L'a'), "it is longer than 255 bytes", "it is longer than 255 characters"},
+        {std::wstring(127, L'\u00e9'), nullptr, nullptr},
+        {std::wstring(128, L'\u00e9'), "it is longer than 255 bytes", nullptr},
+        {std::wstring(85, L'\u65e5'), nullptr, nullptr},
+        {std::wstring(86, L'\u65e5'), "it is longer than 255 bytes", nullptr},
+        {std::wstring(L"x") + orva::fromUtf16(u"\xd800"), notUnicode, notUnicode},
+        {orva::fromUtf16(u"\xdc00y"), notUnicode, notUnicode},
+        {orva::fromUtf16(u"\xd83d\xde00"), nullptr, nullptr},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(orva::toUtf8(row.name));
@@ -65,6 +76,32 @@ TEST(MemberNames, RulesOfEachPlatform)
         EXPECT_EQ(std::string(refusedOnLinux ? refusedOnLinux : "-"), std::string(row.onLinux ? row.onLinux : "-"));
         EXPECT_EQ(std::string(refusedOnWindows ? refusedOnWindows : "-"), std::string(row.onWindows ? row.onWindows : "-"));
     }
+}
+
+// Refused names, and later members of a name already used: in table order, each once.
+TEST(MemberNames, ProblemsOfATableNameEachRefusedOrUnreachableMember)
+{
+    const std::vector<std::wstring> names = {L"a", L"b/c", L"a", L"CON", L"b/c", L"a", L"d"};
+    struct Expected {
+        std::size_t member;
+        const char* refused;
+        std::size_t sameNameAs;
+    };
+    const std::size_t none = mca::NameProblem::noMember;
+    const std::vector<Expected> onLinux = {{1, separator, none}, {2, nullptr, 0}, {4, separator, none}, {5, nullptr, 0}};
+    const std::vector<Expected> onWindows = {
+        {1, separator, none}, {2, nullptr, 0}, {3, device, none}, {4, separator, none}, {5, nullptr, 0}};
+    for (const auto& [platform, expected] : {std::pair(NamePlatform::onLinux, onLinux), std::pair(NamePlatform::onWindows, onWindows)}) {
+        const std::vector<mca::NameProblem> problems = mca::nameProblems(names, platform);
+        ASSERT_EQ(problems.size(), expected.size()) << mca::platformName(platform);
+        for (std::size_t i = 0; i < problems.size(); ++i) {
+            EXPECT_EQ(problems[i].member, expected[i].member);
+            EXPECT_EQ(std::string(problems[i].refused ? problems[i].refused : "-"),
+                      std::string(expected[i].refused ? expected[i].refused : "-"));
+            EXPECT_EQ(problems[i].sameNameAs, expected[i].sameNameAs);
+        }
+    }
+    EXPECT_TRUE(mca::nameProblems({}, NamePlatform::onLinux).empty());
 }
 
 TEST(MemberNames, ChosenMembersKeepTableOrder)

@@ -9,8 +9,10 @@ source "$(dirname "${BASH_SOURCE[0]}")/../support/check.sh"
 mca_program=$(realpath "$1")
 runner=${2:+$(realpath "$2")}
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# A small file system mounted for the full-disk cases goes before the directory does.
+trap 'umount "$work/full" 2>/dev/null; rm -rf "$work"' EXIT
 cd "$work" || exit 1
+if [[ -n $runner ]]; then platform=Windows; else platform=Linux; fi
 
 # Runs mca; its output without CR in $out and $err, its status in $rc.
 mca() {
@@ -119,7 +121,7 @@ check "damaged verify: message" "mca: damaged: block 0 (members random.bin): orv
 mca: 1 of 6 blocks damaged" "$(grep '^mca:' <<<"$err")"
 mca cat damaged.mca/random.bin
 check "damaged cat: status" 1 "$rc"
-check "damaged cat: message" "mca: orvana exception: ArchiveCursor.read: integrity failed 7" "$(grep '^mca:' <<<"$err")"
+check "damaged cat: message" "mca: damaged.mca/random.bin: block 0: orvana exception: ArchiveCursor.read: integrity failed 7" "$(grep '^mca:' <<<"$err")"
 
 # ".mca" inside a directory's name makes no archive of it; an archive below such a directory is one.
 mkdir x.mca.d maps.mca.old
@@ -200,7 +202,8 @@ printf '1' >twice/one/x
 printf '2' >twice/two/x
 mca pack twice.mca twice
 check "pack a directory with one name twice: status" 1 "$rc"
-check "pack a directory with one name twice: message" "mca: two files would be the member 'x'" "$(grep '^mca:' <<<"$err")"
+check "pack a directory with one name twice: both paths" "mca: two files would be the member 'x': twice/one/x and twice/two/x" \
+    "$(grep '^mca:' <<<"$err" | tr '\\' /)"
 check "pack a directory with one name twice: no archive" "" "$(ls -A | grep '^twice\.')"
 mkdir nothing-here
 mca pack nothing.mca nothing-here
@@ -272,19 +275,39 @@ else
 fi
 
 if [[ -z $runner ]]; then
-    # In a directory, links and FIFOs are refused by name (and the FIFO is never opened).
-    mkdir -p linked piped-dir
+    # In a directory: links to files are followed and stored under the link's name; links to
+    # directories (a loop among them), dangling links and FIFOs are skipped, one line each.
+    mkdir -p linked/sub piped-dir
     printf 'l' >linked/real
+    printf 's' >linked/sub/inner
     ln -s real linked/link
-    mkfifo piped-dir/fifo
+    ln -s sub linked/dirlink
+    ln -s .. linked/sub/loop
+    ln -s nowhere linked/dangling
+    mkfifo linked/fifo
     mca pack linked.mca linked
-    check "pack a directory with a link: status" 1 "$rc"
-    check "pack a directory with a link: message" "mca: linked/link is not a regular file: only files and directories are packed" \
-        "$(grep '^mca:' <<<"$err")"
-    check "pack a directory with a link: no archive" "" "$(ls -A | grep '^linked\.')"
-    mca pack piped-dir.mca piped-dir
-    check "pack a directory with a FIFO: message" "mca: piped-dir/fifo is not a regular file: only files and directories are packed" \
-        "$(grep '^mca:' <<<"$err")"
+    check "pack a directory with links: status" 0 "$rc"
+    check "pack a directory with links: what was skipped" "mca: warning: skipping linked/dangling: a link that leads nowhere
+mca: warning: skipping linked/dirlink: a link to a directory
+mca: warning: skipping linked/fifo: not a regular file or a directory
+mca: warning: skipping linked/sub/loop: a link to a directory" "$err"
+    mca list linked.mca
+    check "pack a directory with links: the link's file under its name" "$(printf '1\tlink\n1\treal\n1\tinner')" "$out"
+    mca cat linked.mca/link
+    check "pack a directory with links: the file's bytes" l "$out"
+    ln -s linked/real named-link
+    mca pack named-link.mca named-link
+    check "pack a link named on the command line" "0 l" "$rc $($runner "$mca_program" cat named-link.mca/named-link)"
+
+    # Names that are not UTF-8 have no name that reads back the same: refused by their bytes, before
+    # anything is written.
+    printf 'x' >$'lat\xe9'
+    mca pack latin.mca $'lat\xe9'
+    check "pack a name not UTF-8: refused by its bytes" "1 mca: refusing lat\\xe9: its name is not valid UTF-8" "$rc $err"
+    mkdir -p latin-dir && printf 'y' >latin-dir/good && mv $'lat\xe9' latin-dir/
+    mca pack latin.mca latin-dir
+    check "pack a directory with a name not UTF-8: refused" "1 mca: refusing latin-dir/lat\\xe9: its name is not valid UTF-8" "$rc $err"
+    check "pack a name not UTF-8: no archive" "" "$(ls -A | grep '^latin\.')"
 
     # Pipes and FIFOs are read to their end.
     echo piped | $runner "$mca_program" pack stdin.mca /dev/stdin >/dev/null 2>&1
@@ -440,7 +463,7 @@ mca: damaged: block $big_damaged (members big.txt): $integrity
 mca: 3 of $decode_blocks blocks damaged" "$(sed -n '/^verify broken/,/blocks damaged$/p' <<<"$one_thread")"
 check "decoding threads: cat of whole members" "cat 0 $(cat in/random.bin in/numbers.txt | od -An -tx1 | md5sum) " \
     "$(grep '^cat 0' <<<"$one_thread")"
-check "decoding threads: cat stops at the damaged block's piece" "cat broken big 1 1048576 mca: $integrity" \
+check "decoding threads: cat stops at the damaged block's piece" "cat broken big 1 1048576 mca: decode-broken.mca/big.txt: block $big_damaged: $integrity" \
     "$(grep '^cat broken big' <<<"$one_thread")"
 check "decoding threads: extract of damaged members" "extract broken 1 mca: random.bin: block 6: $integrity
 mca: big.txt: block $big_damaged: $integrity lead.bin numbers.txt " "$(sed -n '/^extract broken/,$p' <<<"$one_thread")"
@@ -452,6 +475,149 @@ for threads in 2 8; do
 done
 mca verify --threads 0 decode.mca
 check "decoding --threads 0: status" 2 "$rc"
+
+# The library's log is shown only when asked (--trace before the command); mca's own lines always.
+mca list no-such.mca
+check "without --trace: mca's own line alone" "mca: orvana exception: can't open file 'no-such.mca'" \
+    "$(cut -d: -f1-3 <<<"$err")"
+mca --trace list no-such.mca
+check "--trace: the library's trace line, then mca's" yes \
+    "$(grep -q '^ERR [0-9/]* [0-9:]* Exception thrown: ' <<<"$err" && grep -q "^mca: orvana exception: can't open file" <<<"$err" && echo yes)"
+mca list --trace no-such.mca
+check "--trace after the command: usage error" 2 "$rc"
+
+# Why an archive does not open: the system's reason, not "not found".
+mkdir dir.mca
+mca list dir.mca
+check "list a directory: status" 1 "$rc"
+mca list missing.mca
+check "list a missing file: status" 1 "$rc"
+if [[ -z $runner ]]; then
+    check "list a directory: why" "mca: orvana exception: can't open file 'dir.mca': Is a directory" \
+        "$($runner "$mca_program" list dir.mca 2>&1 >/dev/null)"
+    check "list a missing file: why" "mca: orvana exception: can't open file 'missing.mca': No such file or directory" "$err"
+    mca cat dir.mca/member missing.mca/member
+    check "cat through a directory or a missing archive: why" "mca: orvana exception: can't open file 'dir.mca': Is a directory
+mca: orvana exception: can't open file 'missing.mca': No such file or directory" "$err"
+else
+    check "list a directory: why" yes "$(grep -q "^mca: orvana exception: can't open file 'dir.mca': [A-Za-z]" <<<"$($runner "$mca_program" list dir.mca 2>&1)" && echo yes)"
+    check "list a missing file: why" yes "$(grep -q "^mca: orvana exception: can't open file 'missing.mca': [A-Za-z]" <<<"$err" && echo yes)"
+fi
+if [[ -z $runner ]]; then
+    # Root reads every file: the refusal is seen as nobody (setpriv), where that can be done.
+    cp default.mca locked.mca && chmod 000 locked.mca
+    as_user=()
+    ((EUID == 0)) && command -v setpriv >/dev/null && as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    if ((EUID != 0)) || ((${#as_user[@]} > 0)); then
+        chmod 755 "$work"
+        check "list without permission: why" "mca: orvana exception: can't open file 'locked.mca': Permission denied" \
+            "$("${as_user[@]}" "$mca_program" list locked.mca 2>&1 >/dev/null)"
+        chmod 700 "$work"
+    else
+        echo "skipped: list without permission (root without setpriv reads every file)"
+    fi
+fi
+
+# A file cut short: said first, by list (exit 1, the table still shown) and by verify. Cut within the
+# last block but one: the last two are cut.
+size=$(wc -c <default.mca | tr -d ' ')
+last_sizes=$(($($runner "$mca_program" info default.mca | tr -d '\r' | sed -n 's/^blockSizesOffset: //p') + 4 * 4))
+cut=$((size - $(od -An -tu4 -j $((last_sizes + 4)) -N4 default.mca) - 10))
+head -c $cut default.mca >short.mca
+cut_line="mca: short.mca is cut short: it has $cut bytes, its blocks end at byte $size (blocks 4 to 5 are cut)"
+mca list short.mca
+check "list cut short: status" 1 "$rc"
+check "list cut short: said" "$cut_line" "$err"
+check "list cut short: the table" "$($runner "$mca_program" list default.mca | tr -d '\r')" "$out"
+mca verify short.mca
+check "verify cut short: status" 1 "$rc"
+check "verify cut short: said first" "$cut_line" "$(head -n 1 <<<"$err")"
+check "verify cut short: then the blocks" "mca: 2 of 6 blocks damaged" "$(tail -n 1 <<<"$err")"
+
+# Targets that can never be written are refused before any work.
+mkdir target-dir.mca
+mca pack target-dir.mca in/random.bin
+check "pack over a directory: refused" "1 mca: cannot write target-dir.mca: it is a directory" "$rc $err"
+check "pack over a directory: nothing beside it" "" "$(ls -A | grep '^target-dir\.~')"
+mca extract default.mca small.txt
+check "extract into a file: refused" "1 mca: cannot extract into small.txt: it is not a directory" "$rc $err"
+
+# A stored archive's size is known at once: one of 2 GiB or more is refused before anything is read.
+mkdir two
+truncate -s 1100M two/a two/b
+started=$(date +%s)
+mca pack --store --threads 1 two.mca two
+check "pack --store over 2 GiB: status" 1 "$rc"
+check "pack --store over 2 GiB: why" yes "$(grep -q '^mca: orvana exception: archive writer: a stored archive of 2307008[0-9]* bytes does not fit the format (less than 2 GiB)$' <<<"$err" && echo yes)"
+check "pack --store over 2 GiB: at once" yes "$( (($(date +%s) - started < 20)) && echo yes)"
+check "pack --store over 2 GiB: no archive" "" "$(ls -A | grep '^two\.')"
+rm -r two
+
+# A file that grows or shrinks while pack reads it fails the pack; the target stays as it was.
+head -c 50000000 /dev/urandom >changing.bin
+for change in grows shrinks; do
+    cp default.mca changing.mca
+    $runner "$mca_program" pack --level 9 --threads 1 changing.mca changing.bin >/dev/null 2>err.txt &
+    pid=$!
+    # The temporary file appears once the file has been measured.
+    for ((i = 0; i < 400; i++)); do [[ -n $(find . -maxdepth 1 -name 'changing.~pack-*' -size +0) ]] && break; sleep 0.05; done
+    if [[ $change == grows ]]; then head -c 1000000 /dev/urandom >>changing.bin; else truncate -s 40000000 changing.bin; fi
+    wait $pid
+    check "pack of a file that $change: status" 1 "$?"
+    check "pack of a file that $change: why" "mca: changing.bin changed while it was read" "$(tr -d '\r' <err.txt)"
+    check "pack of a file that $change: target kept" same "$(cmp -s default.mca changing.mca && echo same)"
+done
+rm changing.bin
+
+# A full disk: the reason is the system's answer to the write that failed.
+mkdir full
+if mount -t tmpfs -o size=1m tmpfs full 2>/dev/null; then
+    head -c 3000000 /dev/urandom >big3.bin
+    mca pack --store big3.mca big3.bin
+    mca extract big3.mca full/o
+    check "extract onto a full disk: status" 1 "$rc"
+    mca pack full/big3.mca big3.bin
+    check "pack onto a full disk: status" 1 "$rc"
+    pack_err=$err
+    mca extract big3.mca full/o
+    $runner "$mca_program" cat big3.mca/big3.bin >full/cat.out 2>err.txt
+    check "cat onto a full disk: status" 1 "$?"
+    cat_err=$(tr -d '\r' <err.txt)
+    if [[ -z $runner ]]; then
+        check "extract onto a full disk: why" "mca: cannot write full/o/big3.bin: No space left on device" "$err"
+        check "pack onto a full disk: why" "mca: cannot write full/big3.mca: No space left on device" "$pack_err"
+        check "cat onto a full disk: why" "mca: cannot write standard output: No space left on device" "$cat_err"
+    else
+        full_reason="$(grep -c 'ioctl' <<<"$err$pack_err$cat_err") $(grep -c '^mca: cannot write [^:]*: [A-Za-z]' <<<"$err
+$pack_err
+$cat_err")"
+        check "onto a full disk: the system's reason" "0 3" "$full_reason"
+    fi
+    check "full disk: nothing left but the cut output" "cat.out o" "$(ls -A full full/o | grep -v '^full' | tr '\n' ' ' | sed 's/ *$//')"
+    umount full
+else
+    echo "skipped: the full-disk cases (a 1 MiB tmpfs cannot be mounted here)"
+fi
+
+# verify checks each name as extract would: one line for each name it would refuse or that no lookup
+# reaches. Three members "ab", "cd", "xy": their names start at byte 72 (60 + 4 for each size).
+printf '1' >ab && printf '2' >cd && printf '3' >xy
+mca pack names3.mca ab cd xy
+patch names3.mca 74 '/\0'
+patch names3.mca 84 'c\0d\0'
+mca verify names3.mca
+check "verify names: status" 1 "$rc"
+check "verify names: one line each, then the count" "mca: member 0 'a/' cannot be extracted on $platform: it holds a separator
+mca: member 2 'cd' cannot be reached: member 1 has the same name
+mca: 2 of 3 member names would be refused" "$err"
+check "verify names: no ok" "" "$out"
+
+# cat goes on past a file that fails, exits 1 at the end; - is standard input.
+$runner "$mca_program" cat small.txt default.mca/nope - in/small.txt < <(printf 'piped') >out.txt 2>err.txt
+check "cat past a failure: status" 1 "$?"
+check "cat past a failure: the others' bytes" abcpipedabc "$(cat out.txt)"
+check "cat past a failure: why" "mca: orvana exception: ArchiveCursor: file 'default.mca/nope' not found in archive 'default.mca'" \
+    "$(tr -d '\r' <err.txt)"
 
 # Exit statuses and usage.
 mca list no-such.mca

@@ -8,8 +8,11 @@
 #include <cstdarg>
 #include <ctime>
 #include <cwchar>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -137,6 +140,39 @@ TEST(Log, NonAsciiIsWrittenWholeAndTheStreamStaysNarrow)
     orva::errorLog.error(false, L"orientation check \u00e9");
     EXPECT_LE(fwide(stderr, 0), 0);
     EXPECT_GT(std::fprintf(stderr, "narrow output after the log line\n"), 0);
+}
+
+// Threads writing at once: each line comes out whole, never two on one line or one cut in two.
+TEST(Log, LinesOfSeveralThreadsComeOutWhole)
+{
+    constexpr int threads = 8;
+    constexpr int linesEach = 1000;
+    testsupport::TempDir dir;
+    {
+        orva::Log log(openLog(dir));
+        // Unbuffered as the standard error stream is, so that nothing but the log keeps lines whole.
+        std::setvbuf(log.file, nullptr, _IONBF, 0);
+        std::vector<std::thread> writers;
+        for (int t = 0; t < threads; ++t)
+            writers.emplace_back([&log, t] {
+                for (int k = 0; k < linesEach; ++k)
+                    log.error(false, L"thread %d line %d %ls", t, k, std::wstring(200, L'a' + t).c_str());
+            });
+        for (std::thread& writer : writers)
+            writer.join();
+    }
+    std::istringstream lines(readLog(dir));
+    std::vector<int> next(threads, 0);
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        int thread = -1, number = -1;
+        char stamp[20] = {};
+        ASSERT_EQ(std::sscanf(line.c_str(), "ERR %19[0-9/ :] thread %d line %d", stamp, &thread, &number), 3) << line;
+        ASSERT_TRUE(thread >= 0 && thread < threads) << line;
+        EXPECT_EQ(number, next[thread]++) << line;
+        EXPECT_EQ(line.substr(line.size() - 201), " " + std::string(200, static_cast<char>('a' + thread))) << line;
+    }
+    EXPECT_EQ(count, threads * linesEach);
 }
 
 // A '%' in the path or the message is text, never a conversion.

@@ -180,8 +180,18 @@ std::uint32_t FilePlatform::read(void* buffer, std::uint32_t length)
 
 std::uint32_t FilePlatform::write(const void* buffer, std::uint32_t length)
 {
-    const ssize_t count = retried([&] { return ::write(fd(handle), buffer, length); });
-    return count < 0 ? 0 : static_cast<std::uint32_t>(count);
+    // A short count is no failure to the system (a full disk takes what fits and refuses the rest
+    // only when asked again): the rest is asked for, so that a short answer always leaves errno as
+    // the call that refused set it.
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    std::uint32_t done = 0;
+    while (done < length) {
+        const ssize_t count = retried([&] { return ::write(fd(handle), bytes + done, length - done); });
+        if (count <= 0)
+            break;
+        done += static_cast<std::uint32_t>(count);
+    }
+    return done;
 }
 
 const std::uint8_t* FilePlatform::fetch(std::uint32_t length)

@@ -176,8 +176,17 @@ std::uint32_t FilePlatform::read(void* buffer, std::uint32_t length)
 
 std::uint32_t FilePlatform::write(const void* buffer, std::uint32_t length)
 {
-    DWORD count = 0;
-    return WriteFile(handleOf(handle), buffer, length, &count, nullptr) ? count : 0;
+    // As on POSIX: what a short write left is asked for again, so that a short count ends at the call
+    // that failed and its last error.
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    std::uint32_t done = 0;
+    while (done < length) {
+        DWORD count = 0;
+        if (!WriteFile(handleOf(handle), bytes + done, length - done, &count, nullptr) || count == 0)
+            break;
+        done += count;
+    }
+    return done;
 }
 
 const std::uint8_t* FilePlatform::fetch(std::uint32_t length)

@@ -39,4 +39,9 @@ NamePlatform hostPlatform()
     return NamePlatform::onWindows;
 }
 
+std::vector<std::string> undecodableNames(const filedriver::FilePath&)
+{
+    return {};
+}
+
 } // namespace mca

@@ -212,7 +212,7 @@ check "SIGINT: exit status" 0 "$ended"
 mkdir -p mnt-refused
 mca mount no-such.mca mnt-refused
 check "missing archive: status" 1 "$rc"
-check "missing archive: message" yes "$(grep -q "^mca: orvana exception: ArchiveManager: archive '.*no-such.mca' not found" <<<"$err" && echo yes)"
+check "missing archive: message" yes "$(grep -q "^mca: orvana exception: can't open file '.*no-such.mca': No such file or directory" <<<"$err" && echo yes)"
 cp all.mca bad-header.mca
 patch bad-header.mca 0 'XXXX'
 mca mount bad-header.mca mnt-refused
