@@ -1,5 +1,7 @@
 #include "Mount.h"
 
+#include "Datasets.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,19 +14,6 @@
 namespace bench {
 namespace {
 
-std::string quoted(const std::string& text)
-{
-    std::string result = "'";
-    for (const char c : text)
-        result += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return result + "'";
-}
-
-bool run(const std::string& command)
-{
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 bool isMounted(const std::string& point)
 {
     std::ifstream mounts("/proc/mounts");
@@ -35,6 +24,8 @@ bool isMounted(const std::string& point)
     return false;
 }
 
+} // namespace
+
 // The mca program built beside this benchmark.
 std::string mcaProgram()
 {
@@ -44,17 +35,15 @@ std::string mcaProgram()
     return path.substr(0, path.rfind('/') + 1) + "mca";
 }
 
-} // namespace
-
 std::string mountsUnavailable()
 {
     if (geteuid() != 0)
         return "the mount rows need root (the kernel's squashfs mount, dropping page caches)";
     if (access("/dev/fuse", R_OK | W_OK) != 0)
         return "no /dev/fuse";
-    if (!run("command -v squashfuse") || !run("command -v mksquashfs") || !run("command -v fusermount3"))
+    if (!runQuietly("command -v squashfuse") || !runQuietly("command -v mksquashfs") || !runQuietly("command -v fusermount3"))
         return "squashfuse, mksquashfs or fusermount3 is missing (scripts/setup.sh bench)";
-    if (!run(quoted(mcaProgram()) + " mount --help"))
+    if (!runQuietly(quoted(mcaProgram()) + " mount --help"))
         return "this mca has no mount (libfuse 3 missing at build time)";
     return "";
 }
@@ -69,12 +58,25 @@ void dropPageCache(const std::string& path)
     close(file);
 }
 
-Mount::Mount(MountKind kind, const std::string& image, const std::string& workDirectory) : kind(kind)
+void fillPageCache(const std::string& path)
+{
+    const int file = open(path.c_str(), O_RDONLY);
+    if (file < 0)
+        return;
+    static char piece[1 << 20];
+    while (read(file, piece, sizeof piece) > 0) {
+    }
+    close(file);
+}
+
+Mount::Mount(MountKind kind, const std::string& image, const std::string& workDirectory, bool imageCached) : kind(kind)
 {
     static int made = 0;
     point = workDirectory + "/mount-" + std::to_string(++made);
     mkdir(point.c_str(), 0755);
     dropPageCache(image);
+    if (imageCached)
+        fillPageCache(image);
     std::string command;
     switch (kind) {
     case MountKind::Ours:
@@ -89,7 +91,7 @@ Mount::Mount(MountKind kind, const std::string& image, const std::string& workDi
     }
     // All three return once the mount stands; the wait only guards against a slow start.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    if (run(command))
+    if (runQuietly(command))
         while (!isMounted(point) && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (!isMounted(point)) {
@@ -100,7 +102,7 @@ Mount::Mount(MountKind kind, const std::string& image, const std::string& workDi
 
 Mount::~Mount()
 {
-    run((kind == MountKind::Kernel ? "umount " : "fusermount3 -u ") + quoted(point));
+    runQuietly((kind == MountKind::Kernel ? "umount " : "fusermount3 -u ") + quoted(point));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (isMounted(point) && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

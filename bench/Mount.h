@@ -10,14 +10,18 @@ namespace bench {
 
 enum class MountKind { Ours, Squashfuse, Kernel };
 
+// The mca program built beside this benchmark.
+std::string mcaProgram();
+
 // Empty when this machine can make the benchmark's mounts, else why not.
 std::string mountsUnavailable();
 
 class Mount {
 public:
     // Mounts `image` on a fresh directory below `workDirectory`, with the page cache of `image`
-    // dropped first so that the mount starts cold.
-    Mount(MountKind kind, const std::string& image, const std::string& workDirectory);
+    // dropped first, or with every page of it read first when `imageCached`; the mount itself starts
+    // with nothing cached.
+    Mount(MountKind kind, const std::string& image, const std::string& workDirectory, bool imageCached = false);
     ~Mount();
     Mount(const Mount&) = delete;
     Mount& operator=(const Mount&) = delete;
@@ -32,5 +36,7 @@ private:
 
 // Drops the page cache of one file (it must have been written back).
 void dropPageCache(const std::string& path);
+// Reads one file whole, so that its pages are cached.
+void fillPageCache(const std::string& path);
 
 } // namespace bench

@@ -4,21 +4,28 @@
 
 namespace bench {
 
-void printTableHeader()
+void printTableHeader(std::FILE* copy)
 {
-    std::printf("\n| figure | reference | ours | reference speed | ratio | goal |\n|---|---|---|---|---|---|\n");
+    for (std::FILE* out : {stdout, copy})
+        if (out)
+            std::fprintf(out, "\n| figure | data | reference | ours | reference speed | ratio | goal |\n"
+                              "|---|---|---|---|---|---|---|\n");
 }
 
-void printTableRow(const std::string& figure, const std::string& referenceName, const std::string& ours,
-                   const std::string& reference, double ratio, double goal, Goal kind)
+void printTableRow(const std::string& figure, const std::string& data, const std::string& referenceName,
+                   const std::string& ours, const std::string& reference, double ratio, double goal, Goal kind,
+                   std::FILE* copy)
 {
     char goalText[64] = "none";
     if (kind != Goal::None)
         std::snprintf(goalText, sizeof goalText, "%s%s %.2f", kind == Goal::Moonshot ? "moonshot " : "",
                       ratio >= goal ? "met, >=" : kind == Goal::Moonshot ? "missed, >=" : "MISSED, >=", goal);
-    std::printf("| %s | %s | %s | %s | %.2f | %s |\n", figure.c_str(), referenceName.c_str(), ours.c_str(),
-                reference.c_str(), ratio, goalText);
-    std::fflush(stdout);
+    for (std::FILE* out : {stdout, copy})
+        if (out) {
+            std::fprintf(out, "| %s | %s | %s | %s | %s | %.2f | %s |\n", figure.c_str(), data.c_str(),
+                         referenceName.c_str(), ours.c_str(), reference.c_str(), ratio, goalText);
+            std::fflush(out);
+        }
 }
 
 std::string megabytesPerSecond(double bytesPerSecond)

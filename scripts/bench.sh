@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the benchmark optimised for Linux and its Windows figure for 32-bit Windows, runs both (the
-# Windows one under Wine, in its build's own prefix) and prints one table: the Linux rows, then the
-# Windows row. Arguments go to the Linux benchmark (e.g. --benchmark_filter=seq_).
+# Windows one under Wine, in its build's own prefix) and prints the table: every figure on every data
+# set, the Windows row, then the worst data set of each figure. The same tables go to bench/latest.md,
+# with the run's date, machine and load. Arguments go to the Linux benchmark (e.g.
+# --benchmark_filter=headers/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,8 +14,22 @@ cmake --preset bench-windows >/dev/null
 cmake --build --preset bench-windows
 prefix=$PWD/build/bench-windows/wineprefix
 (build/bench-windows/wine-run.sh wineboot --init && WINEPREFIX=$prefix wineserver -w) >/dev/null 2>&1
-build/bench/bin/compare --benchmark_color=false "$@"
+
+table=bench/latest.md
+linux=$(mktemp)
+trap 'rm -f "$linux"' EXIT
+start=$(date +%s)
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+build/bench/bin/compare --benchmark_color=false --table="$linux" "$@"
 status=0
-build/bench-windows/wine-run.sh build/bench-windows/bin/sequentialCompare.exe --rows-only || status=$?
+windows=$(build/bench-windows/wine-run.sh build/bench-windows/bin/sequentialCompare.exe --rows-only) || status=$?
 WINEPREFIX=$prefix wineserver -w
+echo "$windows"
+{
+    echo "Latest run of scripts/bench.sh: $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')),"
+    echo "$(($(date +%s) - start)) s; load average before $load_before, after $(cut -d' ' -f1-3 /proc/loadavg)."
+    echo
+    # The Windows row after the Linux rows of every data set, before the worst-of table.
+    awk -v windows="$windows" '/^\|/ { rows = 1 } /^$/ && rows && !done { print windows; done = 1 } { print }' "$linux"
+} >"$table"
 exit $status

@@ -16,6 +16,7 @@
 // the path, the loader's text for a malformed header or table, and the file driver's when the file
 // cannot be opened.
 
+#include "filedriver/AFileCore.h"
 #include "filedriver/FilePath.h"
 
 #include <cstdint>
@@ -91,6 +92,13 @@ public:
     std::int64_t fileSize() const;
     // The block that holds byte `offset` of `member` (offset within the member).
     std::uint32_t blockOfMember(const FileEntry& member, std::uint32_t offset) const;
+
+    // Opens member `index` (below memberCount()) for reading, as FileDriver opens its path in OpenRead,
+    // without looking for the archive by its path: while any member of this archive is open, the file
+    // that the first of them opened is the one read, also once the path names another file or none
+    // (on Linux; Windows refuses to replace or delete an open file). Throws orva::exception when the
+    // archive's file cannot be opened or is not the file whose index was loaded.
+    std::unique_ptr<AFileCore> openMember(std::uint32_t index) const;
 
     // Decodes and checks every block in order, as a read of it would, telling `checked` after each (on
     // the caller's thread, for progress), and answers the damaged ones in block order. `threads` decode

@@ -98,11 +98,15 @@ public:
     ByteBuffer* const buffer;
 };
 
+std::unique_ptr<ABlockCompression> codecOf(const OrvaArchive& archive)
+{
+    return createCompression(PropertyMap{{"compressionType", static_cast<std::int32_t>(archive.archiveHeader().compressionType)}});
+}
+
 } // namespace
 
 ArchiveCursor::ArchiveCursor(const FilePath& path, std::uint32_t mode)
-    : AFileCore(mode), archive(archiveManager.shareArchive(path)),
-      codec(createCompression(PropertyMap{{"compressionType", static_cast<std::int32_t>(archive->header.compressionType)}}))
+    : AFileCore(mode), archive(archiveManager.shareArchive(path)), codec(codecOf(*archive))
 {
     archive->attachCursor(this);
     memberIndex = archive->findMember(path.fileName(false));
@@ -111,6 +115,12 @@ ArchiveCursor::ArchiveCursor(const FilePath& path, std::uint32_t mode)
         orva::throwLogged(sourcePath, notFoundSite, "ArchiveCursor: file '%ls' not found in archive '%ls'",
                           path.c_str(), archive->path.c_str());
     }
+}
+
+ArchiveCursor::ArchiveCursor(std::shared_ptr<OrvaArchive> archive, std::uint32_t memberIndex, std::uint32_t mode)
+    : AFileCore(mode), archive(std::move(archive)), codec(codecOf(*this->archive)), memberIndex(memberIndex)
+{
+    this->archive->attachCursor(this);
 }
 
 ArchiveCursor::~ArchiveCursor()

@@ -25,6 +25,8 @@ struct FileEntry;
 class ArchiveCursor : public AFileCore {
 public:
     ArchiveCursor(const FilePath& path, std::uint32_t mode);
+    // Member `memberIndex` (below the archive's fileCount) of `archive`, found without its path.
+    ArchiveCursor(std::shared_ptr<OrvaArchive> archive, std::uint32_t memberIndex, std::uint32_t mode);
     ~ArchiveCursor() override;
 
     // Refuses (-1, position kept) an unknown origin, or a target below 0 or beyond the member's size.

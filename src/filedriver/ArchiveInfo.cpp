@@ -1,10 +1,18 @@
 #include "filedriver/ArchiveInfo.h"
 
+#include "filedriver/ArchiveCursor.h"
 #include "filedriver/ArchiveManager.h"
 #include "filedriver/ArchiveVerify.h"
 #include "filedriver/OrvaArchive.h"
+#include "orva/Log.h"
 
 namespace filedriver {
+namespace {
+
+constexpr wchar_t sourcePath[] = L".\\src\\filedriver\\ArchiveInfo.cpp";
+constexpr int noMemberSite = 90;
+
+} // namespace
 
 ArchiveInfo::ArchiveInfo(const FilePath& path) : archive(archiveManager.shareArchive(path)) {}
 
@@ -94,6 +102,14 @@ std::int64_t ArchiveInfo::fileSize() const
 std::uint32_t ArchiveInfo::blockOfMember(const FileEntry& member, std::uint32_t offset) const
 {
     return filedriver::blockOfMember(archive->archiveHeader(), member, offset);
+}
+
+std::unique_ptr<AFileCore> ArchiveInfo::openMember(std::uint32_t index) const
+{
+    if (index >= memberCount())
+        orva::throwLogged(sourcePath, noMemberSite, "ArchiveInfo: archive '%ls' has no member %u", path().c_str(), index);
+    // Cursors attach to an archive and never change its index: the archive is shared as it is.
+    return std::make_unique<ArchiveCursor>(std::const_pointer_cast<OrvaArchive>(archive), index, OpenRead);
 }
 
 std::vector<DamagedBlock> ArchiveInfo::verify(const std::function<void(std::uint32_t block)>& checked,

@@ -3,6 +3,7 @@
 // worth watching, and the copy in pieces that feeds it.
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace mca {
@@ -35,13 +36,14 @@ constexpr std::uint32_t copyPieceSize = 1 << 20;
 template <class Source, class Write>
 std::uint64_t copyAll(Source& from, Write write, Progress& progress, std::uint64_t limit = UINT64_MAX)
 {
-    std::vector<std::uint8_t> piece(copyPieceSize);
+    // Not zero-filled: pack calls this once per file, and most files are far smaller than a piece.
+    const auto piece = std::make_unique_for_overwrite<std::uint8_t[]>(copyPieceSize);
     std::uint64_t total = 0;
     for (std::uint32_t got; total < limit; total += got) {
         const auto wanted = static_cast<std::uint32_t>(limit - total < copyPieceSize ? limit - total : copyPieceSize);
-        if ((got = from.read(piece.data(), wanted)) == 0)
+        if ((got = from.read(piece.get(), wanted)) == 0)
             break;
-        write(piece.data(), got);
+        write(piece.get(), got);
         progress.advance(got);
     }
     return total;

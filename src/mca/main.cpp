@@ -226,6 +226,9 @@ Command setUpMount(CLI::App& mca)
     line->add_option("ARCHIVE", options->archive, "the archive file")->required();
     line->add_option("MOUNTPOINT", options->mount.mountPoint, "an existing directory")->required();
     line->add_flag("-f,--foreground", options->mount.foreground, "serve in the foreground until unmounted");
+    line->add_option("-o", options->mount.fuseOptions, "mount options, comma-separated (below)")
+        ->allow_extra_args(false)
+        ->check(CLI::Validator([](std::string& given) { return mca::mountOptionProblem(given); }, "OPTIONS"));
     line->footer(mca::mountHelp);
     return {line, [=] {
                 options->mount.archive = path(options->archive);

@@ -185,6 +185,50 @@ TEST(ArchiveInfoOpen, ReleasingLoadsTheRewrittenFileAfreshAndLeavesHoldersTheirs
     EXPECT_TRUE(filedriver::releaseArchive(path));
 }
 
+ByteBuffer readWhole(filedriver::AFileCore& member)
+{
+    ByteBuffer bytes(static_cast<std::size_t>(std::max(member.size(), 0)));
+    if (!bytes.empty())
+        bytes.resize(member.read(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
+    return bytes;
+}
+
+TEST(ArchiveInfoOpenMember, ReadsEachMemberByIndexForBothKindsOfBlocks)
+{
+    for (const std::uint32_t compressionType : {0u, 1u}) {
+        testsupport::TempDir dir;
+        ASSERT_TRUE(filedriver::writeArchive(dir.wide(L"i.mca"), layout(), blocksOf(10, compressionType)));
+        const ArchiveInfo info(dir.wide(L"i.mca"));
+        for (std::uint32_t i = 0; i < info.memberCount(); ++i)
+            EXPECT_EQ(readWhole(*info.openMember(i)), layout()[i].second) << compressionType << " " << i;
+        EXPECT_THROW(info.openMember(info.memberCount()), orva::exception);
+        filedriver::releaseArchive(dir.wide(L"i.mca"));
+    }
+}
+
+// While a member is open, the file it opened is the one read: also after the path is replaced by
+// another archive and then deleted (Windows refuses both while the file is open).
+TEST(ArchiveInfoOpenMember, ReadsTheOpenedFileAfterItIsReplacedOrDeleted)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows refuses to replace or delete an open file";
+#else
+    testsupport::TempDir dir;
+    const std::wstring path = dir.wide(L"kept.mca");
+    ASSERT_TRUE(filedriver::writeArchive(path, layout(), blocksOf(10, 1)));
+    const ArchiveInfo info(path);
+    const std::unique_ptr<filedriver::AFileCore> held = info.openMember(0);
+
+    ASSERT_TRUE(filedriver::writeArchive(dir.wide(L"other.mca"), {{L"a", counting(15, 77)}}, blocksOf(10, 1)));
+    std::filesystem::rename(dir.path() / "other.mca", dir.path() / "kept.mca");
+    EXPECT_EQ(readWhole(*info.openMember(3)), layout()[3].second);
+    std::filesystem::remove(dir.path() / "kept.mca");
+    EXPECT_EQ(readWhole(*info.openMember(2)), layout()[2].second);
+    EXPECT_EQ(readWhole(*held), layout()[0].second);
+    EXPECT_THROW(filedriver::FileDriver(path + L"/a", filedriver::OpenRead), orva::exception) << "by path: gone";
+#endif
+}
+
 TEST(ArchiveInfoVerify, NamesEachDamagedBlockAndItsMembersForEveryThreadCount)
 {
     testsupport::TempDir dir;

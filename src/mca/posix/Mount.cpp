@@ -1,33 +1,30 @@
 #include "posix/Mount.h"
 
 #include "filedriver/ArchiveInfo.h"
-#include "filedriver/FileDriver.h"
 #include "McaCommands.h"
 #include "MemberNames.h"
 #include "posix/ArchivePrefetch.h"
 #include "posix/MountReadAhead.h"
+#include "posix/PageCacheFeeder.h"
 #include "orva/WideText.h"
 #include "orva/exception.h"
 
 #define FUSE_USE_VERSION 312
-#include <fuse.h>
+#include <fuse_lowlevel.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 #include <unordered_map>
 #include <utility>
@@ -36,92 +33,104 @@
 namespace mca {
 namespace {
 
-using filedriver::FileDriver;
+using filedriver::AFileCore;
 using filedriver::FilePath;
 
 constexpr std::size_t longestName = 255;
-constexpr ino_t rootInode = 1;
+// The kernel's inode numbers are the mount's own: the root's is fixed by FUSE, member i's is i + 2.
+constexpr fuse_ino_t rootInode = FUSE_ROOT_ID;
+constexpr fuse_ino_t firstFileInode = rootInode + 1;
 // Nothing in the mount ever changes: the kernel may keep names and attributes as long as it likes.
 constexpr double unchangingTimeout = 86400;
 // The kernel's read-ahead on the mount: requests of 1 MiB, the most a connection takes, four at once,
 // which the loop's threads serve side by side.
 constexpr unsigned readAheadKilobytes = 4096;
+// Decoded bytes waiting for the page cache, at most.
+constexpr std::size_t feederLimit = 16u << 20;
 
 struct MountedFile {
     std::string name; // UTF-8, as the kernel sees it
-    FilePath path;    // through the archive, as the library opens it
+    std::uint32_t member; // table index
     std::uint32_t size;
     std::uint32_t dataOffset;
-    ino_t inode;
+    fuse_ino_t inode;
 };
 
-// The archive as mounted: its file table, fixed at mount time, and what it has logged since.
+// The archive as mounted: its file table, fixed at mount time, the archive file it keeps open, and
+// what it has logged since.
 class MountedArchive {
 public:
-    MountedArchive(const FilePath& archivePath, const filedriver::ArchiveInfo& archive);
+    MountedArchive(const FilePath& archivePath, const filedriver::ArchiveInfo& archive, const MountOptionList& options);
 
-    const MountedFile* find(const char* path) const;
+    const MountedFile* find(const char* name) const;
+    const MountedFile* file(fuse_ino_t inode) const;
     void fillAttributes(const MountedFile* file, struct stat& attributes) const;
     // Whether a read of `file` touching blocks first..last must fail without asking the library.
     bool knownDamaged(const MountedFile& file, std::uint32_t first, std::uint32_t last);
     // Logs the first failure of each block of each member; later reads of it fail at once.
     void reportDamaged(const MountedFile& file, std::uint32_t block, const char* why);
-    // False once the archive file is no longer the one mounted: its pages may be stale.
-    bool archiveUnchanged() const;
     // Widens the kernel's read-ahead on the mount, once. Called at the first open: by then the kernel
     // has had the answer to its first request, which sets the window too.
     void widenReadAhead();
+    // A reader of `file` on the archive file opened at mount time, whatever the path names since.
+    std::unique_ptr<AFileCore> openMember(const MountedFile& file) const { return archive.openMember(file.member); }
 
+    const filedriver::ArchiveInfo archive;
     const std::uint32_t blockSize;
     std::vector<MountedFile> files;
     ArchivePrefetch prefetch;
     // Absolute; set before mounting.
     std::string mountPoint;
+    // Started once the server runs (threads do not survive its going to the background).
+    std::unique_ptr<PageCacheFeeder> feeder;
 
 private:
-    FilePath archivePath;
-    filedriver::FileStamp mountedStamp;
-    bool stamped;
+    // An open member keeps the archive file open, and its decoded blocks cached, for the mount's life.
+    std::unique_ptr<AFileCore> keepOpen;
     std::once_flag readAheadWidened;
-    struct stat archiveAttributes{};
+    struct stat shown{};
     std::unordered_map<std::string, std::size_t> byName;
     std::mutex damagedMutex;
     // (inode, block) pairs already reported; guarded by damagedMutex.
-    std::set<std::pair<ino_t, std::uint32_t>> damaged;
+    std::set<std::pair<fuse_ino_t, std::uint32_t>> damaged;
 };
 
 // One open file: cursors not in use. A read takes one, or makes one when all are busy, so that reads
 // of one handle at several offsets run at once; each cursor reads positionally through the cache.
 class OpenFile {
 public:
-    explicit OpenFile(const MountedFile& file) : file(file) { give(std::make_unique<FileDriver>(file.path, filedriver::OpenRead)); }
+    OpenFile(const MountedArchive& archive, const MountedFile& file) : archive(archive), file(file)
+    {
+        give(archive.openMember(file));
+    }
 
-    std::unique_ptr<FileDriver> take()
+    std::unique_ptr<AFileCore> take()
     {
         {
             std::lock_guard<std::mutex> lock(mutex);
             if (!idle.empty()) {
-                std::unique_ptr<FileDriver> cursor = std::move(idle.back());
+                std::unique_ptr<AFileCore> cursor = std::move(idle.back());
                 idle.pop_back();
                 return cursor;
             }
         }
         // Made outside the lock: the library takes its own.
-        return std::make_unique<FileDriver>(file.path, filedriver::OpenRead);
+        return archive.openMember(file);
     }
-    void give(std::unique_ptr<FileDriver> cursor)
+    void give(std::unique_ptr<AFileCore> cursor)
     {
         std::lock_guard<std::mutex> lock(mutex);
         idle.push_back(std::move(cursor));
     }
 
+    const MountedArchive& archive;
     const MountedFile& file;
     // Where the latest read ended: a read starting near it continues a sequential run.
     std::atomic<std::uint64_t> lastEnd{0};
 
 private:
     std::mutex mutex;
-    std::vector<std::unique_ptr<FileDriver>> idle; // guarded by mutex
+    std::vector<std::unique_ptr<AFileCore>> idle; // guarded by mutex
 };
 
 std::string native(const std::wstring& text)
@@ -129,17 +138,20 @@ std::string native(const std::wstring& text)
     return orva::toNative(text);
 }
 
-MountedArchive::MountedArchive(const FilePath& archivePath, const filedriver::ArchiveInfo& archive)
-    : blockSize(archive.blockSize()), prefetch(archivePath, archive), archivePath(archivePath),
-      stamped(filedriver::fileStamp(archivePath, mountedStamp))
+MountedArchive::MountedArchive(const FilePath& archivePath, const filedriver::ArchiveInfo& archive,
+                               const MountOptionList& options)
+    : archive(archive), blockSize(archive.blockSize()), prefetch(archivePath, archive)
 {
-    stat(native(archivePath).c_str(), &archiveAttributes);
-    for (const filedriver::FileEntry& entry : archive.members()) {
-        const FilePath path(archivePath + L"/" + entry.name);
+    stat(native(archivePath).c_str(), &shown);
+    if (options.uid)
+        shown.st_uid = *options.uid;
+    if (options.gid)
+        shown.st_gid = *options.gid;
+    shown.st_mode = options.umask.value_or(0);
+    const std::vector<filedriver::FileEntry>& members = archive.members();
+    for (std::uint32_t i = 0; i < members.size(); ++i) {
+        const filedriver::FileEntry& entry = members[i];
         const char* why = unmountableName(entry.name);
-        // The library finds the archive in the path by its extension: a name must not move it.
-        if (!why && filedriver::archivePart(path) != archivePath)
-            why = "the library would not find it by path";
         std::string name = orva::toUtf8(entry.name);
         if (!why && !byName.emplace(name, files.size()).second)
             why = "an earlier member has the name";
@@ -147,35 +159,41 @@ MountedArchive::MountedArchive(const FilePath& archivePath, const filedriver::Ar
             std::fprintf(stderr, "mca: leaving out member '%s': %s\n", native(entry.name).c_str(), why);
             continue;
         }
-        files.push_back({std::move(name), path, entry.dataSize, entry.dataOffset, static_cast<ino_t>(files.size() + 2)});
+        files.push_back({std::move(name), i, entry.dataSize, entry.dataOffset, firstFileInode + files.size()});
     }
+    if (!members.empty())
+        keepOpen = archive.openMember(0);
 }
 
-const MountedFile* MountedArchive::find(const char* path) const
+const MountedFile* MountedArchive::find(const char* name) const
 {
-    if (!path || *path != '/')
-        return nullptr;
-    const auto found = byName.find(path + 1);
+    const auto found = byName.find(name);
     return found == byName.end() ? nullptr : &files[found->second];
+}
+
+const MountedFile* MountedArchive::file(fuse_ino_t inode) const
+{
+    return inode >= firstFileInode && inode - firstFileInode < files.size() ? &files[inode - firstFileInode] : nullptr;
 }
 
 void MountedArchive::fillAttributes(const MountedFile* file, struct stat& attributes) const
 {
     attributes = {};
-    attributes.st_uid = archiveAttributes.st_uid;
-    attributes.st_gid = archiveAttributes.st_gid;
-    attributes.st_atim = archiveAttributes.st_atim;
-    attributes.st_mtim = archiveAttributes.st_mtim;
-    attributes.st_ctim = archiveAttributes.st_ctim;
+    attributes.st_uid = shown.st_uid;
+    attributes.st_gid = shown.st_gid;
+    attributes.st_atim = shown.st_atim;
+    attributes.st_mtim = shown.st_mtim;
+    attributes.st_ctim = shown.st_ctim;
+    const mode_t masked = shown.st_mode; // the umask option
     if (file) {
         attributes.st_ino = file->inode;
-        attributes.st_mode = S_IFREG | 0444;
+        attributes.st_mode = S_IFREG | (0444 & ~masked);
         attributes.st_nlink = 1;
         attributes.st_size = file->size;
         attributes.st_blocks = (file->size + 511) / 512;
     } else {
         attributes.st_ino = rootInode;
-        attributes.st_mode = S_IFDIR | 0555;
+        attributes.st_mode = S_IFDIR | (0555 & ~masked);
         attributes.st_nlink = 2;
     }
     attributes.st_blksize = 4096;
@@ -197,24 +215,16 @@ void MountedArchive::reportDamaged(const MountedFile& file, std::uint32_t block,
         std::fprintf(stderr, "mca: %s: block %u: %s\n", file.name.c_str(), block, why);
 }
 
-bool MountedArchive::archiveUnchanged() const
-{
-    filedriver::FileStamp now;
-    return stamped && filedriver::fileStamp(archivePath, now) && now == mountedStamp;
-}
-
 void MountedArchive::widenReadAhead()
 {
     // Root only; others keep the kernel's 128 KiB.
     std::call_once(readAheadWidened, [this] { setMountReadAhead(mountPoint, readAheadKilobytes); });
 }
 
-MountedArchive& mounted()
+MountedArchive& mounted(fuse_req_t request)
 {
-    return *static_cast<MountedArchive*>(fuse_get_context()->private_data);
+    return *static_cast<MountedArchive*>(fuse_req_userdata(request));
 }
-
-// ---- the file system's operations
 
 // An open file's handle owns it.
 OpenFile* handle(const fuse_file_info* info)
@@ -222,172 +232,245 @@ OpenFile* handle(const fuse_file_info* info)
     return reinterpret_cast<OpenFile*>(info->fh);
 }
 
-void* initMount(fuse_conn_info*, fuse_config* config)
+// Reads bytes [from, to) of `file` into `out` block by block, so that a failure names its block, and
+// from the last block back: a cursor reading on from where it stopped first copies the blocks ahead
+// into a buffer of its own, while one taken backwards copies each block once, from the cache straight
+// into `out`. An errno value, or 0.
+int readSpan(MountedArchive& archive, OpenFile& open, std::uint64_t from, std::uint64_t to, char* out)
 {
-    config->use_ino = 1;
-    // Reads and releases find their file by handle: the library need not build paths for them.
-    config->nullpath_ok = 1;
-    config->entry_timeout = unchangingTimeout;
-    config->attr_timeout = unchangingTimeout;
-    config->negative_timeout = unchangingTimeout;
-    return fuse_get_context()->private_data;
-}
-
-int getAttributes(const char* path, struct stat* attributes, fuse_file_info* info)
-{
-    MountedArchive& archive = mounted();
-    const MountedFile* file = info && info->fh ? &handle(info)->file : archive.find(path);
-    if (!file && !(path && std::strcmp(path, "/") == 0))
-        return -ENOENT;
-    archive.fillAttributes(file, *attributes);
-    return 0;
-}
-
-// The root is the only directory (its path may come as null).
-int readDirectory(const char*, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info*, fuse_readdir_flags)
-{
-    MountedArchive& archive = mounted();
-    struct stat attributes;
-    archive.fillAttributes(nullptr, attributes);
-    fill(buffer, ".", &attributes, 0, fuse_fill_dir_flags{});
-    fill(buffer, "..", nullptr, 0, fuse_fill_dir_flags{});
-    for (const MountedFile& file : archive.files) {
-        archive.fillAttributes(&file, attributes);
-        if (fill(buffer, file.name.c_str(), &attributes, 0, fuse_fill_dir_flags{}) != 0)
-            return -ENOMEM;
-    }
-    return 0;
-}
-
-int openFile(const char* path, fuse_file_info* info)
-{
-    MountedArchive& archive = mounted();
-    const MountedFile* file = archive.find(path);
-    if (!file)
-        return -ENOENT;
-    if ((info->flags & O_ACCMODE) != O_RDONLY || (info->flags & O_TRUNC))
-        return -EROFS;
-    archive.widenReadAhead();
-    try {
-        info->fh = reinterpret_cast<std::uint64_t>(new OpenFile(*file));
-    } catch (const orva::exception& error) {
-        std::fprintf(stderr, "mca: %s: %s\n", file->name.c_str(), error.what());
-        return -EIO;
-    } catch (const std::bad_alloc&) {
-        return -ENOMEM;
-    }
-    // The kernel's cached pages of the member stay valid as long as the archive file is the one mounted.
-    info->keep_cache = archive.archiveUnchanged();
-    return 0;
-}
-
-int readFile(const char*, char* buffer, size_t size, off_t offset, fuse_file_info* info)
-{
-    OpenFile& open = *handle(info);
     const MountedFile& file = open.file;
-    if (offset < 0)
-        return -EINVAL;
-    if (static_cast<std::uint64_t>(offset) >= file.size || size == 0)
-        return 0;
-    const std::uint32_t wanted = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, file.size - offset));
-    MountedArchive& archive = mounted();
-    const std::uint64_t start = std::uint64_t(file.dataOffset) + static_cast<std::uint64_t>(offset);
-    const auto first = static_cast<std::uint32_t>(start / archive.blockSize);
-    const auto last = static_cast<std::uint32_t>((start + wanted - 1) / archive.blockSize);
-    if (archive.knownDamaged(file, first, last))
-        return -EIO;
-    const std::uint64_t previousEnd = open.lastEnd.exchange(static_cast<std::uint64_t>(offset) + wanted);
-    // The kernel's read-ahead has several requests of a run out at once, served in any order.
-    const std::uint64_t near = 4 * std::max<std::uint64_t>(archive.blockSize, wanted);
-    const bool sequential =
-        previousEnd + near >= static_cast<std::uint64_t>(offset) && previousEnd <= static_cast<std::uint64_t>(offset) + near;
-    archive.prefetch.touch(first, last, sequential);
-
-    std::unique_ptr<FileDriver> cursor;
-    std::uint32_t block = last;
+    const std::uint64_t start = std::uint64_t(file.dataOffset) + from;
+    std::unique_ptr<AFileCore> cursor;
+    std::uint32_t block = static_cast<std::uint32_t>((file.dataOffset + to - 1) / archive.blockSize);
     try {
         cursor = open.take();
-        // Block by block, so that a failure names its block, and from the last block back: a cursor
-        // reading on from where it stopped first copies the blocks ahead into a buffer of its own, while
-        // one taken backwards copies each block once, from the cache straight into the reply.
-        for (std::uint32_t end = wanted; end > 0;) {
+        for (auto end = static_cast<std::uint32_t>(to - from); end > 0;) {
             block = static_cast<std::uint32_t>((start + end - 1) / archive.blockSize);
-            const auto from = static_cast<std::uint32_t>(std::max<std::uint64_t>(start, std::uint64_t(block) * archive.blockSize) - start);
-            const std::uint32_t piece = end - from;
-            if (cursor->seek(static_cast<std::int32_t>(offset + from), filedriver::SeekBegin) == -1
-                || cursor->read(buffer + from, piece) != piece) {
+            const auto piece = static_cast<std::uint32_t>(std::max<std::uint64_t>(start, std::uint64_t(block) * archive.blockSize) - start);
+            const std::uint32_t length = end - piece;
+            if (cursor->seek(static_cast<std::int32_t>(from + piece), filedriver::SeekBegin) == -1
+                || cursor->read(out + piece, length) != length) {
                 // A short read would tell the kernel that the file ends here.
                 archive.reportDamaged(file, block, "the archive ends early");
                 open.give(std::move(cursor));
-                return -EIO;
+                return EIO;
             }
-            end = from;
+            end = piece;
         }
     } catch (const orva::exception& error) {
         archive.reportDamaged(file, block, error.what());
         if (cursor)
             open.give(std::move(cursor));
-        return -EIO;
+        return EIO;
     } catch (const std::bad_alloc&) {
-        return -ENOMEM;
+        return ENOMEM;
     }
     open.give(std::move(cursor));
-    return static_cast<int>(wanted);
-}
-
-int releaseFile(const char*, fuse_file_info* info)
-{
-    delete handle(info);
     return 0;
 }
 
-int fileSystemStatus(const char*, struct statvfs* status)
+// ---- the file system's operations
+
+void lookUp(fuse_req_t request, fuse_ino_t parent, const char* name)
 {
-    MountedArchive& archive = mounted();
+    MountedArchive& archive = mounted(request);
+    fuse_entry_param entry{};
+    // A name that is not there stays not there: the kernel may remember that too.
+    entry.entry_timeout = unchangingTimeout;
+    entry.attr_timeout = unchangingTimeout;
+    if (const MountedFile* file = parent == rootInode ? archive.find(name) : nullptr) {
+        entry.ino = file->inode;
+        entry.generation = 1;
+        archive.fillAttributes(file, entry.attr);
+    } else if (parent != rootInode) {
+        fuse_reply_err(request, ENOENT);
+        return;
+    }
+    fuse_reply_entry(request, &entry);
+}
+
+void getAttributes(fuse_req_t request, fuse_ino_t inode, fuse_file_info*)
+{
+    MountedArchive& archive = mounted(request);
+    const MountedFile* file = archive.file(inode);
+    if (!file && inode != rootInode) {
+        fuse_reply_err(request, ENOENT);
+        return;
+    }
+    struct stat attributes;
+    archive.fillAttributes(file, attributes);
+    fuse_reply_attr(request, &attributes, unchangingTimeout);
+}
+
+// The root is the only directory: ".", "..", then the files; an offset is the index of the next entry.
+void readDirectory(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, fuse_file_info*)
+{
+    MountedArchive& archive = mounted(request);
+    if (inode != rootInode) {
+        fuse_reply_err(request, ENOTDIR);
+        return;
+    }
+    std::vector<char> buffer(size);
+    std::size_t used = 0;
+    for (auto next = static_cast<std::size_t>(std::max<off_t>(offset, 0)); next < archive.files.size() + 2; ++next) {
+        const MountedFile* file = next >= 2 ? &archive.files[next - 2] : nullptr;
+        struct stat attributes;
+        archive.fillAttributes(file, attributes);
+        const char* name = file ? file->name.c_str() : next == 0 ? "." : "..";
+        const std::size_t entry = fuse_add_direntry(request, buffer.data() + used, size - used, name, &attributes,
+                                                    static_cast<off_t>(next + 1));
+        if (entry > size - used)
+            break;
+        used += entry;
+    }
+    fuse_reply_buf(request, buffer.data(), used);
+}
+
+void openFile(fuse_req_t request, fuse_ino_t inode, fuse_file_info* info)
+{
+    MountedArchive& archive = mounted(request);
+    const MountedFile* file = archive.file(inode);
+    if (!file) {
+        fuse_reply_err(request, inode == rootInode ? EISDIR : ENOENT);
+        return;
+    }
+    if ((info->flags & O_ACCMODE) != O_RDONLY || (info->flags & O_TRUNC)) {
+        fuse_reply_err(request, EROFS);
+        return;
+    }
+    archive.widenReadAhead();
+    try {
+        info->fh = reinterpret_cast<std::uint64_t>(new OpenFile(archive, *file));
+    } catch (const orva::exception& error) {
+        std::fprintf(stderr, "mca: %s: %s\n", file->name.c_str(), error.what());
+        fuse_reply_err(request, EIO);
+        return;
+    } catch (const std::bad_alloc&) {
+        fuse_reply_err(request, ENOMEM);
+        return;
+    }
+    // The mounted archive never changes: the kernel's pages of a member stay good across opens.
+    info->keep_cache = 1;
+    if (fuse_reply_open(request, info) != 0)
+        delete handle(info);
+}
+
+// Whether a read at `offset` continues the run of reads before it: the kernel's read-ahead has several
+// requests of a run out at once, served in any order.
+bool continuesRun(OpenFile& open, std::uint64_t offset, std::uint32_t wanted, std::uint32_t blockSize)
+{
+    const std::uint64_t previousEnd = open.lastEnd.exchange(offset + wanted);
+    const std::uint64_t near = 4 * std::max<std::uint64_t>(blockSize, wanted);
+    return previousEnd + near >= offset && previousEnd <= offset + near;
+}
+
+void readFile(fuse_req_t request, fuse_ino_t, size_t size, off_t offset, fuse_file_info* info)
+{
+    OpenFile& open = *handle(info);
+    const MountedFile& file = open.file;
+    MountedArchive& archive = mounted(request);
+    if (offset < 0) {
+        fuse_reply_err(request, EINVAL);
+        return;
+    }
+    const auto at = static_cast<std::uint64_t>(offset);
+    if (at >= file.size || size == 0) {
+        fuse_reply_buf(request, nullptr, 0);
+        return;
+    }
+    const auto wanted = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, file.size - at));
+    const std::uint64_t start = file.dataOffset + at;
+    const auto first = static_cast<std::uint32_t>(start / archive.blockSize);
+    const auto last = static_cast<std::uint32_t>((start + wanted - 1) / archive.blockSize);
+    if (archive.knownDamaged(file, first, last)) {
+        fuse_reply_err(request, EIO);
+        return;
+    }
+    const bool sequential = continuesRun(open, at, wanted, archive.blockSize);
+    archive.prefetch.touch(first, last, sequential);
+    // A read on its own gets its blocks' other pages into the page cache too; the kernel's read-ahead
+    // asks for a sequential reader's.
+    PageSpan span{at, at + wanted};
+    if (!sequential && archive.feeder) {
+        const std::uint64_t blocksStart = std::max<std::uint64_t>(std::uint64_t(first) * archive.blockSize, file.dataOffset);
+        const std::uint64_t blocksEnd = std::min<std::uint64_t>(std::uint64_t(last + 1) * archive.blockSize, file.dataOffset + std::uint64_t(file.size));
+        span = pagesOfBlocks(blocksStart - file.dataOffset, blocksEnd - file.dataOffset, at, at + wanted, file.size,
+                             static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE)));
+    }
+    // Each of the loop's threads reuses its buffer: requests come up to 1 MiB, many of them.
+    thread_local std::vector<char> bytes;
+    try {
+        if (bytes.size() < span.end - span.start)
+            bytes.resize(span.end - span.start);
+    } catch (const std::bad_alloc&) {
+        fuse_reply_err(request, ENOMEM);
+        return;
+    }
+    if (const int error = readSpan(archive, open, span.start, span.end, bytes.data())) {
+        fuse_reply_err(request, error);
+        return;
+    }
+    fuse_reply_buf(request, bytes.data() + (at - span.start), wanted);
+    if (span.end - span.start > wanted) {
+        const auto end = bytes.begin() + static_cast<std::ptrdiff_t>(span.end - span.start);
+        try {
+            archive.feeder->offer(file.inode, span.start, std::vector<char>(bytes.begin(), end));
+        } catch (const std::bad_alloc&) {
+            // Only a hint: the kernel asks again for what it does not get.
+        }
+    }
+}
+
+void releaseFile(fuse_req_t request, fuse_ino_t, fuse_file_info* info)
+{
+    delete handle(info);
+    fuse_reply_err(request, 0);
+}
+
+void fileSystemStatus(fuse_req_t request, fuse_ino_t)
+{
+    MountedArchive& archive = mounted(request);
     std::uint64_t bytes = 0;
     for (const MountedFile& file : archive.files)
         bytes += file.size;
-    *status = {};
-    status->f_bsize = 4096;
-    status->f_frsize = 4096;
-    status->f_blocks = (bytes + 4095) / 4096;
-    status->f_files = archive.files.size() + 1;
-    status->f_namemax = longestName;
-    return 0;
+    struct statvfs status{};
+    status.f_bsize = 4096;
+    status.f_frsize = 4096;
+    status.f_blocks = (bytes + 4095) / 4096;
+    status.f_files = archive.files.size() + 1;
+    status.f_namemax = longestName;
+    fuse_reply_statfs(request, &status);
 }
 
 // The mount is read-only; these answer anyone who remounts it writable.
 template <class... Arguments>
-int refuse(Arguments...)
+void refuse(fuse_req_t request, Arguments...)
 {
-    return -EROFS;
+    fuse_reply_err(request, EROFS);
 }
 
-fuse_operations operations()
+fuse_lowlevel_ops operations()
 {
-    fuse_operations ops{};
-    ops.init = initMount;
+    fuse_lowlevel_ops ops{};
+    ops.lookup = lookUp;
     ops.getattr = getAttributes;
     ops.readdir = readDirectory;
     ops.open = openFile;
     ops.read = readFile;
     ops.release = releaseFile;
     ops.statfs = fileSystemStatus;
-    ops.mknod = refuse<const char*, mode_t, dev_t>;
-    ops.mkdir = refuse<const char*, mode_t>;
-    ops.unlink = refuse<const char*>;
-    ops.rmdir = refuse<const char*>;
-    ops.symlink = refuse<const char*, const char*>;
-    ops.rename = refuse<const char*, const char*, unsigned int>;
-    ops.link = refuse<const char*, const char*>;
-    ops.chmod = refuse<const char*, mode_t, fuse_file_info*>;
-    ops.chown = refuse<const char*, uid_t, gid_t, fuse_file_info*>;
-    ops.truncate = refuse<const char*, off_t, fuse_file_info*>;
-    ops.write = refuse<const char*, const char*, size_t, off_t, fuse_file_info*>;
-    ops.create = refuse<const char*, mode_t, fuse_file_info*>;
-    ops.utimens = refuse<const char*, const struct timespec*, fuse_file_info*>;
-    ops.setxattr = refuse<const char*, const char*, const char*, size_t, int>;
-    ops.removexattr = refuse<const char*, const char*>;
+    ops.setattr = refuse<fuse_ino_t, struct stat*, int, fuse_file_info*>;
+    ops.mknod = refuse<fuse_ino_t, const char*, mode_t, dev_t>;
+    ops.mkdir = refuse<fuse_ino_t, const char*, mode_t>;
+    ops.unlink = refuse<fuse_ino_t, const char*>;
+    ops.rmdir = refuse<fuse_ino_t, const char*>;
+    ops.symlink = refuse<const char*, fuse_ino_t, const char*>;
+    ops.rename = refuse<fuse_ino_t, const char*, fuse_ino_t, const char*, unsigned int>;
+    ops.link = refuse<fuse_ino_t, fuse_ino_t, const char*>;
+    ops.write = refuse<fuse_ino_t, const char*, size_t, off_t, fuse_file_info*>;
+    ops.create = refuse<fuse_ino_t, const char*, mode_t, fuse_file_info*>;
+    ops.setxattr = refuse<fuse_ino_t, const char*, const char*, size_t, int>;
+    ops.removexattr = refuse<fuse_ino_t, const char*>;
     return ops;
 }
 
@@ -414,6 +497,37 @@ std::string optionValue(const std::string& text)
     return escaped;
 }
 
+// Puts decoded bytes of a member into the kernel's page cache.
+PageCacheFeeder::Store storeInto(fuse_session* session)
+{
+    return [session](std::uint64_t inode, std::uint64_t offset, const char* bytes, std::size_t length) {
+        fuse_bufvec buffer = FUSE_BUFVEC_INIT(length);
+        buffer.buf[0].mem = const_cast<char*>(bytes);
+        // Fails only for a file the kernel has forgotten, or once unmounted: nothing to do then.
+        fuse_lowlevel_notify_store(session, inode, static_cast<off_t>(offset), &buffer, fuse_buf_copy_flags{});
+    };
+}
+
+// Serves the mounted session until it is unmounted or signalled; the exit status.
+int serve(fuse_session* session, MountedArchive& archive, bool foreground)
+{
+    int status = 1;
+    // The handlers go only where the default is: a shell starts background jobs with SIGINT ignored,
+    // yet SIGINT and SIGTERM are to unmount.
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    if (fuse_daemonize(foreground ? 1 : 0) == 0 && fuse_set_signal_handlers(session) == 0) {
+        archive.feeder = std::make_unique<PageCacheFeeder>(storeInto(session), feederLimit);
+        fuse_loop_config* loop = fuse_loop_cfg_create();
+        // A signal ends the loop with its number, an unmount with 0: both are a clean end.
+        status = fuse_session_loop_mt(session, loop) >= 0 ? 0 : 1;
+        fuse_loop_cfg_destroy(loop);
+        archive.feeder.reset();
+        fuse_remove_signal_handlers(session);
+    }
+    return status;
+}
+
 } // namespace
 
 const char* const mountHelp =
@@ -423,7 +537,16 @@ const char* const mountHelp =
     "With -f it serves in the foreground until unmounted, or until SIGINT (Ctrl-C) or SIGTERM, which\n"
     "unmount. Members whose names cannot be file names, and later members of a name already used, are\n"
     "left out (each reported). Reading a damaged block fails with EIO (reported once, with -f);\n"
-    "writing fails with EROFS. If the archive file changes, opening its files fails with EIO.\n";
+    "writing fails with EROFS. The mount serves the archive file it mounted until it is unmounted, also\n"
+    "once that file is deleted or replaced.\n"
+    "Options (-o, comma-separated, repeatable): allow_other (every user may read the mount; users other\n"
+    "than root need user_allow_other in /etc/fuse.conf), allow_root (its owner and root), auto_unmount\n"
+    "(unmount when the server ends), uid=N, gid=N and umask=M (the owner and the modes shown; by default\n"
+    "the archive file's owner, 0444 for files, 0555 for the directory), fsname=NAME, subtype=NAME,\n"
+    "max_read=N, default_permissions and ro (always on), and the generic flags of mount(8): nosuid,\n"
+    "nodev, noexec, noatime, suid, dev, exec, atime, diratime, nodiratime, relatime, norelatime,\n"
+    "strictatime, nostrictatime, lazytime, nolazytime, sync, async, dirsync, context=, fscontext=,\n"
+    "defcontext=, rootcontext=.\n";
 
 // Extract's rules for Linux, and what a file name of the kernel's cannot hold.
 const char* unmountableName(const std::wstring& name)
@@ -440,8 +563,12 @@ const char* unmountableName(const std::wstring& name)
 
 int mountArchive(const MountOptions& options)
 {
+    MountOptionList chosen;
+    const std::string problem = parseMountOptions(options.fuseOptions, chosen);
+    if (!problem.empty())
+        throw Failure(problem);
     const FilePath archivePath(orva::fromNative(absolute(native(options.archive))));
-    MountedArchive archive(archivePath, openArchive(archivePath));
+    MountedArchive archive(archivePath, openArchive(archivePath), chosen);
 
     char mountPoint[PATH_MAX];
     if (!realpath(options.mountPoint.c_str(), mountPoint))
@@ -453,37 +580,26 @@ int mountArchive(const MountOptions& options)
     // Read-only for the kernel too: writes, creates, renames and deletes fail there with EROFS, and with
     // default_permissions the kernel checks the modes itself instead of asking.
     archive.mountPoint = mountPoint;
-    const std::string mountOptions =
-        "ro,default_permissions,subtype=mca,fsname=" + optionValue(native(archivePath));
+    std::string mountOptions = "ro,default_permissions,subtype=mca,fsname=" + optionValue(native(archivePath));
+    if (!chosen.forFuse.empty())
+        mountOptions += "," + chosen.forFuse;
     const char* arguments[] = {"mca", "-o", mountOptions.c_str()};
     fuse_args args = FUSE_ARGS_INIT(3, const_cast<char**>(arguments));
-    const fuse_operations ops = operations();
-    fuse* fileSystem = fuse_new(&args, &ops, sizeof ops, &archive);
+    const fuse_lowlevel_ops ops = operations();
+    fuse_session* session = fuse_session_new(&args, &ops, sizeof ops, &archive);
     fuse_opt_free_args(&args);
-    if (!fileSystem)
+    if (!session)
         throw Failure("cannot mount " + native(archivePath) + ": the FUSE options were refused");
-    if (fuse_mount(fileSystem, mountPoint) != 0) {
-        fuse_destroy(fileSystem);
+    if (fuse_session_mount(session, mountPoint) != 0) {
+        fuse_session_destroy(session);
         throw Failure("cannot mount " + native(archivePath) + " on " + mountPoint + " (is /dev/fuse there?)");
     }
     std::fflush(stdout);
     std::fflush(stderr);
     // Returns in the caller once the mount stands; the server goes on in a child of its own.
-    int status = 1;
-    fuse_session* session = fuse_get_session(fileSystem);
-    // The handlers go only where the default is: a shell starts background jobs with SIGINT ignored,
-    // yet SIGINT and SIGTERM are to unmount.
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
-    if (fuse_daemonize(options.foreground ? 1 : 0) == 0 && fuse_set_signal_handlers(session) == 0) {
-        fuse_loop_config* loop = fuse_loop_cfg_create();
-        // A signal ends the loop with its number, an unmount with 0: both are a clean end.
-        status = fuse_loop_mt(fileSystem, loop) >= 0 ? 0 : 1;
-        fuse_loop_cfg_destroy(loop);
-        fuse_remove_signal_handlers(session);
-    }
-    fuse_unmount(fileSystem);
-    fuse_destroy(fileSystem);
+    const int status = serve(session, archive, options.foreground);
+    fuse_session_unmount(session);
+    fuse_session_destroy(session);
     return status;
 }
 

@@ -146,15 +146,72 @@ for attempt in "write:printf x >mnt-all/a:b" "append:printf x >>mnt-all/a:b" "cr
 done
 check "unchanged after the attempts" "colon $(ls in | tr '\n' ' ')" "$(cat mnt-all/a:b) $(ls mnt-all | tr '\n' ' ')"
 
-# ---- an archive file replaced after mounting: its tables no longer fit, opens fail
-"$mca_program" cat all.mca/numbers.txt >/dev/null
+# ---- a read of one page brings the other pages of its block into the page cache
+pages() { fincore -n -o PAGES "$1" 2>/dev/null | tr -d ' '; }
+at_least() { (($(pages "$1") >= $2)); }
+mount_archive all.mca mnt-pages
+if command -v fincore >/dev/null; then
+    # Far from the start, where a read is not taken for the start of a run.
+    dd if=mnt-pages/big.txt of=/dev/null bs=4096 skip=300 count=1 status=none
+    check "one page read: its block's pages cached" yes "$(within 5 at_least "$work/mnt-pages/big.txt" 15 && echo yes)"
+    check "one page read: not the whole member" yes "$( (($(pages mnt-pages/big.txt) < 64)) && echo yes)"
+    check "those pages read back right" same "$(cmp -s <(dd if=mnt-pages/big.txt bs=4096 skip=290 count=20 status=none) \
+        <(dd if=in/big.txt bs=4096 skip=290 count=20 status=none) && echo same)"
+else
+    echo "mount: page cache check skipped: no fincore (util-linux)"
+fi
+unmount mnt-pages
+
+unmount mnt-all
+
+# ---- the archive file replaced, then deleted, while mounted: the mount serves what it mounted
+cp all.mca kept.mca
+cp in/numbers.txt numbers-before.txt
+mount_archive kept.mca mnt-kept
 seq 7 50000 >in/numbers.txt
 "$mca_program" pack other.mca in/numbers.txt in/random.bin
-mv other.mca all.mca
-message=$(cat mnt-all/numbers.txt 2>&1 >/dev/null)
-check "replaced archive: EIO" yes "$(grep -q 'Input/output error' <<<"$message" && echo yes)"
-check "replaced archive: still mounted" yes "$(ls mnt-all >/dev/null && echo yes)"
-unmount mnt-all
+mv other.mca kept.mca
+check "replaced archive: its member as mounted" same "$(cmp -s numbers-before.txt mnt-kept/numbers.txt && echo same)"
+check "replaced archive: listing as mounted" "$(ls in)" "$(ls mnt-kept)"
+rm kept.mca
+check "deleted archive: a member not read before" same "$(cmp -s in/big.txt mnt-kept/big.txt && echo same)"
+check "deleted archive: opened again" same "$(cmp -s in/random.bin mnt-kept/random.bin && echo same)"
+unmount mnt-kept
+
+# ---- mount options
+mca mount -o rw all.mca mnt-kept
+check "-o rw: usage error" 2 "$rc"
+check "-o rw: why" yes "$(grep -q "^mca: -o: mount option 'rw': the mount is read-only" <<<"$err" && echo yes)"
+mca mount -o nodev,bogus all.mca mnt-kept
+check "-o unknown: named" "2 yes" "$rc $(grep -q "unknown mount option 'bogus'" <<<"$err" && echo yes)"
+mca mount -o allow_other -o allow_root all.mca mnt-kept
+check "-o allow_other and allow_root: refused" "1 yes" "$rc $(grep -q "exclude each other" <<<"$err" && echo yes)"
+check "refused options: nothing mounted" yes "$(not_mounted "$work/mnt-kept" && echo yes)"
+if [[ $(id -u) == 0 ]] && command -v setpriv >/dev/null; then
+    chmod 755 "$work"
+    as_nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
+    mount_archive all.mca mnt-own
+    check "without allow_other: others refused" yes "$(as_nobody cat mnt-own/a:b >/dev/null 2>&1 || echo yes)"
+    unmount mnt-own
+    mkdir -p mnt-other
+    mca mount -o allow_other,nosuid,noatime -o uid=4321,gid=8765,umask=0440 all.mca "$work/mnt-other"
+    check "allow_other: mounted" 0 "$rc"
+    check "allow_other: the kernel's options" yes \
+        "$(grep " $work/mnt-other " /proc/mounts | grep -q 'allow_other' && echo yes)"
+    check "allow_other: another user reads" colon "$(as_nobody cat mnt-other/a:b 2>&1)"
+    # Only others may read: the kernel checks the modes shown.
+    check "uid, gid, umask: shown" "4321 8765 4 d--x--xr-x" \
+        "$(stat -c '%u %g %a' mnt-other/a:b) $(stat -c '%A' mnt-other)"
+    unmount mnt-other
+    mkdir -p mnt-root
+    mca mount -o allow_root,umask=0 all.mca "$work/mnt-root"
+    check "allow_root: root reads" colon "$(cat mnt-root/a:b)"
+    check "allow_root: another user refused" yes "$(as_nobody cat mnt-root/a:b >/dev/null 2>&1 || echo yes)"
+    unmount mnt-root
+    chmod 700 "$work"
+else
+    echo "mount: allow_other and allow_root checks skipped: they need root and setpriv"
+fi
 
 # ---- names that cannot be file names, and a later duplicate, are left out and reported once each
 for n in aa ab ac ad ae af; do printf "%s" "$n" >"in/$n"; done
