@@ -24,7 +24,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${GLEANER_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 # Building against the library takes the headers of what it links.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "zlib1g-dev, libdeflate-dev, pkg-config")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "zlib1g-dev, libdeflate-dev, libcurl4-openssl-dev, pkg-config")
 
 # The programs' run-time libraries: from the binaries where dpkg-shlibdeps can tell, else named here
 # after what this build links.
@@ -32,7 +32,7 @@ find_program(GLEANER_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(GLEANER_DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-    set(depends "libc6, libstdc++6, zlib1g")
+    set(depends "libc6, libstdc++6, zlib1g, libcurl4")
     if(TARGET Libdeflate::Libdeflate)
         string(APPEND depends ", libdeflate0")
     endif()

@@ -1,5 +1,5 @@
 // Writes the fuzzers' seed corpora: archives made with the library's writer over several layouts, and
-// small inputs for the stream, settings and path fuzzers.
+// small inputs for the stream, settings, path and HTTP answer fuzzers.
 //   makeSeeds <directory>   (one folder per fuzzer below it)
 #include "filedriver/ArchiveWriter.h"
 #include "orva/WideText.h"
@@ -70,5 +70,15 @@ int main(int argc, char** argv)
             bytes += static_cast<char>(unit & 0xFF), bytes += static_cast<char>(unit >> 8);
         writeSeed(root / "path", "seed" + std::to_string(i), bytes);
     }
+    // Answers as servers send them to the remote reader, and a netrc file.
+    const std::string answers[] = {
+        "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-65535/1048576\r\nETag: \"5e1f-100000\"\r\n"
+        "Last-Modified: Sun, 06 Nov 1994 08:49:37 GMT\r\nContent-Length: 65536\r\n\r\n",
+        "HTTP/1.1 503 Service Unavailable\r\nRetry-After: Sun, 06 Nov 1994 08:49:40 GMT\r\n\r\n",
+        "HTTP/1.1 302 Found\r\nLocation: ../other/file.mca?sig=2\r\n\r\nHTTP/1.1 416 Range Not Satisfiable\r\n"
+        "Content-Range: bytes */0\r\n\r\n",
+        "machine origin.example login \"a b\" password p\nmacdef x\ny\n\ndefault login d password e\n"};
+    for (int i = 0; i < 4; ++i)
+        writeSeed(root / "httpAnswer", "seed" + std::to_string(i), answers[i]);
     return 0;
 }

@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 fuzzers=("$@")
-((${#fuzzers[@]})) || fuzzers=(archive stream settings path)
+((${#fuzzers[@]})) || fuzzers=(archive stream settings path httpAnswer)
 
 scripts/setup.sh fuzz || exit 1
 { cmake --preset fuzz >/dev/null && cmake --build --preset fuzz; } || exit 1

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what the build needs and is missing, from Debian's packages. Safe to run again.
-#   scripts/setup.sh linux   the native build: compiler, CMake, Qt, zlib, GoogleTest, Xvfb
+#   scripts/setup.sh linux   the native build: compiler, CMake, Qt, zlib, libcurl, GoogleTest, Xvfb, nginx
 #   scripts/setup.sh all     that and the 32-bit Windows cross build with Wine and its installer package
 #   scripts/setup.sh bench   the native build, the benchmark's libraries and the Windows cross build
 #   scripts/setup.sh fuzz    the native build and clang's libFuzzer
@@ -10,7 +10,7 @@ set -euo pipefail
 
 want=${1:-all}
 packages=(cmake ninja-build g++ pkg-config zlib1g-dev libdeflate-dev googletest libcli11-dev xvfb xauth xdotool
-    libfuse3-dev fuse3 desktop-file-utils dpkg-dev)
+    libfuse3-dev fuse3 desktop-file-utils dpkg-dev libcurl4-openssl-dev nginx-light openssl)
 windows=no
 if [[ $want == all || $want == bench ]]; then
     windows=yes

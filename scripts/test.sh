@@ -62,7 +62,7 @@ done
 echo "=== fuzz ==="
 if scripts/fuzz.sh 60 > build/fuzz-smoke.log 2>&1; then
     grep '^fuzz ' build/fuzz-smoke.log
-    passed=$((passed + 4))
+    passed=$((passed + 5))
 else
     cat build/fuzz-smoke.log
     failed=$((failed + 1))

@@ -1,0 +1,314 @@
+#include "filedriver/remote/RemoteFile.h"
+
+#include "filedriver/remote/DiskCache.h"
+#include "filedriver/remote/RemoteSource.h"
+#include "filedriver/remote/Url.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace filedriver::remote {
+namespace {
+
+constexpr std::size_t maxStreams = 4;
+constexpr std::uint64_t maxSpanPages = RemoteFile::maxWindow / RemoteFile::pageSize;
+
+} // namespace
+
+std::atomic<std::uint64_t> RemoteFile::processHeld{0};
+
+std::unique_ptr<RemoteFile> RemoteFile::open(std::string_view url, RemoteError& error)
+{
+    const auto settings = RemoteSettings::fromEnvironment(error);
+    if (!settings)
+        return nullptr;
+    return open(url, *settings, error);
+}
+
+std::unique_ptr<RemoteFile> RemoteFile::open(std::string_view text, const RemoteSettings& settings, RemoteError& error)
+{
+    const auto url = parseUrl(text);
+    if (!url) {
+        error.set(RemoteErrorKind::Other, "not a well-formed http or https URL");
+        return nullptr;
+    }
+    std::vector<char> first;
+    std::unique_ptr<RemoteSource> source = RemoteSource::open(*url, settings, openBytes, first, error);
+    if (!source)
+        return nullptr;
+    std::unique_ptr<DiskCache> cache;
+    const std::string validator = source->validatorText();
+    if (!validator.empty())
+        cache = DiskCache::open(settings.cacheDirectory, settings.cacheBytes,
+            url->cacheKey() + "\n" + validator + "\n" + std::to_string(source->size()) + "\n" +
+                std::to_string(pageSize));
+    std::unique_ptr<RemoteFile> file(new RemoteFile(std::move(source), std::move(cache)));
+    file->takeFirstBytes(first);
+    return file;
+}
+
+RemoteFile::RemoteFile(std::unique_ptr<RemoteSource> source, std::unique_ptr<DiskCache> cache)
+    : source(std::move(source)), cache(std::move(cache))
+{
+}
+
+RemoteFile::~RemoteFile()
+{
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        stopping = true;
+        jobs.clear();
+    }
+    jobWaiting.notify_all();
+    for (std::thread& helper : helpers)
+        helper.join();
+    processHeld -= held;
+}
+
+std::uint64_t RemoteFile::size() const
+{
+    return source->size();
+}
+
+const std::string& RemoteFile::displayName() const
+{
+    return source->displayName();
+}
+
+std::string RemoteFile::cacheFolder() const
+{
+    if (!cache)
+        return std::string();
+    const std::u8string text = cache->directory().u8string();
+    return std::string(text.begin(), text.end());
+}
+
+std::uint64_t RemoteFile::processBytesHeld()
+{
+    return processHeld;
+}
+
+std::size_t RemoteFile::pageLength(std::uint64_t page) const
+{
+    return static_cast<std::size_t>(std::min<std::uint64_t>(pageSize, size() - page * pageSize));
+}
+
+void RemoteFile::takeFirstBytes(const std::vector<char>& bytes)
+{
+    std::lock_guard<std::mutex> hold(lock);
+    for (std::uint64_t page = 0; page * pageSize < bytes.size(); ++page) {
+        const std::size_t length = pageLength(page);
+        if (page * pageSize + length > bytes.size())
+            break;
+        Page& entry = pages[page];
+        entry.bytes.assign(bytes.begin() + static_cast<std::ptrdiff_t>(page * pageSize),
+            bytes.begin() + static_cast<std::ptrdiff_t>(page * pageSize + length));
+        entry.ready = true;
+        held += length;
+        processHeld += length;
+    }
+}
+
+bool RemoteFile::read(std::uint64_t offset, void* destination, std::size_t length, RemoteError& error)
+{
+    if (offset > size() || length > size() - offset) {
+        error.set(RemoteErrorKind::Other, displayName() + ": a read past the end of the file");
+        return false;
+    }
+    char* out = static_cast<char*>(destination);
+    const std::uint64_t end = offset + length;
+    for (std::uint64_t at = offset; at < end;) {
+        const std::uint64_t firstPage = at / pageSize;
+        const std::uint64_t lastPage = std::min((end - 1) / pageSize, firstPage + maxSpanPages - 1);
+        const std::uint64_t spanEnd = std::min(end, (lastPage + 1) * pageSize);
+        if (!readPages(firstPage, lastPage, at, out, static_cast<std::size_t>(spanEnd - at), error))
+            return false;
+        out += spanEnd - at;
+        at = spanEnd;
+    }
+    return true;
+}
+
+bool RemoteFile::readPages(std::uint64_t firstPage, std::uint64_t lastPage, std::uint64_t offset, char* destination,
+    std::size_t length, RemoteError& error)
+{
+    std::unique_lock<std::mutex> hold(lock);
+    bool missed = false;
+    for (;;) {
+        if (lasting) {
+            error = lasting;
+            return false;
+        }
+        const PageList claimed = claimAbsent(firstPage, lastPage);
+        if (!claimed.empty()) {
+            missed = true;
+            hold.unlock();
+            if (!loadClaimed(claimed, false, error))
+                return false;
+            hold.lock();
+            continue;
+        }
+        bool waiting = false;
+        for (std::uint64_t page = firstPage; page <= lastPage && !waiting; ++page)
+            waiting = !pages[page].ready;
+        if (waiting) {
+            pageDone.wait(hold);
+            continue;
+        }
+        break;
+    }
+    bool reachedAhead = false;
+    for (std::uint64_t page = firstPage; page <= lastPage; ++page) {
+        Page& entry = pages[page];
+        const std::uint64_t pageStart = page * pageSize;
+        const std::uint64_t from = std::max(offset, pageStart);
+        const std::uint64_t to = std::min<std::uint64_t>(offset + length, pageStart + entry.bytes.size());
+        std::memcpy(destination + (from - offset), entry.bytes.data() + (from - pageStart), static_cast<std::size_t>(to - from));
+        entry.lastUse = ++useClock;
+        reachedAhead = reachedAhead || entry.ahead;
+        entry.ahead = false;
+    }
+    noteRead(offset, length, missed, reachedAhead);
+    return true;
+}
+
+RemoteFile::PageList RemoteFile::claimAbsent(std::uint64_t first, std::uint64_t last)
+{
+    PageList claimed;
+    for (std::uint64_t page = first; page <= last; ++page)
+        if (pages.find(page) == pages.end()) {
+            pages[page];
+            claimed.push_back(page);
+        }
+    return claimed;
+}
+
+bool RemoteFile::loadClaimed(const PageList& claimed, bool ahead, RemoteError& error)
+{
+    std::map<std::uint64_t, std::vector<char>> loaded;
+    PageList missing;
+    for (std::uint64_t page : claimed) {
+        std::vector<char> bytes(pageLength(page));
+        if (cache && cache->load(page, bytes.data(), bytes.size()))
+            loaded[page] = std::move(bytes);
+        else
+            missing.push_back(page);
+    }
+    const bool fetched = missing.empty() || fetchMissing(missing, loaded, error);
+    std::lock_guard<std::mutex> hold(lock);
+    for (std::uint64_t page : claimed) {
+        Page& entry = pages[page];
+        auto bytes = loaded.find(page);
+        if (!fetched || bytes == loaded.end()) {
+            pages.erase(page);
+            continue;
+        }
+        entry.bytes = std::move(bytes->second);
+        entry.ready = true;
+        entry.ahead = ahead;
+        entry.lastUse = ++useClock;
+        held += entry.bytes.size();
+        processHeld += entry.bytes.size();
+    }
+    if (!fetched && error.kind == RemoteErrorKind::Changed)
+        lasting = error;
+    evictOverflow();
+    pageDone.notify_all();
+    return fetched;
+}
+
+bool RemoteFile::fetchMissing(const PageList& missing, std::map<std::uint64_t, std::vector<char>>& loaded,
+    RemoteError& error)
+{
+    const std::uint64_t start = missing.front() * pageSize;
+    const std::uint64_t end = missing.back() * pageSize + pageLength(missing.back());
+    std::vector<char> span(static_cast<std::size_t>(end - start));
+    if (!source->fetch(start, span.size(), span.data(), error))
+        return false;
+    for (std::uint64_t page : missing) {
+        const auto from = span.begin() + static_cast<std::ptrdiff_t>(page * pageSize - start);
+        std::vector<char> bytes(from, from + static_cast<std::ptrdiff_t>(pageLength(page)));
+        if (cache)
+            cache->store(page, bytes.data(), bytes.size());
+        loaded[page] = std::move(bytes);
+    }
+    return true;
+}
+
+void RemoteFile::noteRead(std::uint64_t offset, std::size_t length, bool missed, bool reachedAhead)
+{
+    auto stream = std::find_if(streams.begin(), streams.end(),
+        [&](const Stream& s) { return offset >= s.next && offset <= s.next + pageSize; });
+    if (stream == streams.end()) {
+        if (streams.size() < maxStreams)
+            stream = streams.insert(streams.end(), Stream());
+        else
+            stream = std::min_element(streams.begin(), streams.end(),
+                [](const Stream& a, const Stream& b) { return a.lastUse < b.lastUse; });
+        *stream = Stream();
+    }
+    stream->misses += missed ? 1 : 0;
+    stream->next = offset + length;
+    stream->lastUse = ++useClock;
+    // The second miss in order, not the first: a reader of the tables that goes on to one block of the
+    // member after them is not a reader in order yet.
+    if ((missed && stream->misses >= 2) || reachedAhead)
+        planReadAhead(*stream);
+}
+
+void RemoteFile::planReadAhead(Stream& stream)
+{
+    stream.window = stream.window == 0 ? firstWindow : std::min(stream.window * 2, maxWindow);
+    const std::uint64_t want = std::min(size(), stream.next + stream.window);
+    const std::uint64_t from = std::max(stream.aheadEnd, stream.next);
+    const std::uint64_t chunkBytes = std::max(firstWindow, stream.window / maxInFlight);
+    // Runs of a chunk at least (but the file's last one), not a page per read.
+    if (from >= want || (want - from < chunkBytes && want < size()) || processHeld + (want - from) > processMemory)
+        return;
+    const std::uint64_t chunkPages = chunkBytes / pageSize;
+    const std::uint64_t lastPage = (want - 1) / pageSize;
+    for (std::uint64_t first = from / pageSize; first <= lastPage; first += chunkPages) {
+        PageList claimed = claimAbsent(first, std::min(lastPage, first + chunkPages - 1));
+        if (!claimed.empty())
+            jobs.push_back(std::move(claimed));
+    }
+    stream.aheadEnd = want;
+    while (idleHelpers < jobs.size() && helpers.size() < maxInFlight)
+        helpers.emplace_back([this] { runHelper(); }), ++idleHelpers;
+    jobWaiting.notify_all();
+}
+
+void RemoteFile::runHelper()
+{
+    std::unique_lock<std::mutex> hold(lock);
+    for (;;) {
+        jobWaiting.wait(hold, [this] { return stopping || !jobs.empty(); });
+        if (stopping)
+            return;
+        const PageList job = std::move(jobs.front());
+        jobs.pop_front();
+        --idleHelpers;
+        hold.unlock();
+        RemoteError ignored; // a reader that needs these pages fetches them itself
+        loadClaimed(job, true, ignored);
+        hold.lock();
+        ++idleHelpers;
+    }
+}
+
+void RemoteFile::evictOverflow()
+{
+    while (held > fileMemory) {
+        auto oldest = pages.end();
+        for (auto page = pages.begin(); page != pages.end(); ++page)
+            if (page->second.ready && (oldest == pages.end() || page->second.lastUse < oldest->second.lastUse))
+                oldest = page;
+        if (oldest == pages.end())
+            return;
+        held -= oldest->second.bytes.size();
+        processHeld -= oldest->second.bytes.size();
+        pages.erase(oldest);
+    }
+}
+
+} // namespace filedriver::remote

@@ -1,0 +1,121 @@
+#pragma once
+// A file on a web server, read at any offset: what the library's readers of stored bytes use for an
+// http:// or https:// path.
+//
+// Opening costs one request (the first 64 KiB, which also gives the size and the validator; see
+// RemoteSource.h for the request rules). The file is then held in pages of 64 KiB:
+// - read() fetches the pages of its span that are neither in memory nor in the disk cache, from the
+//   first missing one to the last, in one request, so a read of uncached bytes costs exactly one;
+// - a reader going in order (up to 4 such streams at once, each a read starting where one of them
+//   ended, or up to 64 KiB past that) is read ahead from the second of its reads that misses on, and
+//   whenever its read reaches a page fetched ahead: runs of 256 KiB doubling to 8 MiB ahead of it, each
+//   at least a quarter of that, in up to 4 requests in flight on helper threads of the file;
+// - memory: a file holds at most 18 MiB of pages (those used longest ago go first), and read-ahead
+//   stops while all remote files of the process together hold 128 MiB;
+// - pages fetched are kept in the disk cache (DiskCache.h) under the URL without its query, the
+//   validator and the size, so a later run reads them without requests.
+// A file found changed on the server stays failed: every later read reports Changed.
+//
+// Thread-safe: read() from several threads at once. `lock` guards the pages, the streams and the
+// read-ahead queue; no request and no disk access is made while it is held.
+
+#include "filedriver/remote/RemoteError.h"
+#include "filedriver/remote/RemoteSettings.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace filedriver::remote {
+
+class DiskCache;
+class RemoteSource;
+
+class RemoteFile {
+public:
+    static constexpr std::size_t pageSize = 64 * 1024;
+    static constexpr std::size_t openBytes = 64 * 1024;
+    static constexpr std::uint64_t firstWindow = 256 * 1024;
+    static constexpr std::uint64_t maxWindow = 8 * 1024 * 1024;
+    static constexpr unsigned maxInFlight = 4;
+    static constexpr std::uint64_t fileMemory = 2 * maxWindow + 2 * 1024 * 1024;
+    static constexpr std::uint64_t processMemory = 128 * 1024 * 1024;
+
+    // `url` is UTF-8. nullptr with `error` set when the URL, a setting or the first request fails.
+    static std::unique_ptr<RemoteFile> open(std::string_view url, RemoteError& error);
+    static std::unique_ptr<RemoteFile> open(std::string_view url, const RemoteSettings& settings, RemoteError& error);
+    ~RemoteFile();
+    RemoteFile(const RemoteFile&) = delete;
+    RemoteFile& operator=(const RemoteFile&) = delete;
+
+    std::uint64_t size() const;
+    // The URL without credentials and query, for messages.
+    const std::string& displayName() const;
+    // Reads [offset, offset + length), which must lie within size(), into `destination`.
+    bool read(std::uint64_t offset, void* destination, std::size_t length, RemoteError& error);
+    // The disk cache's folder for this file version, empty when it has none (for tests and tools).
+    std::string cacheFolder() const;
+
+    // What all remote files of the process hold in memory now.
+    static std::uint64_t processBytesHeld();
+
+private:
+    struct Page {
+        std::vector<char> bytes;
+        bool ready = false;
+        bool ahead = false; // fetched by read-ahead and not read yet
+        std::uint64_t lastUse = 0;
+    };
+    struct Stream {
+        std::uint64_t next = 0; // where a read in order starts
+        unsigned misses = 0;    // reads in order that needed a page not held
+        std::uint64_t window = 0;
+        std::uint64_t aheadEnd = 0; // read-ahead asked for up to here
+        std::uint64_t lastUse = 0;
+    };
+    using PageList = std::vector<std::uint64_t>;
+
+    RemoteFile(std::unique_ptr<RemoteSource> source, std::unique_ptr<DiskCache> cache);
+    void takeFirstBytes(const std::vector<char>& bytes);
+    std::size_t pageLength(std::uint64_t page) const;
+    bool readPages(std::uint64_t firstPage, std::uint64_t lastPage, std::uint64_t offset, char* destination,
+        std::size_t length, RemoteError& error);
+    // Fetches pages claimed (entered as not ready) by the caller, from the disk cache or in one request.
+    bool loadClaimed(const PageList& claimed, bool ahead, RemoteError& error);
+    bool fetchMissing(const PageList& missing, std::map<std::uint64_t, std::vector<char>>& loaded, RemoteError& error);
+    // Under `lock`: enters the pages of [first, last] that are absent as not ready, and lists them.
+    PageList claimAbsent(std::uint64_t first, std::uint64_t last);
+    // Under `lock`.
+    void noteRead(std::uint64_t offset, std::size_t length, bool missed, bool reachedAhead);
+    void planReadAhead(Stream& stream);
+    void evictOverflow();
+    void runHelper();
+
+    const std::unique_ptr<RemoteSource> source;
+    const std::unique_ptr<DiskCache> cache;
+
+    mutable std::mutex lock;
+    std::condition_variable pageDone;  // a claimed page became ready or was given up
+    std::condition_variable jobWaiting;
+    std::map<std::uint64_t, Page> pages;
+    std::uint64_t held = 0;
+    std::uint64_t useClock = 0;
+    RemoteError lasting; // Changed, once seen
+    std::vector<Stream> streams;
+    std::deque<PageList> jobs;
+    std::vector<std::thread> helpers;
+    unsigned idleHelpers = 0;
+    bool stopping = false;
+
+    static std::atomic<std::uint64_t> processHeld;
+};
+
+} // namespace filedriver::remote

@@ -1,0 +1,588 @@
+// The remote file against a real nginx (and the fault proxy), as http_server.sh runs this program.
+#include "filedriver/remote/RemoteFile.h"
+
+#include "support/HttpTestServer.h"
+#include "support/SelfRun.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+using namespace filedriver::remote;
+using testsupport::HttpTestServer;
+using testsupport::patternBytes;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+constexpr std::size_t KiB = 1024;
+constexpr std::size_t MiB = 1024 * 1024;
+
+bool underWine()
+{
+#ifdef _WIN32
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+#else
+    return false;
+#endif
+}
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::uint64_t folderBytes(const fs::path& folder)
+{
+    std::uint64_t total = 0;
+    std::error_code ignored;
+    for (const auto& entry : fs::recursive_directory_iterator(folder, ignored))
+        if (entry.is_regular_file())
+            total += entry.file_size();
+    return total;
+}
+
+class Remote : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        server = HttpTestServer::fromEnvironment();
+        if (!server)
+            GTEST_SKIP() << HttpTestServer::missingReason();
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        path = std::string("/") + info->test_suite_name() + "-" + info->name() + ".bin";
+        settings.caFile = server->caFile();
+        settings.cacheDirectory = server->scratch() / (std::string("cache-") + info->name());
+        settings.cacheBytes = 0;
+        settings.connectTimeout = std::chrono::seconds(5);
+        settings.stallTimeout = std::chrono::seconds(5);
+    }
+
+    std::unique_ptr<RemoteFile> open(const std::string& url)
+    {
+        error = RemoteError();
+        return RemoteFile::open(url, settings, error);
+    }
+
+    // The file's bytes at [offset, offset + length), or "" with a test failure.
+    std::string readAt(RemoteFile& file, std::uint64_t offset, std::size_t length)
+    {
+        std::string bytes(length, '\0');
+        RemoteError readError;
+        if (!file.read(offset, bytes.data(), length, readError)) {
+            ADD_FAILURE() << "read " << offset << "+" << length << ": " << readError.message;
+            return std::string();
+        }
+        return bytes;
+    }
+
+    std::size_t requests() const { return server->requestsFor(path).size(); }
+
+    std::optional<HttpTestServer> server;
+    std::string path;
+    RemoteSettings settings;
+    RemoteError error;
+};
+
+TEST_F(Remote, OpeningCostsOneRequestForTheFirst64KiB)
+{
+    const std::string bytes = patternBytes(3 * MiB + 5);
+    server->putFile(path, bytes);
+    const auto file = open(server->http(path));
+    ASSERT_TRUE(file) << error.message;
+    EXPECT_EQ(file->size(), bytes.size());
+    EXPECT_EQ(readAt(*file, 0, 1000), bytes.substr(0, 1000));
+    EXPECT_EQ(readAt(*file, 64 * KiB - 10, 10), bytes.substr(64 * KiB - 10, 10));
+    auto logged = server->requestsFor(path);
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_EQ(logged[0].method, "GET");
+    EXPECT_EQ(logged[0].range, "bytes=0-65535");
+    // Going on in order past what the open brought (an archive's tables, then its first block) costs
+    // one request, not a read-ahead yet.
+    EXPECT_EQ(readAt(*file, 64 * KiB, 4 * KiB), bytes.substr(64 * KiB, 4 * KiB));
+    logged = server->requestsFor(path);
+    ASSERT_EQ(logged.size(), 2u);
+    EXPECT_EQ(logged[1].range, "bytes=65536-131071");
+}
+
+TEST_F(Remote, SmallAndEmptyFilesOpen)
+{
+    const std::string small = patternBytes(1000);
+    server->putFile(path, small);
+    auto file = open(server->http(path));
+    ASSERT_TRUE(file) << error.message;
+    EXPECT_EQ(file->size(), 1000u);
+    EXPECT_EQ(readAt(*file, 0, 1000), small);
+    EXPECT_EQ(requests(), 1u);
+
+    server->putFile("/empty-" + path.substr(1), "");
+    file = open(server->http("/empty-" + path.substr(1)));
+    ASSERT_TRUE(file) << error.message;
+    EXPECT_EQ(file->size(), 0u);
+    char none;
+    EXPECT_TRUE(file->read(0, &none, 0, error));
+    EXPECT_FALSE(file->read(0, &none, 1, error));
+}
+
+TEST_F(Remote, ARandomReadOfUncachedBytesCostsOneRequestAndAdjacentPagesComeTogether)
+{
+    const std::string bytes = patternBytes(4 * MiB);
+    server->putFile(path, bytes);
+    const auto file = open(server->http(path));
+    ASSERT_TRUE(file) << error.message;
+    EXPECT_EQ(readAt(*file, 2 * MiB + 100, 4 * KiB), bytes.substr(2 * MiB + 100, 4 * KiB));
+    EXPECT_EQ(requests(), 2u);
+    // 150 KiB across three pages: one request, for exactly those pages.
+    EXPECT_EQ(readAt(*file, MiB + 10, 150 * KiB), bytes.substr(MiB + 10, 150 * KiB));
+    auto logged = server->requestsFor(path);
+    ASSERT_EQ(logged.size(), 3u);
+    EXPECT_EQ(logged[2].range, "bytes=1048576-1245183");
+    // Held in memory now: no request.
+    EXPECT_EQ(readAt(*file, MiB + 20, 100 * KiB), bytes.substr(MiB + 20, 100 * KiB));
+    EXPECT_EQ(readAt(*file, bytes.size() - 7, 7), bytes.substr(bytes.size() - 7));
+    logged = server->requestsFor(path);
+    EXPECT_EQ(logged.size(), 4u);
+    // Every request after the open is conditional on the validator, and one after another they take
+    // the same connection.
+    for (std::size_t i = 1; i < logged.size(); ++i) {
+        EXPECT_FALSE(logged[i].condition.empty()) << i;
+        EXPECT_EQ(logged[i].connection, logged[0].connection) << i;
+    }
+}
+
+TEST_F(Remote, AReaderInOrderIsReadAheadInGrowingRunsWithinItsMemory)
+{
+    const std::string bytes = patternBytes(24 * MiB + 123);
+    server->putFile(path, bytes);
+    const auto file = open(server->http(path));
+    ASSERT_TRUE(file) << error.message;
+    std::uint64_t mostHeld = 0;
+    for (std::uint64_t at = 0; at < bytes.size(); at += 64 * KiB) {
+        const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(64 * KiB, bytes.size() - at));
+        ASSERT_EQ(readAt(*file, at, length), bytes.substr(at, length)) << at;
+        mostHeld = std::max(mostHeld, RemoteFile::processBytesHeld());
+    }
+    EXPECT_LE(mostHeld, RemoteFile::fileMemory);
+    const auto logged = server->requestsFor(path);
+    std::string ranges;
+    for (const auto& request : logged)
+        ranges += " " + request.range.substr(6);
+    EXPECT_LT(logged.size(), 40u) << ranges;
+    std::uint64_t largest = 0;
+    for (const auto& request : logged) {
+        const auto dash = request.range.find('-');
+        const std::uint64_t first = std::stoull(request.range.substr(6, dash - 6));
+        const std::uint64_t last = std::stoull(request.range.substr(dash + 1));
+        largest = std::max(largest, last - first + 1);
+    }
+    EXPECT_GE(largest, 2 * MiB);
+}
+
+TEST_F(Remote, ReadsFromManyThreadsAtOnceGetTheirOwnBytes)
+{
+    const std::string bytes = patternBytes(8 * MiB);
+    server->putFile(path, bytes);
+    const auto file = open(server->http(path));
+    ASSERT_TRUE(file) << error.message;
+    std::vector<std::thread> readers;
+    std::atomic<int> wrong{0};
+    for (unsigned t = 0; t < 8; ++t)
+        readers.emplace_back([&, t] {
+            for (unsigned i = 0; i < 20; ++i) {
+                const std::uint64_t at = (t * 7919 + i * 104729) * 61 % (bytes.size() - 20 * KiB);
+                std::string got(20 * KiB, '\0');
+                RemoteError readError;
+                if (!file->read(at, got.data(), got.size(), readError) || got != bytes.substr(at, got.size()))
+                    ++wrong;
+            }
+        });
+    for (std::thread& reader : readers)
+        reader.join();
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST_F(Remote, MissingFilesAreNotFoundAndOtherAnswersFailAtOnce)
+{
+    auto start = Clock::now();
+    EXPECT_FALSE(open(server->http("/no-such-file.bin")));
+    EXPECT_EQ(error.kind, RemoteErrorKind::NotFound);
+    EXPECT_NE(error.message.find("/no-such-file.bin"), std::string::npos) << error.message;
+    EXPECT_NE(error.message.find("404"), std::string::npos) << error.message;
+    EXPECT_FALSE(open(server->http("/teapot/x.bin")));
+    EXPECT_EQ(error.kind, RemoteErrorKind::Other);
+    EXPECT_NE(error.message.find("418"), std::string::npos) << error.message;
+    EXPECT_LT(secondsSince(start), 1.0);
+    EXPECT_EQ(server->requestsFor("/teapot/x.bin").size(), 1u);
+}
+
+TEST_F(Remote, AFileReplacedOnTheServerIsReportedChangedAndNeverMixed)
+{
+    const std::string before = patternBytes(MiB, 1);
+    server->putFile(path, before);
+    const auto file = open(server->http(path));
+    ASSERT_TRUE(file) << error.message;
+    EXPECT_EQ(readAt(*file, 200 * KiB, KiB), before.substr(200 * KiB, KiB));
+    // The same size, other bytes, another time: only the validator tells.
+    server->putFile(path, patternBytes(MiB, 2), 50);
+    std::string got(KiB, 'x');
+    EXPECT_FALSE(file->read(600 * KiB, got.data(), got.size(), error));
+    EXPECT_EQ(error.kind, RemoteErrorKind::Changed) << error.message;
+    EXPECT_EQ(got, std::string(KiB, 'x'));
+    // Even bytes held from before are refused from now on.
+    EXPECT_FALSE(file->read(200 * KiB, got.data(), got.size(), error));
+    EXPECT_EQ(error.kind, RemoteErrorKind::Changed);
+    EXPECT_EQ(server->requestsFor(path).back().status, "412");
+}
+
+TEST_F(Remote, AServerIgnoringRangesIsRefusedWithoutTakingTheFile)
+{
+    server->putFile(path, patternBytes(32 * MiB));
+    const auto start = Clock::now();
+    EXPECT_FALSE(open(server->proxied("norange", path)));
+    EXPECT_EQ(error.kind, RemoteErrorKind::Unsupported);
+    EXPECT_NE(error.message.find("ignores byte ranges"), std::string::npos) << error.message;
+    EXPECT_EQ(RemoteFile::processBytesHeld(), 0u);
+    EXPECT_LT(secondsSince(start), 2.0);
+}
+
+TEST_F(Remote, BusyAnswersAreRetriedAfterTheirRetryAfter)
+{
+    const std::string bytes = patternBytes(MiB);
+    server->putFile(path, bytes);
+    const auto start = Clock::now();
+    const auto file = open(server->proxied("busy2", path));
+    ASSERT_TRUE(file) << error.message;
+    EXPECT_GE(secondsSince(start), 2.0); // two pauses of Retry-After: 1
+    EXPECT_EQ(requests(), 1u);            // the two 503 never reached nginx
+    EXPECT_EQ(readAt(*file, 0, 100), bytes.substr(0, 100));
+}
+
+TEST_F(Remote, RetriesAreBoundedInCountAndInTime)
+{
+    server->putFile(path, patternBytes(KiB));
+    settings.retries = 1;
+    auto start = Clock::now();
+    EXPECT_FALSE(open(server->proxied("busy9", path)));
+    EXPECT_EQ(error.kind, RemoteErrorKind::Other);
+    EXPECT_NE(error.message.find("503"), std::string::npos) << error.message;
+    EXPECT_NE(error.message.find("2 tries"), std::string::npos) << error.message;
+    EXPECT_LT(secondsSince(start), 3.0);
+    // A Retry-After beyond the time left ends at once.
+    settings.retries = 4;
+    settings.retryTime = std::chrono::milliseconds(500);
+    start = Clock::now();
+    EXPECT_FALSE(open(server->proxied("busy9", "/again" + path)));
+    EXPECT_LT(secondsSince(start), 0.9);
+}
+
+TEST_F(Remote, ConnectionsResetCutOrStalledMidBodyGoOnWhereTheyStopped)
+{
+    const std::string bytes = patternBytes(4 * MiB);
+    server->putFile(path, bytes);
+    settings.stallTimeout = std::chrono::seconds(1);
+    for (const std::string fault : {"reset1", "cut1", "stall1"}) {
+        const auto file = open(server->proxied(fault, path));
+        ASSERT_TRUE(file) << fault << ": " << error.message;
+        EXPECT_EQ(readAt(*file, 0, 64 * KiB), bytes.substr(0, 64 * KiB)) << fault;
+    }
+    // Each open's cut answer was followed by one for the rest (from the first byte that did not come
+    // through the client library), conditional on the validator the cut answer gave.
+    const auto logged = server->requestsFor(path);
+    ASSERT_EQ(logged.size(), 6u);
+    for (std::size_t i = 0; i < logged.size(); i += 2) {
+        EXPECT_EQ(logged[i].range, "bytes=0-65535");
+        EXPECT_EQ(logged[i + 1].range.substr(logged[i + 1].range.find('-')), "-65535");
+        EXPECT_FALSE(logged[i + 1].condition.empty());
+    }
+#ifndef _WIN32
+    // libcurl hands over what came before the fault: the rest starts past it.
+    for (std::size_t i = 1; i < logged.size(); i += 2)
+        EXPECT_NE(logged[i].range, "bytes=0-65535") << i;
+#endif
+}
+
+TEST_F(Remote, AnswersForOtherBytesThanAskedAreRefused)
+{
+    const std::string bytes = patternBytes(MiB);
+    server->putFile(path, bytes);
+    // The open's answer, then a later one.
+    EXPECT_FALSE(open(server->proxied("shift1", path)));
+    EXPECT_EQ(error.kind, RemoteErrorKind::Other) << error.message;
+    const auto file = open(server->proxied("from1+shift1", path));
+    ASSERT_TRUE(file) << error.message;
+    std::string got(KiB, 'x');
+    EXPECT_FALSE(file->read(500 * KiB, got.data(), got.size(), error));
+    EXPECT_EQ(error.kind, RemoteErrorKind::Other);
+    EXPECT_NE(error.message.find("answered bytes 458753-524288 for bytes 458752-524287"), std::string::npos)
+        << error.message;
+    EXPECT_EQ(got, std::string(KiB, 'x'));
+    EXPECT_EQ(readAt(*file, 500 * KiB, KiB), bytes.substr(500 * KiB, KiB));
+}
+
+TEST_F(Remote, AnUnreachableServerFailsWithinTheRetryTime)
+{
+    settings.retries = 2;
+    settings.connectTimeout = std::chrono::seconds(1);
+    settings.retryTime = std::chrono::seconds(3);
+    const auto start = Clock::now();
+    // Port 1 is never served here: refused at once, retried twice.
+    EXPECT_FALSE(open("http://127.0.0.1:1/x.bin"));
+    EXPECT_EQ(error.kind, RemoteErrorKind::Network) << error.message;
+    EXPECT_NE(error.message.find("(3 tries)"), std::string::npos) << error.message;
+    EXPECT_LT(secondsSince(start), 3.0);
+    // Without time left for a connect timeout after the pause, no retry.
+    settings.connectTimeout = std::chrono::seconds(5);
+    EXPECT_FALSE(open("http://127.0.0.1:1/x.bin"));
+    EXPECT_NE(error.message.find("(1 try)"), std::string::npos) << error.message;
+}
+
+TEST_F(Remote, RedirectsAreFollowedAndPermanentOnesRemembered)
+{
+    const std::string bytes = patternBytes(2 * MiB);
+    server->putFile(path, bytes);
+    auto file = open(server->http("/found" + path));
+    ASSERT_TRUE(file) << error.message;
+    EXPECT_EQ(readAt(*file, MiB, 10), bytes.substr(MiB, 10));
+    EXPECT_EQ(server->requestsFor("/found" + path).size(), 2u); // asked again for each request
+
+    file = open(server->http("/moved" + path));
+    ASSERT_TRUE(file) << error.message;
+    EXPECT_EQ(readAt(*file, MiB, 10), bytes.substr(MiB, 10));
+    EXPECT_EQ(server->requestsFor("/moved" + path).size(), 1u); // remembered after the open
+
+    EXPECT_FALSE(open(server->http("/loop" + path)));
+    EXPECT_EQ(error.kind, RemoteErrorKind::Other);
+    EXPECT_NE(error.message.find("redirects"), std::string::npos) << error.message;
+}
+
+class RemoteTls : public Remote {
+protected:
+    // Under Wine the TLS of its WinHTTP may not take the test CA: the test then says so and skips.
+    bool wineTlsFails()
+    {
+        return underWine() && error.kind == RemoteErrorKind::Network;
+    }
+};
+
+// Before any test trusts the test CA: under Wine a server accepted once (with the CA file) is accepted
+// again for the rest of the process, with or without it.
+TEST_F(RemoteTls, ACertificateOfAnUnknownCaIsRefusedAndNotRetried)
+{
+    server->putFile(path, patternBytes(KiB));
+    settings.caFile.clear();
+    const auto start = Clock::now();
+    EXPECT_FALSE(open(server->https(path)));
+    EXPECT_EQ(error.kind, RemoteErrorKind::Network) << error.message;
+    EXPECT_LT(secondsSince(start), 2.0);
+    EXPECT_EQ(requests(), 0u);
+}
+
+TEST_F(RemoteTls, HttpsIsVerifiedAgainstTheSystemAndTheExtraCaFile)
+{
+    const std::string bytes = patternBytes(300 * KiB);
+    server->putFile(path, bytes);
+    auto file = open(server->https(path));
+    if (!file && wineTlsFails())
+        GTEST_SKIP() << "Wine's TLS did not take the test CA here: " << error.message;
+    ASSERT_TRUE(file) << error.message;
+    EXPECT_EQ(readAt(*file, 200 * KiB, 50 * KiB), bytes.substr(200 * KiB, 50 * KiB));
+    EXPECT_EQ(requests(), 2u);
+#ifndef _WIN32
+    // And without it, refused again (not so under Wine, see above).
+    settings.caFile.clear();
+    EXPECT_FALSE(open(server->https(path)));
+    EXPECT_EQ(error.kind, RemoteErrorKind::Network);
+#endif
+}
+
+TEST_F(RemoteTls, RedirectsFromHttpsToHttpAreRefusedAndTheOtherWayFollowed)
+{
+    server->putFile(path, patternBytes(100 * KiB));
+    EXPECT_FALSE(open(server->https("/tohttp" + path)));
+    if (wineTlsFails())
+        GTEST_SKIP() << "Wine's TLS did not take the test CA here: " << error.message;
+    EXPECT_EQ(error.kind, RemoteErrorKind::Unsupported);
+    EXPECT_NE(error.message.find("from https to http"), std::string::npos) << error.message;
+    EXPECT_EQ(requests(), 0u);
+    const auto file = open(server->http("/tohttps" + path));
+    ASSERT_TRUE(file) << error.message;
+    EXPECT_EQ(file->size(), 100 * KiB);
+}
+
+TEST_F(Remote, CredentialsComeFromTheUrlANetrcFileOrABearerToken)
+{
+    const std::string bytes = patternBytes(200 * KiB);
+    server->putFile(path, bytes);
+    const std::string where = server->http("/private" + path);
+    const std::string withUser = "http://reader:s3cret@" + where.substr(7);
+    auto file = open(withUser);
+    ASSERT_TRUE(file) << error.message;
+    EXPECT_EQ(readAt(*file, 100 * KiB, 10), bytes.substr(100 * KiB, 10));
+
+    EXPECT_FALSE(open("http://reader:wr0ng@" + where.substr(7)));
+    EXPECT_EQ(error.kind, RemoteErrorKind::Other);
+    EXPECT_NE(error.message.find("401"), std::string::npos) << error.message;
+    EXPECT_EQ(error.message.find("wr0ng"), std::string::npos) << error.message;
+    EXPECT_EQ(error.message.find("reader"), std::string::npos) << error.message;
+
+    settings.netrcFile = server->scratch() / "netrc";
+    std::ofstream(settings.netrcFile) << "machine 127.0.0.1\n  login reader\n  password s3cret\n";
+    EXPECT_TRUE(open(where)) << error.message;
+    settings.netrcFile.clear();
+
+    settings.bearerToken = "t0ken";
+    EXPECT_TRUE(open(server->http("/bearer" + path))) << error.message;
+    settings.bearerToken = "wrong";
+    EXPECT_FALSE(open(server->http("/bearer" + path)));
+}
+
+TEST_F(Remote, TheQueryIsSentWithEveryRequestAndShownNowhere)
+{
+    const std::string bytes = patternBytes(MiB);
+    server->putFile(path, bytes);
+    const auto file = open(server->http("/signed" + path + "?sig=s3cret"));
+    ASSERT_TRUE(file) << error.message;
+    EXPECT_EQ(file->displayName().find("s3cret"), std::string::npos);
+    EXPECT_EQ(readAt(*file, 700 * KiB, 10), bytes.substr(700 * KiB, 10));
+    const auto logged = server->requestsFor("/signed" + path);
+    ASSERT_EQ(logged.size(), 2u);
+    for (const auto& request : logged)
+        EXPECT_EQ(request.query, "sig=s3cret");
+    EXPECT_FALSE(open(server->http("/signed/missing.bin?sig=s3cret")));
+    EXPECT_EQ(error.kind, RemoteErrorKind::NotFound);
+    EXPECT_EQ(error.message.find("s3cret"), std::string::npos) << error.message;
+}
+
+class RemoteDiskCache : public Remote {
+protected:
+    void SetUp() override
+    {
+        Remote::SetUp();
+        if (server)
+            settings.cacheBytes = 64 * MiB;
+    }
+    // Reads a fixed set of spots of `url`, checking them against `bytes`.
+    void readSpots(const std::string& url, const std::string& bytes)
+    {
+        const auto file = open(url);
+        ASSERT_TRUE(file) << error.message;
+        for (std::uint64_t at : {1 * MiB + 5, 3 * MiB + 77, 2 * MiB + 1000, 3 * MiB + 70})
+            EXPECT_EQ(readAt(*file, at, 4 * KiB), bytes.substr(at, 4 * KiB)) << at;
+    }
+};
+
+TEST_F(RemoteDiskCache, ASecondRunCostsOnlyTheOpeningRequest)
+{
+    const std::string bytes = patternBytes(4 * MiB);
+    server->putFile(path, bytes);
+    readSpots(server->http(path), bytes);
+    EXPECT_EQ(requests(), 4u);
+    readSpots(server->http(path), bytes);
+    EXPECT_EQ(requests(), 5u);
+    // The cache's names hold neither the query nor credentials, and the query does not split it.
+    readSpots(server->http(path + "?token=abc"), bytes);
+    EXPECT_EQ(requests(), 6u);
+    for (const auto& entry : fs::recursive_directory_iterator(settings.cacheDirectory))
+        EXPECT_EQ(entry.path().string().find("abc"), std::string::npos);
+}
+
+TEST_F(RemoteDiskCache, AHalfWrittenEntryIsNeverServed)
+{
+    const std::string bytes = patternBytes(4 * MiB);
+    server->putFile(path, bytes);
+    readSpots(server->http(path), bytes);
+    // As a crash or a power cut may leave them: an entry cut short, another's bytes flipped, and a
+    // temporary file never renamed.
+    std::vector<fs::path> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(settings.cacheDirectory))
+        if (entry.path().extension() == ".page")
+            entries.push_back(entry.path());
+    ASSERT_GE(entries.size(), 2u);
+    fs::resize_file(entries[0], fs::file_size(entries[0]) / 2);
+    {
+        std::fstream flip(entries[1], std::ios::in | std::ios::out | std::ios::binary);
+        flip.seekp(-100, std::ios::end);
+        flip.put('\x5a');
+    }
+    std::ofstream(entries[0].parent_path() / "0000000000000010.0123.tmp") << "half";
+    readSpots(server->http(path), bytes);
+    EXPECT_EQ(requests(), 4u + 1u + 2u); // the open and one request per damaged entry
+}
+
+TEST_F(RemoteDiskCache, StaysWithinItsCapDroppingTheOldestUsedFirst)
+{
+    const std::string bytes = patternBytes(6 * MiB);
+    server->putFile(path, bytes);
+    settings.cacheBytes = MiB;
+    const auto file = open(server->http(path));
+    ASSERT_TRUE(file) << error.message;
+    for (std::uint64_t at = 64 * KiB; at < bytes.size(); at += 64 * KiB) {
+        ASSERT_EQ(readAt(*file, at, KiB), bytes.substr(at, KiB));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5)); // apart in modification time
+    }
+    EXPECT_LE(folderBytes(settings.cacheDirectory), MiB + MiB / 16 + 64 * KiB);
+    // The last pages read are kept, the first are gone.
+    const fs::path folder = file->cacheFolder();
+    EXPECT_TRUE(fs::exists(folder / "000000000000005f.page"));
+    EXPECT_FALSE(fs::exists(folder / "0000000000000001.page"));
+}
+
+TEST_F(RemoteDiskCache, IsOffAtCapZero)
+{
+    server->putFile(path, patternBytes(MiB));
+    settings.cacheBytes = 0;
+    const auto file = open(server->http(path));
+    ASSERT_TRUE(file) << error.message;
+    EXPECT_EQ(file->cacheFolder(), "");
+    EXPECT_FALSE(fs::exists(settings.cacheDirectory));
+}
+
+// Run as a child by the next test: reads the spots of GLEANER_TEST_CHILD_URL with the settings of the
+// environment.
+TEST(RemoteChild, ReadsSpots)
+{
+    const char* url = std::getenv("GLEANER_TEST_CHILD_URL");
+    if (!url)
+        GTEST_SKIP() << "run by RemoteDiskCache.IsSharedByProcessesAtOnce only";
+    RemoteError error;
+    const auto file = RemoteFile::open(url, error);
+    ASSERT_TRUE(file) << error.message;
+    const std::string bytes = patternBytes(file->size());
+    for (std::uint64_t at = 0; at + 256 * KiB <= bytes.size(); at += 256 * KiB) {
+        std::string got(256 * KiB, '\0');
+        ASSERT_TRUE(file->read(at, got.data(), got.size(), error)) << error.message;
+        ASSERT_EQ(got, bytes.substr(at, got.size()));
+    }
+}
+
+TEST_F(RemoteDiskCache, IsSharedByProcessesAtOnce)
+{
+    server->putFile(path, patternBytes(8 * MiB));
+    const testsupport::SelfRun::Environment environment{
+        {"GLEANER_TEST_CHILD_URL", server->http(path)},
+        {"GLEANER_HTTP_CACHE_DIR", settings.cacheDirectory.string()},
+        {"GLEANER_HTTP_CACHE_MB", "64"},
+        {"GLEANER_HTTP_CA_FILE", server->caFile().string()}};
+    testsupport::SelfRun first("RemoteChild.ReadsSpots", environment);
+    testsupport::SelfRun second("RemoteChild.ReadsSpots", environment);
+    ASSERT_TRUE(first.running() && second.running());
+    EXPECT_EQ(first.wait(120), 0);
+    EXPECT_EQ(second.wait(120), 0);
+    const std::size_t before = requests();
+    testsupport::SelfRun third("RemoteChild.ReadsSpots", environment);
+    EXPECT_EQ(third.wait(120), 0);
+    EXPECT_EQ(requests(), before + 1);
+}
+
+} // namespace
