@@ -1,6 +1,6 @@
 // An archive's bytes from outside: loaded, every member read in both open modes and every block
-// checked as `mca verify` checks it. Nothing may crash, hang or corrupt memory, and the two modes must
-// agree byte for byte wherever both succeed.
+// checked as `mca verify` checks it. Nothing may crash, hang or corrupt memory, the two modes must
+// agree byte for byte wherever both succeed, and every failure must be of a kind that bytes can cause.
 #include "filedriver/ArchiveInfo.h"
 #include "filedriver/FileDriver.h"
 #include "orva/Log.h"
@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -30,14 +31,26 @@ const FilePath& archivePath()
     return path;
 }
 
+// A failure of another kind than `expected` is a throw site that misnames what went wrong.
+void checkKind(const orva::exception& failure, std::initializer_list<orva::ErrorKind> expected)
+{
+    for (const orva::ErrorKind kind : expected)
+        if (failure.kind() == kind)
+            return;
+    std::fprintf(stderr, "unexpected kind %d: %s\n", static_cast<int>(failure.kind()), failure.what());
+    std::abort();
+}
+
 // The member's bytes, or false when reading failed (damage is reported by exception or a short read).
+// A member that a path cannot name is not found.
 bool readMember(const FilePath& path, std::uint32_t mode, std::vector<std::uint8_t>& bytes)
 {
     try {
         FileDriver file(path, mode);
         bytes.assign(static_cast<std::size_t>(std::min<std::int64_t>(std::max(file.size(), 0), mostBytesPerMember)), 0);
         return file.read(bytes.data(), static_cast<std::uint32_t>(bytes.size())) == bytes.size();
-    } catch (const orva::exception&) {
+    } catch (const orva::exception& failure) {
+        checkKind(failure, {orva::ErrorKind::Damaged, orva::ErrorKind::NotFound});
         return false;
     }
 }
@@ -62,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::unique_ptr<ArchiveInfo> archive;
     try {
         archive = std::make_unique<ArchiveInfo>(path);
-    } catch (const orva::exception&) {
+    } catch (const orva::exception& failure) {
+        checkKind(failure, {orva::ErrorKind::Damaged, orva::ErrorKind::Unsupported});
         return 0;
     }
     const std::vector<FileEntry>& members = archive->members();
@@ -77,7 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // On the fuzzer's thread, through the cache, as mca verify --threads 1 checks.
     try {
         archive->verify({}, 1);
-    } catch (const orva::exception&) {
+    } catch (const orva::exception& failure) {
+        checkKind(failure, {});
     }
     return 0;
 }

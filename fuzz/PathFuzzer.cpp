@@ -36,19 +36,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(archive.empty() || archive.size() == path.size() || filedriver::isSeparator(path[archive.size()]));
     check(archive.empty() || archive.ends_with(L".mca") || archive.ends_with(L".MCA"));
 
-    const FilePath name = path.fileName(false);
+    const FilePath name = path.fileName();
     check(path.size() >= name.size() && path.compare(path.size() - name.size(), name.size(), name) == 0);
     check(name.find_first_of(filedriver::Separators) == std::wstring::npos);
-    check(startsWith(name, path.fileName(true)));
+    check(startsWith(name, path.fileNameWithoutExtension()));
 
     const FilePath directory = path.directoryPart();
-    check(startsWith(path, directory) || directory == FilePath(L".").withTrailingSeparator(true));
+    check(startsWith(path, directory) || directory == FilePath(L".").withTrailingSeparator());
     check(filedriver::isSeparator(directory.back()));
 
     const FilePath normalised = path.normalised();
     check(normalised.size() == path.size() && normalised.find(filedriver::Separators[1]) == std::wstring::npos);
-    const FilePath added = path.withTrailingSeparator(true);
+    const FilePath added = path.withTrailingSeparator();
     check(!added.empty() && filedriver::isSeparator(added.back()));
+    const FilePath removed = path.withoutTrailingSeparator();
+    check(removed.size() <= path.size() && startsWith(path, removed));
     check(path.trimmedRight(FilePath(L" ")).size() <= path.size());
     return 0;
 }

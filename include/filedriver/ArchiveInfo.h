@@ -9,12 +9,12 @@
 //
 // An ArchiveInfo shares the archive that the library loaded for its path, the one that FileDriver reads
 // the members through: it stays valid, and the same, for the ArchiveInfo's life, also after
-// releaseArchive. A copy shares it too. Nothing but verify touches the file after construction, and
-// every call but verify may run on several threads at once.
+// releaseArchive. A copy shares it too. Nothing but verify and willNeed touches the file after
+// construction, and every call but verify may run on several threads at once.
 //
-// The constructor throws orva::exception: "ArchiveManager: archive '<path>' not found" when no file has
-// the path, the loader's text for a malformed header or table, and the file driver's when the file
-// cannot be opened.
+// The constructor throws orva::exception: "ArchiveManager: archive '<path>' not found" (NotFound) when no
+// file has the path, the loader's text for a malformed header or table (Damaged, or Unsupported for
+// another format, version or codec), and the file's when it cannot be opened (System, NotFound).
 
 #include "filedriver/AFileCore.h"
 #include "filedriver/FilePath.h"
@@ -41,6 +41,18 @@ struct FileEntry {
 struct ArchiveHeaderField {
     const char* name;
     std::uint32_t value;
+};
+
+// Blocks `first` to `last`, both included.
+struct BlockSpan {
+    std::uint32_t first;
+    std::uint32_t last;
+};
+
+// Bytes of one member from `start` up to `end` (not included), as offsets within the member.
+struct MemberBytes {
+    std::uint64_t start;
+    std::uint64_t end;
 };
 
 // Where a block's stored bytes lie in the archive file.
@@ -85,6 +97,11 @@ public:
 
     // Where block `block` (below blockCount()) is stored in the file.
     StoredExtent storedBlock(std::uint32_t block) const;
+    // The `length` bytes of the archive file at `offset` (stored blocks, StoredExtent) are about to be
+    // read: the library may fetch them ahead from wherever it reads the archive (for a file on disk, the
+    // system's read-ahead). A hint only: nothing fails, and nothing happens while no member of the
+    // archive is open.
+    void willNeed(std::uint64_t offset, std::uint64_t length) const;
     // Where the last block's stored bytes end: the least size of the whole archive file. A file
     // shorter than that (a copy cut short) has lost the blocks stored past its end.
     std::uint64_t blocksEnd() const;
@@ -92,6 +109,11 @@ public:
     std::int64_t fileSize() const;
     // The block that holds byte `offset` of `member` (offset within the member).
     std::uint32_t blockOfMember(const FileEntry& member, std::uint32_t offset) const;
+    // The blocks that hold the `length` bytes of `member` from `offset` (for no bytes, the block of
+    // `offset` alone).
+    BlockSpan blocksOfMember(const FileEntry& member, std::uint64_t offset, std::uint64_t length) const;
+    // The bytes of `member` that blocks `span` hold (none where they hold none of it).
+    MemberBytes memberBytesOfBlocks(const FileEntry& member, BlockSpan span) const;
 
     // Opens member `index` (below memberCount()) for reading, as FileDriver opens its path in OpenRead,
     // without looking for the archive by its path: while any member of this archive is open, the file
@@ -101,17 +123,17 @@ public:
     std::unique_ptr<AFileCore> openMember(std::uint32_t index) const;
 
     // Decodes and checks every block in order, as a read of it would, telling `checked` after each (on
-    // the caller's thread, for progress), and answers the damaged ones in block order. `threads` decode
-    // ahead on a pool past the block cache (0: one per processor); with 1 each block is checked through
-    // the cache on the caller's thread. The answer is the same for every count. Throws orva::exception
-    // when the file cannot be opened or no longer loads, when the archive has blocks but no member that
-    // a path can name ("archive '<path>': no member can be opened by name"), or when the threads cannot
-    // be started.
+    // the caller's thread, for progress), and answers the damaged ones (kind Damaged) in block order.
+    // `threads` decode ahead on a pool past the block cache (0: one per processor); with 1 each block is
+    // checked through the cache on the caller's thread. The answer is the same for every count. Throws
+    // orva::exception when the file cannot be opened (System, NotFound), has changed since it was loaded
+    // (Changed), or when the threads cannot be started (System); a failure other than damage met at a
+    // block ends the check with it.
     std::vector<DamagedBlock> verify(const std::function<void(std::uint32_t block)>& checked = {},
                                      unsigned threads = 0) const;
 
 private:
-    std::shared_ptr<const OrvaArchive> archive;
+    std::shared_ptr<OrvaArchive> archive;
 };
 
 // Forgets the library's loaded archive that `path` runs through (or names), so that the next open or

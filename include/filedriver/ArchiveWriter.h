@@ -33,10 +33,6 @@
 
 namespace filedriver {
 
-struct ArchiveHeader;
-class OrderedBlockPool;
-class ZlibEncoder;
-
 using ByteBuffer = std::vector<std::uint8_t>;
 
 struct ArchiveWriterOptions {
@@ -71,32 +67,8 @@ public:
     bool outgrewFormat() const;
 
 private:
-    // Checks the options, lays out the header and sets up the encoders; the index as it is written first.
-    std::vector<std::uint8_t> layOut(const std::vector<ArchiveMemberPlan>& members, const ArchiveWriterOptions& options);
-    // Where appended bytes go: the pool's next job, or the one block of a writer without a pool.
-    ByteBuffer& filling();
-    // Hands the filled block on: to the pool (writing what that makes room for), or stored at once.
-    bool storeBlock();
-    bool writeOldest();
-    bool writeStored(const ByteBuffer& stored);
-    bool writeAll(const void* data, std::uint32_t length);
-    // The failure that ends the writer: the file is closed and removed.
-    bool fail();
-
-    std::unique_ptr<ArchiveHeader> header;
-    FilePath path; // of the file the writer owns
-    std::unique_ptr<AFileCore> ownedFile;
-    AFileCore* file = nullptr; // until finish or a failure
-    // One encoder per pool worker; a writer without a pool encodes with the first on its own thread.
-    std::vector<std::unique_ptr<ZlibEncoder>> encoders;
-    std::unique_ptr<OrderedBlockPool> pool;
-    ByteBuffer block;
-    ByteBuffer encoded;
-    std::vector<std::uint32_t> storedSizes;
-    std::uint64_t appended = 0;
-    std::uint32_t storedTotal = 0;
-    bool failed = false;
-    bool outgrown = false;
+    class Writing;
+    std::unique_ptr<Writing> writing;
 };
 
 // An archive of members held in memory.

@@ -17,7 +17,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
 namespace filedriver {
 
@@ -58,9 +57,6 @@ private:
 
     std::uint8_t scratch[scratchSize] = {};
     std::intptr_t handle = noFile;
-    // Where the system has no cheap positional read (Windows), readAt moves the handle's one pointer:
-    // this makes readAt calls of several threads take turns. Taken by readAt alone.
-    std::mutex positionalReads;
 };
 
 } // namespace filedriver

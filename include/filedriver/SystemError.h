@@ -13,6 +13,9 @@ namespace filedriver {
 
 // The reason of the system call that failed last on this thread ("No such file or directory").
 std::string lastSystemError();
+// The system's words for its error number `systemError` (errno, GetLastError), as
+// orva::exception::systemError() gives it.
+std::string systemErrorText(int systemError);
 
 // Notes lastSystemError() for this thread, or forgets the note (an empty reason).
 void noteSystemError();

@@ -57,9 +57,9 @@ private:
 extern Log errorLog;
 
 // The throw procedure: writes "Exception thrown: <sourcePath>(<site>)" to errorLog, then throws
-// orva::exception with the narrow printf-style message. `sourcePath` names the throwing source as
-// ".\src\<folder>\<file>.cpp"; `site` numbers the throw site within it.
-[[noreturn]] void throwLogged(const wchar_t* sourcePath, int site, const char* format, ...);
+// orva::exception of `cause` with the narrow printf-style message. `sourcePath` names the throwing
+// source as ".\src\<folder>\<file>.cpp"; `site` numbers the throw site within it.
+[[noreturn]] void throwLogged(const ErrorCause& cause, const wchar_t* sourcePath, int site, const char* format, ...);
 
 // The catch procedure, where a library failure is absorbed: writes
 // "Exception orva::exception& ex caught: <sourcePath>(<site>) message:'<what>'" to errorLog.

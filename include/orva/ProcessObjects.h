@@ -1,4 +1,7 @@
 #pragma once
+// Public for the launcher alone, whose settings object is one of these objects and which builds on the
+// public headers only: programs reading through the library have no use for it.
+//
 // The program's three process-wide objects: the launcher's settings, the archive manager and the error
 // log. They are built before main in this order and finished after it in reverse, whatever the link
 // order: each definition carries its start priority, ORVA_PROCESS_OBJECT (lower is built first).

@@ -1,26 +1,25 @@
 #pragma once
-// Reads one member of an archive as a file of its own, block by block through the manager's cache.
+// Reads one member of an archive as a file of its own, on top of the archive's blocks (ArchiveBlocks):
+// through the block cache where readers share blocks, and for a reader going on in order, runs of
+// blocks decoded ahead into a buffer of its own.
 //
 // The member is the archive entry named as the path's last component (the first such in table order);
 // directories between the archive file and that name are not looked at. The constructor throws
-// orva::exception when the archive cannot be had, its file cannot be opened, or no member has the
-// name ("ArchiveCursor: file '<path>' not found in archive '<archive>'").
+// orva::exception when the archive cannot be had or its file cannot be opened (BlockReader), or no
+// member has the name ("ArchiveCursor: file '<path>' not found in archive '<archive>'", NotFound).
 //
-// Reads throw orva::exception "ArchiveCursor.read: integrity failed <n>" when the archive's data is
-// damaged; a damaged block fails only when a read needs it, and is never served later as good.
-// The cursor never writes: write returns 0, put does nothing.
+// Reads throw the block failures of ArchiveBlocks ("ArchiveCursor.read: integrity failed <n>",
+// Damaged) when the archive's data is damaged; a damaged block fails only when a read needs it, and is
+// never served later as good. The cursor never writes: write returns 0, put does nothing.
 
 #include "filedriver/AFileCore.h"
-#include "filedriver/BlockCompression.h"
+#include "filedriver/BlockReader.h"
 #include "filedriver/FilePath.h"
 
 #include <cstdint>
 #include <memory>
 
 namespace filedriver {
-
-class OrvaArchive;
-struct FileEntry;
 
 class ArchiveCursor : public AFileCore {
 public:
@@ -41,14 +40,8 @@ public:
 
     // Where the member starts in the archive's data stream.
     std::uint32_t dataOffset() const;
-
-    // Decodes block `block` of the archive's data stream, unless the cache holds it already, and
-    // checks it; throws the integrity failures that a read of it would.
-    void checkBlock(std::uint32_t block);
-    // Reads, decodes and checks block `block` into `decoded`, past the cache, and throws the integrity
-    // failures that a read of it would. Several cursors of one archive may decode at once on several
-    // threads, each cursor on one thread at a time.
-    void decodeBlock(std::uint32_t block, ByteBuffer& decoded);
+    // The archive read, shared with the manager.
+    const std::shared_ptr<OrvaArchive>& archive() const { return reader.sharedArchive(); }
 
 private:
     static constexpr std::uint32_t scratchSize = 4;
@@ -66,31 +59,13 @@ private:
                               std::uint32_t wanted);
     bool inReadAhead(std::uint64_t streamPosition) const;
     std::uint32_t copyReadAhead(std::uint64_t streamPosition, std::uint8_t* buffer, std::uint32_t wanted) const;
-    // The checks of a stored block before it is read; its offset in the file and the length it gives.
-    std::uint64_t locateBlock(std::uint32_t block, std::uint32_t& expected);
-    // The same checks, reporting the number of the first that fails (0: none) instead of throwing.
-    int blockFault(std::uint32_t block, std::uint32_t& expected, std::uint64_t& fileOffset);
-    // Holds `block` in the cache, decoded, while `use` reads it.
-    template <class Use>
-    void withDecodedBlock(std::uint32_t block, Use use);
-    // Reads and decodes `block` into `decoded`, or throws.
-    void loadBlock(std::uint32_t block, ByteBuffer& decoded);
-    // The same, reporting the number of the failed check (0: none) and logging nothing.
-    int fillBlock(std::uint32_t block, ByteBuffer& decoded);
-    // Decodes `count` blocks from `first` on, outside the cache, side by side at `out`, adding to
-    // `decoded` and `bytes` as each comes out; the failed check of the next block (0: all done).
-    int decodeBlocks(std::uint32_t first, std::uint32_t count, std::uint8_t* out, std::uint32_t& decoded,
-                     std::size_t& bytes);
     // readAhead with room for `size` bytes, grown if it must be; its bytes are then undefined.
     std::uint8_t* readAheadRoom(std::size_t size);
 
     std::uint8_t scratch[scratchSize] = {};
-    // Shared with the manager: a release of the archive by another thread leaves it to this cursor.
-    std::shared_ptr<OrvaArchive> archive;
-    // Each cursor decodes with its own codec into its own buffer, so that cursors of several threads
-    // can load blocks at once.
-    std::unique_ptr<ABlockCompression> codec;
-    ByteBuffer storedBytes;
+    // Attached for the cursor's life: a release of the archive by another thread leaves it to this cursor.
+    BlockReader reader;
+    ArchiveBlocks& blocks;
     // Bytes of the data stream from readAheadStart on, kept for reads that follow each other: the rest
     // of one block read from the file for stored archives; for compressed ones, whole blocks from the
     // one read up to the member's end (1 MiB of blocks at most), from the cache or decoded here.

@@ -3,8 +3,11 @@
 #include "filedriver/ArchiveCursor.h"
 #include "filedriver/ArchiveManager.h"
 #include "filedriver/ArchiveVerify.h"
+#include "filedriver/FileSystem.h"
 #include "filedriver/OrvaArchive.h"
 #include "orva/Log.h"
+
+#include <algorithm>
 
 namespace filedriver {
 namespace {
@@ -81,8 +84,12 @@ const std::map<std::wstring, std::wstring>& ArchiveInfo::properties() const
 
 StoredExtent ArchiveInfo::storedBlock(std::uint32_t block) const
 {
-    const StoredBlock& stored = archive->blocks()[block];
-    return {std::uint64_t(archive->archiveHeader().blocksOffset) + stored.storedOffset, stored.storedSize};
+    return {archive->blocks().storedOffset(block), archive->blocks().stored()[block].storedSize};
+}
+
+void ArchiveInfo::willNeed(std::uint64_t offset, std::uint64_t length) const
+{
+    archive->willNeed(offset, length);
 }
 
 std::uint64_t ArchiveInfo::blocksEnd() const
@@ -101,21 +108,38 @@ std::int64_t ArchiveInfo::fileSize() const
 
 std::uint32_t ArchiveInfo::blockOfMember(const FileEntry& member, std::uint32_t offset) const
 {
-    return filedriver::blockOfMember(archive->archiveHeader(), member, offset);
+    return archive->blocks().blockOf(std::uint64_t(member.dataOffset) + offset);
+}
+
+BlockSpan ArchiveInfo::blocksOfMember(const FileEntry& member, std::uint64_t offset, std::uint64_t length) const
+{
+    const ArchiveBlocks& blocks = archive->blocks();
+    const std::uint64_t start = std::uint64_t(member.dataOffset) + offset;
+    return {blocks.blockOf(start), blocks.blockOf(start + std::max<std::uint64_t>(length, 1) - 1)};
+}
+
+MemberBytes ArchiveInfo::memberBytesOfBlocks(const FileEntry& member, BlockSpan span) const
+{
+    const ArchiveBlocks& blocks = archive->blocks();
+    const std::uint64_t memberStart = member.dataOffset;
+    const std::uint64_t memberEnd = memberStart + member.dataSize;
+    const std::uint64_t start = std::clamp(blocks.startOf(span.first), memberStart, memberEnd);
+    const std::uint64_t end = std::clamp(blocks.startOf(span.last) + blocks.blockSize(), start, memberEnd);
+    return {start - memberStart, end - memberStart};
 }
 
 std::unique_ptr<AFileCore> ArchiveInfo::openMember(std::uint32_t index) const
 {
     if (index >= memberCount())
-        orva::throwLogged(sourcePath, noMemberSite, "ArchiveInfo: archive '%ls' has no member %u", path().c_str(), index);
-    // Cursors attach to an archive and never change its index: the archive is shared as it is.
-    return std::make_unique<ArchiveCursor>(std::const_pointer_cast<OrvaArchive>(archive), index, OpenRead);
+        orva::throwLogged(orva::ErrorKind::NotFound, sourcePath, noMemberSite, "ArchiveInfo: archive '%ls' has no member %u",
+                          path().c_str(), index);
+    return std::make_unique<ArchiveCursor>(archive, index, OpenRead);
 }
 
 std::vector<DamagedBlock> ArchiveInfo::verify(const std::function<void(std::uint32_t block)>& checked,
                                               unsigned threads) const
 {
-    return findDamagedBlocks(path(), checked, threads);
+    return findDamagedBlocks(archive, checked, threads);
 }
 
 bool releaseArchive(const FilePath& path)

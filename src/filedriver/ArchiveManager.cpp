@@ -1,8 +1,8 @@
 #include "filedriver/ArchiveManager.h"
 
+#include "filedriver/FileSystem.h"
 #include "orva/Log.h"
 #include "orva/ProcessObjects.h"
-#include "synchronisation/ScopedLock.h"
 
 #include <climits>
 
@@ -41,10 +41,10 @@ ArchiveManager::~ArchiveManager()
 std::shared_ptr<OrvaArchive> ArchiveManager::shareArchive(const FilePath& path)
 {
     const FilePath key = archivePart(path);
-    // Cursors of several threads may be the first to ask for one archive.
-    synchronisation::ScopedLock lock(&mutex);
-    if (!pathExists(key, false))
-        orva::throwLogged(sourcePath, notFoundSite, "ArchiveManager: archive '%ls' not found", key.c_str());
+    // Readers of several threads may be the first to ask for one archive.
+    std::lock_guard<synchronisation::Mutex> lock(mutex);
+    if (!fileExists(key))
+        orva::throwLogged(orva::ErrorKind::NotFound, sourcePath, notFoundSite, "ArchiveManager: archive '%ls' not found", key.c_str());
     const auto known = archives.find(key);
     if (known != archives.end())
         return known->second;
@@ -61,7 +61,7 @@ OrvaArchive* ArchiveManager::getArchive(const FilePath& path)
 bool ArchiveManager::existsInArchive(const FilePath& path)
 {
     try {
-        return shareArchive(path)->hasMember(path.fileName(false));
+        return shareArchive(path)->hasMember(path.fileName());
     } catch (orva::exception& ex) {
         orva::logCaught(sourcePath, caughtSite, ex);
         return false;
@@ -73,7 +73,7 @@ bool ArchiveManager::releaseArchive(const FilePath& path)
     const FilePath key = archivePart(path);
     std::shared_ptr<OrvaArchive> archive;
     {
-        synchronisation::ScopedLock lock(&mutex);
+        std::lock_guard<synchronisation::Mutex> lock(mutex);
         const auto known = archives.find(key);
         if (known == archives.end())
             return false;
@@ -81,8 +81,8 @@ bool ArchiveManager::releaseArchive(const FilePath& path)
     }
     // The archive's lock first (the locking order): no cursor attaches while it leaves the map. It is
     // destroyed, if this was its last share, after both locks are let go.
-    return archive->whileNoCursor([&] {
-        synchronisation::ScopedLock lock(&mutex);
+    return archive->whileNoReader([&] {
+        std::lock_guard<synchronisation::Mutex> lock(mutex);
         const auto known = archives.find(key);
         // Another thread may have released it, and loaded the file again, in between.
         if (known == archives.end() || known->second != archive)
@@ -92,16 +92,16 @@ bool ArchiveManager::releaseArchive(const FilePath& path)
     });
 }
 
-ByteBuffer* ArchiveManager::acquireBlock(OrvaArchive* archive, std::int32_t block, bool& filled)
+ByteBuffer* ArchiveManager::acquireBlock(const OrvaArchive* archive, std::int32_t block, bool& filled)
 {
     std::unique_lock<synchronisation::Mutex> lock(mutex);
     return acquireLocked(lock, BlockKey{archive, block}, filled);
 }
 
-std::size_t ArchiveManager::holdCachedBlocks(OrvaArchive* archive, std::int32_t first, std::size_t count,
+std::size_t ArchiveManager::holdCachedBlocks(const OrvaArchive* archive, std::int32_t first, std::size_t count,
                                              BlockGrant* grants)
 {
-    synchronisation::ScopedLock lock(&mutex);
+    std::lock_guard<synchronisation::Mutex> lock(mutex);
     std::size_t held = 0;
     for (std::size_t i = 0; i < count; ++i) {
         const BlockKey key{archive, first + static_cast<std::int32_t>(i)};
@@ -141,7 +141,7 @@ ByteBuffer* ArchiveManager::acquireLocked(std::unique_lock<synchronisation::Mute
                     || (at->second.score == candidate->second.score && at->first < candidate->first)))
                 candidate = at;
         if (candidate == blockTable.end())
-            orva::throwLogged(sourcePath, cacheFullSite, "ArchiveManager: all %u cache blocks are in use",
+            orva::throwLogged(orva::ErrorKind::Other, sourcePath, cacheFullSite, "ArchiveManager: all %u cache blocks are in use",
                               static_cast<unsigned>(BlockCacheCapacity));
         // The table's node is reused for the new key: a full cache allocates nothing.
         auto node = blockTable.extract(candidate);
@@ -177,44 +177,35 @@ void ArchiveManager::releaseLocked(const BlockKey& key, bool keepFilled)
     }
 }
 
-void ArchiveManager::release(OrvaArchive* archive, std::int32_t block, bool keepFilled)
+void ArchiveManager::release(const OrvaArchive* archive, std::int32_t block, bool keepFilled)
 {
-    synchronisation::ScopedLock lock(&mutex);
+    std::lock_guard<synchronisation::Mutex> lock(mutex);
     releaseLocked(BlockKey{archive, block}, keepFilled);
 }
 
-void ArchiveManager::releaseBlock(OrvaArchive* archive, std::int32_t block)
+void ArchiveManager::releaseBlock(const OrvaArchive* archive, std::int32_t block)
 {
     release(archive, block, true);
 }
 
-void ArchiveManager::abandonBlock(OrvaArchive* archive, std::int32_t block)
+void ArchiveManager::abandonBlock(const OrvaArchive* archive, std::int32_t block)
 {
     release(archive, block, false);
 }
 
-void ArchiveManager::releaseBlocks(OrvaArchive* archive, const BlockGrant* grants, std::size_t count)
+void ArchiveManager::releaseBlocks(const OrvaArchive* archive, const BlockGrant* grants, std::size_t count)
 {
-    synchronisation::ScopedLock lock(&mutex);
+    std::lock_guard<synchronisation::Mutex> lock(mutex);
     for (std::size_t i = 0; i < count; ++i)
         releaseLocked(BlockKey{archive, grants[i].block}, grants[i].filled);
 }
 
-void ArchiveManager::invalidateBlocks(OrvaArchive* archive)
+void ArchiveManager::invalidateBlocks(const OrvaArchive* archive)
 {
-    synchronisation::ScopedLock lock(&mutex);
+    std::lock_guard<synchronisation::Mutex> lock(mutex);
     for (auto& entry : blockTable)
         if (entry.first.archive == archive)
             entry.second.filled = false;
-}
-
-bool existsInArchiveBranch(const FilePath& path, bool directory)
-{
-    if (!pathExists(archivePart(path), false))
-        return false;
-    if (directory && path.directoryPart() == path)
-        return true;
-    return archiveManager.existsInArchive(path);
 }
 
 } // namespace filedriver

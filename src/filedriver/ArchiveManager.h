@@ -15,11 +15,13 @@
 // filled). The entry given way is the one not held with the lowest score: the value of a process-wide
 // counter when it entered the cache plus the number of times it was acquired. A hit allocates nothing.
 //
-// Locking order: an archive's own lock (OrvaArchive's cursorsMutex) before the manager's `mutex`. A
-// thread holding an archive's lock may take the manager's (the last cursor's detach invalidates the
+// Locking order: an archive's own lock (OrvaArchive's readersMutex) before the manager's `mutex`. A
+// thread holding an archive's lock may take the manager's (the last reader's detach invalidates the
 // archive's blocks; releaseArchive takes the archive out of the map); a thread holding the manager's
 // never takes an archive's, and waits for nothing but a block being filled, whose filler needs no lock.
+// The manager's lock is re-entrant (an archive destroyed under it invalidates its blocks).
 
+#include "filedriver/ArchiveBlocks.h"
 #include "filedriver/BlockCompression.h"
 #include "filedriver/FilePath.h"
 #include "filedriver/OrvaArchive.h"
@@ -57,42 +59,37 @@ public:
     // answer false.
     bool existsInArchive(const FilePath& path);
     // Forgets the archive that `path` runs through, so that the next request loads its file afresh (for
-    // long-running programs and tools). False, and nothing changes, while a cursor is attached to it.
+    // long-running programs and tools). False, and nothing changes, while a reader is attached to it.
     // An archive that another thread shares already lives on for that thread, which may still attach a
-    // cursor to it and read through it; its blocks are forgotten when its last cursor has gone.
+    // reader to it and read through it; its blocks are forgotten when its last reader has gone.
     bool releaseArchive(const FilePath& path);
 
     // The cache buffer of (archive, block); `filled` tells whether it holds the block's bytes already.
-    ByteBuffer* acquireBlock(OrvaArchive* archive, std::int32_t block, bool& filled);
-    void releaseBlock(OrvaArchive* archive, std::int32_t block);
+    ByteBuffer* acquireBlock(const OrvaArchive* archive, std::int32_t block, bool& filled);
+    void releaseBlock(const OrvaArchive* archive, std::int32_t block);
     // Releases a block that its holder could not fill, so that nobody is served it as filled.
-    void abandonBlock(OrvaArchive* archive, std::int32_t block);
+    void abandonBlock(const OrvaArchive* archive, std::int32_t block);
 
-    // One block of a run acquired together; the holder sets `filled` once it has filled the buffer.
-    struct BlockGrant {
-        std::int32_t block;
-        ByteBuffer* buffer;
-        bool filled;
-    };
     // Holds those of blocks first, first + 1, ... (at most `count`) that the cache has filled, under
     // one lock, for sequential readers, which decode the others themselves without entering them.
     // Neither waits nor throws: a block being filled or not in the cache is not held. Sets grants[0..n)
     // to the held blocks in order, each `filled`, and returns n.
-    std::size_t holdCachedBlocks(OrvaArchive* archive, std::int32_t first, std::size_t count, BlockGrant* grants);
+    std::size_t holdCachedBlocks(const OrvaArchive* archive, std::int32_t first, std::size_t count, BlockGrant* grants);
     // Releases a run under one lock: blocks filled as releaseBlock does, the others as abandonBlock.
-    void releaseBlocks(OrvaArchive* archive, const BlockGrant* grants, std::size_t count);
+    void releaseBlocks(const OrvaArchive* archive, const BlockGrant* grants, std::size_t count);
     // Marks every block of `archive` not filled; entries and buffers stay. Called by an archive when its
-    // last cursor detaches and when it is destroyed, so that an archive built later at the same address
+    // last reader detaches and when it is destroyed, so that an archive built later at the same address
     // never finds a block filled.
-    void invalidateBlocks(OrvaArchive* archive);
+    void invalidateBlocks(const OrvaArchive* archive);
 
 private:
     struct BlockKey {
-        OrvaArchive* archive;
+        const OrvaArchive* archive;
         std::int32_t block;
         bool operator<(const BlockKey& other) const
         {
-            return archive != other.archive ? std::less<OrvaArchive*>()(archive, other.archive) : block < other.block;
+            return archive != other.archive ? std::less<const OrvaArchive*>()(archive, other.archive)
+                                            : block < other.block;
         }
         bool operator==(const BlockKey& other) const { return archive == other.archive && block == other.block; }
     };
@@ -115,24 +112,22 @@ private:
     // The parts of acquiring and releasing done under `mutex`.
     ByteBuffer* acquireLocked(std::unique_lock<synchronisation::Mutex>& lock, const BlockKey& key, bool& filled);
     void releaseLocked(const BlockKey& key, bool keepFilled);
-    void release(OrvaArchive* archive, std::int32_t block, bool keepFilled);
+    void release(const OrvaArchive* archive, std::int32_t block, bool keepFilled);
 
+    // Guarded by `mutex`, but for the bytes of a held buffer, which are its holder's.
     std::vector<ByteBuffer> blockBuffers;
     // Guarded by `mutex`.
     std::map<FilePath, std::shared_ptr<OrvaArchive>> archives;
-    // Looked up on every read, under the lock: a hit does no more than find and count.
+    // Guarded by `mutex`. Looked up on every read: a hit does no more than find and count.
     std::unordered_map<BlockKey, BlockEntry, BlockKeyHash> blockTable;
-    // Guards archives, blockTable, blockBuffers (not the bytes of a held buffer) and the entry counter.
+    // Guards archives, blockTable, blockBuffers and the entry counter.
     synchronisation::Mutex mutex;
+    // Waited on under `mutex` for a block being filled.
     std::condition_variable_any fillingEnded;
 };
 
 // The process's one manager: built after the settings and before the error log, finished in reverse
-// (orva/ProcessObjects.h). Every cursor must be gone before it is finished.
+// (orva/ProcessObjects.h). Every reader (BlockReader) must be gone before it is finished.
 extern ArchiveManager archiveManager;
-
-// The archive side of existsAware: the archive file must exist; with `directory`, a path ending in a
-// separator answers true without asking the archive; otherwise the archive must hold the member.
-bool existsInArchiveBranch(const FilePath& path, bool directory);
 
 } // namespace filedriver

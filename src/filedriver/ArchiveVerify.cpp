@@ -1,7 +1,6 @@
 #include "filedriver/ArchiveVerify.h"
 
-#include "filedriver/ArchiveCursor.h"
-#include "filedriver/ArchiveManager.h"
+#include "filedriver/BlockReader.h"
 #include "filedriver/OrderedBlockPool.h"
 #include "orva/Log.h"
 #include "orva/exception.h"
@@ -18,7 +17,6 @@ namespace filedriver {
 namespace {
 
 constexpr wchar_t sourcePath[] = L".\\src\\filedriver\\ArchiveVerify.cpp";
-constexpr int unreachableSite = 65;
 constexpr int noThreadsSite = 71;
 
 // Blocks are claimed in runs of about this many bytes (at most runMostBlocks blocks): few enough
@@ -26,28 +24,17 @@ constexpr int noThreadsSite = 71;
 constexpr std::uint32_t claimBytes = 256u << 10;
 constexpr std::uint32_t runMostBlocks = 16;
 
-FilePath memberPath(const FilePath& archive, const std::wstring& name)
-{
-    return FilePath(archive + Separators[0] + name);
-}
-
-// A path that names the member leads a cursor to it: its name holds no separator, and the path runs
-// through this archive and no other.
-bool reachable(const FilePath& archive, const std::wstring& name)
-{
-    return std::none_of(name.begin(), name.end(), isSeparator) && archivePart(memberPath(archive, name)) == archive;
-}
-
 // Checks an archive's blocks on several threads, the caller's among them. Threads claim runs of
 // blocks from one counter and decode each into a buffer of their own, past the block cache: a
 // verify needs no bytes handed on in order, so nobody waits for anybody until the end. Progress is
 // told in block order on the caller's thread as the runs before it are done.
 //
-// Per thread: a cursor (its stored-block buffer) and one decoded block.
+// Per thread: a block reader (its stored-block buffer) and one decoded block.
 // Shared: `nextRun` and `runDone` are atomic; each Checker is its thread's alone until joined.
 class ParallelCheck {
 public:
-    ParallelCheck(const FilePath& reach, std::uint32_t blocks, std::uint32_t blockSize, unsigned threads)
+    ParallelCheck(const std::shared_ptr<OrvaArchive>& archive, std::uint32_t blocks, std::uint32_t blockSize,
+                  unsigned threads)
         : blocks(blocks), perRun(std::clamp<std::uint32_t>(claimBytes / blockSize, 1, runMostBlocks)),
           runs(static_cast<std::uint32_t>((std::uint64_t(blocks) + perRun - 1) / perRun)),
           runDone(std::make_unique<std::atomic<bool>[]>(runs))
@@ -55,7 +42,7 @@ public:
         const auto wanted = static_cast<unsigned>(std::min<std::uint64_t>(
             {threads ? threads : OrderedBlockPool::machineThreads(), runs, OrderedBlockPool::maxThreads}));
         for (unsigned k = 0; k < wanted; ++k)
-            checkers.push_back(std::make_unique<Checker>(reach));
+            checkers.push_back(std::make_unique<Checker>(archive));
     }
     ~ParallelCheck() { stopWorkers(); }
     ParallelCheck(const ParallelCheck&) = delete;
@@ -69,7 +56,8 @@ public:
                 workers.emplace_back([this, &checker = *checkers[k]] { checkRuns(checker, [] {}); });
         } catch (const std::system_error& error) {
             stopWorkers();
-            orva::throwLogged(sourcePath, noThreadsSite, "cannot start %u threads: %s",
+            orva::throwLogged(orva::systemFailure(error.code().value()), sourcePath, noThreadsSite,
+                              "cannot start %u threads: %s",
                               static_cast<unsigned>(checkers.size()), error.what());
         }
         std::uint32_t told = 0;
@@ -83,8 +71,8 @@ public:
         for (std::thread& worker : workers)
             worker.join();
         workers.clear();
-        // A failure other than damage (exhausted memory) ends the check as it would on one thread: the
-        // one of the first block it struck.
+        // A failure other than damage (exhausted memory, the file changed or unreadable) ends the check as
+        // it would on one thread: the one of the first block it struck.
         const Checker* faulty = nullptr;
         for (const auto& checker : checkers)
             if (checker->fault && (!faulty || checker->faultBlock < faulty->faultBlock))
@@ -103,8 +91,8 @@ public:
 
 private:
     struct Checker {
-        explicit Checker(const FilePath& reach) : cursor(reach, OpenRead) {}
-        ArchiveCursor cursor;
+        explicit Checker(const std::shared_ptr<OrvaArchive>& archive) : reader(archive) {}
+        BlockReader reader;
         ByteBuffer decoded;
         std::vector<std::pair<std::uint32_t, std::string>> damaged;
         std::exception_ptr fault;
@@ -126,19 +114,26 @@ private:
             const std::uint32_t end = runStart(claimed + 1);
             for (std::uint32_t block = runStart(claimed); block < end; ++block) {
                 try {
-                    checker.cursor.decodeBlock(block, checker.decoded);
+                    checker.reader.decode(block, checker.decoded);
                 } catch (const orva::exception& error) {
+                    if (error.kind() != orva::ErrorKind::Damaged)
+                        return stopAt(checker, block);
                     checker.damaged.emplace_back(block, error.what());
                 } catch (...) {
-                    checker.fault = std::current_exception();
-                    checker.faultBlock = block;
-                    stopping.store(true, std::memory_order_relaxed);
-                    return;
+                    return stopAt(checker, block);
                 }
             }
             runDone[claimed].store(true, std::memory_order_release);
             afterRun();
         }
+    }
+
+    // Called while the failure of `block` is handled: it ends the check for every thread.
+    void stopAt(Checker& checker, std::uint32_t block)
+    {
+        checker.fault = std::current_exception();
+        checker.faultBlock = block;
+        stopping.store(true, std::memory_order_relaxed);
     }
 
     // Lets every worker end after the run it is checking.
@@ -162,17 +157,11 @@ private:
 
 } // namespace
 
-std::uint32_t blockOfMember(const ArchiveHeader& header, const FileEntry& entry, std::uint32_t offset)
-{
-    return static_cast<std::uint32_t>((std::uint64_t(entry.dataOffset) + offset) / header.blockSize);
-}
-
 std::vector<std::uint32_t> membersInBlock(const OrvaArchive& archive, std::uint32_t block)
 {
-    const ArchiveHeader& header = archive.archiveHeader();
     const std::vector<FileEntry>& entries = archive.members();
-    const std::uint64_t start = std::uint64_t(block) * header.blockSize;
-    const std::uint64_t end = start + header.blockSize;
+    const std::uint64_t start = archive.blocks().startOf(block);
+    const std::uint64_t end = start + archive.blocks().blockSize();
     // Members lie one after another in table order: the first that ends beyond the block's start.
     auto first = std::partition_point(entries.begin(), entries.end(), [&](const FileEntry& entry) {
         return std::uint64_t(entry.dataOffset) + entry.dataSize <= start;
@@ -184,34 +173,29 @@ std::vector<std::uint32_t> membersInBlock(const OrvaArchive& archive, std::uint3
     return result;
 }
 
-std::vector<DamagedBlock> findDamagedBlocks(const FilePath& archive,
+std::vector<DamagedBlock> findDamagedBlocks(const std::shared_ptr<OrvaArchive>& archive,
                                             const std::function<void(std::uint32_t block)>& checked,
                                             unsigned threads)
 {
-    const OrvaArchive* loaded = archiveManager.getArchive(archive);
-    const ArchiveHeader& header = loaded->archiveHeader();
+    const ArchiveBlocks& blocks = archive->blocks();
     std::vector<DamagedBlock> damaged;
-    if (header.blockCount == 0)
+    if (blocks.count() == 0)
         return damaged;
-    // Any member that a path can name lets a cursor reach every block of the archive.
-    const std::vector<FileEntry>& entries = loaded->members();
-    const auto named = std::find_if(entries.begin(), entries.end(),
-                                    [&](const FileEntry& entry) { return reachable(archive, entry.name); });
-    if (named == entries.end())
-        orva::throwLogged(sourcePath, unreachableSite, "archive '%ls': no member can be opened by name", archive.c_str());
-    const FilePath reach = memberPath(archive, named->name);
+    const std::vector<FileEntry>& entries = archive->members();
     const auto record = [&](std::uint32_t block, std::string failure) {
         DamagedBlock found{block, {}, std::move(failure)};
-        for (const std::uint32_t member : membersInBlock(*loaded, block))
+        for (const std::uint32_t member : membersInBlock(*archive, block))
             found.members.push_back(entries[member].name);
         damaged.push_back(std::move(found));
     };
     if (threads == 1) {
-        ArchiveCursor cursor(reach, OpenRead);
-        for (std::uint32_t block = 0; block < header.blockCount; ++block) {
+        BlockReader reader(archive);
+        for (std::uint32_t block = 0; block < blocks.count(); ++block) {
             try {
-                cursor.checkBlock(block);
+                reader.check(block);
             } catch (const orva::exception& error) {
+                if (error.kind() != orva::ErrorKind::Damaged)
+                    throw;
                 record(block, error.what());
             }
             if (checked)
@@ -219,7 +203,7 @@ std::vector<DamagedBlock> findDamagedBlocks(const FilePath& archive,
         }
         return damaged;
     }
-    ParallelCheck check(reach, header.blockCount, header.blockSize, threads);
+    ParallelCheck check(archive, blocks.count(), blocks.blockSize(), threads);
     for (auto& [block, failure] : check.run(checked))
         record(block, std::move(failure));
     return damaged;

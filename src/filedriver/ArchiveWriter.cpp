@@ -1,7 +1,9 @@
 #include "filedriver/ArchiveWriter.h"
 
+#include "filedriver/ArchiveBlocks.h"
 #include "filedriver/ArchiveFormat.h"
 #include "filedriver/FilePlatform.h"
+#include "filedriver/FileSystem.h"
 #include "filedriver/OrderedBlockPool.h"
 #include "filedriver/ZlibEncoder.h"
 
@@ -48,8 +50,78 @@ std::size_t putText(const std::wstring& text, std::vector<std::uint8_t>& out, st
 
 } // namespace
 
+// The writer's state: its file, the header being laid out and the encoding of blocks. The caller's thread
+// alone uses it; the pool's workers touch only their jobs and their encoders.
+class ArchiveWriter::Writing {
+public:
+    Writing(const FilePath& path, const std::vector<ArchiveMemberPlan>& members, const ArchiveWriterOptions& options);
+    Writing(AFileCore& file, const std::vector<ArchiveMemberPlan>& members, const ArchiveWriterOptions& options);
+    ~Writing();
+
+    bool append(const void* data, std::uint32_t length);
+    bool finish();
+    bool outgrewFormat() const;
+
+private:
+    // Checks the options, lays out the header and sets up the encoders; the index as it is written first.
+    std::vector<std::uint8_t> layOut(const std::vector<ArchiveMemberPlan>& members, const ArchiveWriterOptions& options);
+    // Where appended bytes go: the pool's next job, or the one block of a writer without a pool.
+    ByteBuffer& filling();
+    // Hands the filled block on: to the pool (writing what that makes room for), or stored at once.
+    bool storeBlock();
+    bool writeOldest();
+    bool writeStored(const ByteBuffer& stored);
+    bool writeAll(const void* data, std::uint32_t length);
+    // The failure that ends the writer: the file is closed and removed.
+    bool fail();
+
+    std::unique_ptr<ArchiveHeader> header;
+    FilePath path; // of the file the writer owns
+    std::unique_ptr<AFileCore> ownedFile;
+    AFileCore* file = nullptr; // until finish or a failure
+    // One encoder per pool worker; a writer without a pool encodes with the first on its own thread.
+    std::vector<std::unique_ptr<ZlibEncoder>> encoders;
+    std::unique_ptr<OrderedBlockPool> pool;
+    ByteBuffer block;
+    ByteBuffer encoded;
+    std::vector<std::uint32_t> storedSizes;
+    std::uint64_t appended = 0;
+    std::uint32_t storedTotal = 0;
+    bool failed = false;
+    bool outgrown = false;
+};
+
 ArchiveWriter::ArchiveWriter(const FilePath& path, const std::vector<ArchiveMemberPlan>& members,
                              const ArchiveWriterOptions& options)
+    : writing(std::make_unique<Writing>(path, members, options))
+{
+}
+
+ArchiveWriter::ArchiveWriter(AFileCore& file, const std::vector<ArchiveMemberPlan>& members,
+                             const ArchiveWriterOptions& options)
+    : writing(std::make_unique<Writing>(file, members, options))
+{
+}
+
+ArchiveWriter::~ArchiveWriter() = default;
+
+bool ArchiveWriter::append(const void* data, std::uint32_t length)
+{
+    return writing->append(data, length);
+}
+
+bool ArchiveWriter::finish()
+{
+    return writing->finish();
+}
+
+bool ArchiveWriter::outgrewFormat() const
+{
+    return writing->outgrewFormat();
+}
+
+ArchiveWriter::Writing::Writing(const FilePath& path, const std::vector<ArchiveMemberPlan>& members,
+                                const ArchiveWriterOptions& options)
 {
     const std::vector<std::uint8_t> index = layOut(members, options);
     // Unbuffered, every piece in one large write: the index at once, then each stored block.
@@ -60,8 +132,8 @@ ArchiveWriter::ArchiveWriter(const FilePath& path, const std::vector<ArchiveMemb
         fail();
 }
 
-ArchiveWriter::ArchiveWriter(AFileCore& target, const std::vector<ArchiveMemberPlan>& members,
-                             const ArchiveWriterOptions& options)
+ArchiveWriter::Writing::Writing(AFileCore& target, const std::vector<ArchiveMemberPlan>& members,
+                                const ArchiveWriterOptions& options)
 {
     const std::vector<std::uint8_t> index = layOut(members, options);
     file = &target;
@@ -69,12 +141,12 @@ ArchiveWriter::ArchiveWriter(AFileCore& target, const std::vector<ArchiveMemberP
         fail();
 }
 
-std::vector<std::uint8_t> ArchiveWriter::layOut(const std::vector<ArchiveMemberPlan>& members,
+std::vector<std::uint8_t> ArchiveWriter::Writing::layOut(const std::vector<ArchiveMemberPlan>& members,
                                                 const ArchiveWriterOptions& options)
 {
     if (options.blockSize == 0 || options.compressionType > 1 || options.level < lowestLevel
         || options.level > highestLevel)
-        orva::throwLogged(sourcePath, optionsSite,
+        orva::throwLogged(orva::ErrorKind::Other, sourcePath, optionsSite,
                           "archive writer: unusable options (blockSize %u, compressionType %u, level %d)",
                           options.blockSize, options.compressionType, options.level);
     std::uint64_t dataLength = 0;
@@ -87,7 +159,7 @@ std::vector<std::uint8_t> ArchiveWriter::layOut(const std::vector<ArchiveMemberP
     for (const auto& property : options.properties)
         propertiesLength += textBytes(property.first) + textBytes(property.second);
     if (dataLength > std::numeric_limits<std::uint32_t>::max())
-        orva::throwLogged(sourcePath, tooLargeSite, "archive writer: %llu bytes of data do not fit an archive",
+        orva::throwLogged(orva::ErrorKind::Other, sourcePath, tooLargeSite, "archive writer: %llu bytes of data do not fit an archive",
                           static_cast<unsigned long long>(dataLength));
 
     header = std::make_unique<ArchiveHeader>();
@@ -97,7 +169,7 @@ std::vector<std::uint8_t> ArchiveWriter::layOut(const std::vector<ArchiveMemberP
     header->compressionType = options.compressionType;
     header->blockSize = options.blockSize;
     header->dataLength = static_cast<std::uint32_t>(dataLength);
-    header->blockCount = static_cast<std::uint32_t>((dataLength + options.blockSize - 1) / options.blockSize);
+    header->blockCount = static_cast<std::uint32_t>(ArchiveBlocks::countFor(dataLength, options.blockSize));
     header->propertyCount = static_cast<std::uint32_t>(options.properties.size());
     header->fileSizesOffset = archiveHeaderSize;
     const std::uint64_t namesOffset = archiveHeaderSize + 4 * std::uint64_t(members.size());
@@ -105,10 +177,11 @@ std::vector<std::uint8_t> ArchiveWriter::layOut(const std::vector<ArchiveMemberP
     const std::uint64_t blockSizesOffset = propertiesOffset + propertiesLength;
     const std::uint64_t blocksOffset = blockSizesOffset + 4 * std::uint64_t(header->blockCount);
     if (blocksOffset > largestArchive)
-        orva::throwLogged(sourcePath, indexTooLargeSite, "archive writer: the index does not fit an archive");
+        orva::throwLogged(orva::ErrorKind::Other, sourcePath, indexTooLargeSite,
+                          "archive writer: the index does not fit an archive");
     // Stored blocks are the data as it is: the archive's size is known now.
     if (options.compressionType == 0 && blocksOffset + dataLength > largestArchive)
-        orva::throwLogged(sourcePath, storedTooLargeSite,
+        orva::throwLogged(orva::ErrorKind::Other, sourcePath, storedTooLargeSite,
                           "archive writer: a stored archive of %llu bytes does not fit the format (less than 2 GiB)",
                           static_cast<unsigned long long>(blocksOffset + dataLength));
     header->fileNamesOffset = static_cast<std::uint32_t>(namesOffset);
@@ -149,13 +222,13 @@ std::vector<std::uint8_t> ArchiveWriter::layOut(const std::vector<ArchiveMemberP
     return index;
 }
 
-ArchiveWriter::~ArchiveWriter()
+ArchiveWriter::Writing::~Writing()
 {
     if (ownedFile)
         fail();
 }
 
-bool ArchiveWriter::fail()
+bool ArchiveWriter::Writing::fail()
 {
     failed = true;
     pool.reset();
@@ -168,7 +241,7 @@ bool ArchiveWriter::fail()
     return false;
 }
 
-bool ArchiveWriter::writeAll(const void* data, std::uint32_t length)
+bool ArchiveWriter::Writing::writeAll(const void* data, std::uint32_t length)
 {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     for (std::uint32_t done = 0; !failed && done < length;) {
@@ -179,12 +252,12 @@ bool ArchiveWriter::writeAll(const void* data, std::uint32_t length)
     return !failed;
 }
 
-ByteBuffer& ArchiveWriter::filling()
+ByteBuffer& ArchiveWriter::Writing::filling()
 {
     return pool ? pool->freeJob().input : block;
 }
 
-bool ArchiveWriter::append(const void* data, std::uint32_t length)
+bool ArchiveWriter::Writing::append(const void* data, std::uint32_t length)
 {
     if (failed || !file || appended + length > header->dataLength)
         return fail();
@@ -203,7 +276,7 @@ bool ArchiveWriter::append(const void* data, std::uint32_t length)
     return true;
 }
 
-bool ArchiveWriter::storeBlock()
+bool ArchiveWriter::Writing::storeBlock()
 {
     if (pool) {
         pool->submit();
@@ -218,7 +291,7 @@ bool ArchiveWriter::storeBlock()
     return stored;
 }
 
-bool ArchiveWriter::writeOldest()
+bool ArchiveWriter::Writing::writeOldest()
 {
     PoolJob& job = pool->oldest();
     const bool stored = !job.failure && !job.output.empty() && writeStored(job.output);
@@ -226,7 +299,7 @@ bool ArchiveWriter::writeOldest()
     return stored;
 }
 
-bool ArchiveWriter::writeStored(const ByteBuffer& stored)
+bool ArchiveWriter::Writing::writeStored(const ByteBuffer& stored)
 {
     if (stored.empty())
         return false;
@@ -240,12 +313,12 @@ bool ArchiveWriter::writeStored(const ByteBuffer& stored)
     return writeAll(stored.data(), static_cast<std::uint32_t>(stored.size()));
 }
 
-bool ArchiveWriter::outgrewFormat() const
+bool ArchiveWriter::Writing::outgrewFormat() const
 {
     return outgrown;
 }
 
-bool ArchiveWriter::finish()
+bool ArchiveWriter::Writing::finish()
 {
     // A finished writer has let its file go: there is nothing left to finish.
     if (!file || failed)

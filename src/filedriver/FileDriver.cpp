@@ -3,9 +3,9 @@
 #include "filedriver/ArchiveCursor.h"
 #include "filedriver/FilePlatform.h"
 #include "filedriver/FileStream.h"
+#include "filedriver/TextReading.h"
 #include "orva/ByteOrder.h"
 #include "orva/Log.h"
-#include "orva/WideText.h"
 
 #include <limits>
 
@@ -17,7 +17,7 @@ constexpr int unsupportedModeSite = 64;
 
 [[noreturn]] void refuseMode(std::uint32_t mode)
 {
-    orva::throwLogged(sourcePath, unsupportedModeSite, "unsupported file opening mode '%u'", mode);
+    orva::throwLogged(orva::ErrorKind::Other, sourcePath, unsupportedModeSite, "unsupported file opening mode '%u'", mode);
 }
 
 std::unique_ptr<AFileCore> openCore(const FilePath& path, std::uint32_t mode)
@@ -63,28 +63,7 @@ std::int32_t FileDriver::readInt32()
 
 std::wstring FileDriver::readWString(char16_t terminator)
 {
-    // Read in pieces rather than a unit at a time; what follows the terminator is given back.
-    constexpr std::uint32_t pieceUnits = 256;
-    std::uint8_t piece[2 * pieceUnits];
-    std::u16string& units = textUnits;
-    units.clear();
-    const std::int64_t left = std::int64_t(core->size()) - core->tell();
-    for (std::int64_t n = left > 0 ? left / 2 : 0; n > 0;) {
-        const auto wanted = static_cast<std::uint32_t>(std::min<std::int64_t>(n, pieceUnits));
-        const std::uint32_t got = core->read(piece, 2 * wanted) / 2;
-        for (std::uint32_t i = 0; i < got; ++i) {
-            const char16_t unit = orva::loadLittleEndian16(piece + 2 * i);
-            if (unit == terminator) {
-                core->seek(-static_cast<std::int32_t>(2 * (got - i - 1)), SeekCurrent);
-                return orva::fromUtf16(units);
-            }
-            units.push_back(unit);
-        }
-        if (got < wanted)
-            break;
-        n -= got;
-    }
-    return orva::fromUtf16(units);
+    return filedriver::readWString(*core, terminator, textUnits);
 }
 
 } // namespace filedriver

@@ -1,7 +1,5 @@
 #include "filedriver/FilePath.h"
 
-#include "filedriver/ArchiveManager.h"
-
 namespace filedriver {
 namespace {
 
@@ -29,15 +27,6 @@ std::size_t archiveExtensionEnd(const FilePath& path)
     return componentEndingExtensionEnd(path, archiveExtensionUpper);
 }
 
-// The whole trailing run goes, or "a//" would be its own parent; a lone separator is a root and stays.
-FilePath withoutTrailingSeparator(const FilePath& path)
-{
-    std::size_t end = path.size();
-    while (end > 1 && isSeparator(path[end - 1]))
-        --end;
-    return FilePath(path.substr(0, end));
-}
-
 } // namespace
 
 bool isSeparator(wchar_t c)
@@ -51,16 +40,24 @@ FilePath FilePath::trimmedRight(const FilePath& set) const
     return FilePath(last == npos ? std::wstring() : substr(0, last + 1));
 }
 
-FilePath FilePath::fileName(bool withoutExtension) const
+FilePath FilePath::fileName() const
 {
     const size_type separator = find_last_of(Separators);
-    FilePath name(separator == npos ? std::wstring(*this) : substr(separator + 1));
-    if (withoutExtension) {
-        const size_type dot = name.rfind(L'.');
-        if (dot != npos)
-            name.erase(dot);
-    }
+    return FilePath(separator == npos ? std::wstring(*this) : substr(separator + 1));
+}
+
+FilePath FilePath::fileNameWithoutExtension() const
+{
+    FilePath name = fileName();
+    const size_type dot = name.rfind(L'.');
+    if (dot != npos)
+        name.erase(dot);
     return name;
+}
+
+FilePath FilePath::fileName(bool withoutExtension) const
+{
+    return withoutExtension ? fileNameWithoutExtension() : fileName();
 }
 
 FilePath FilePath::normalised() const
@@ -72,35 +69,33 @@ FilePath FilePath::normalised() const
     return result;
 }
 
-FilePath FilePath::withTrailingSeparator(bool add) const
+FilePath FilePath::withTrailingSeparator() const
 {
     FilePath result = trimmedRight(FilePath(L" "));
-    const bool endsInSeparator = !result.empty() && isSeparator(result.back());
-    if (add && !endsInSeparator)
+    if (result.empty() || !isSeparator(result.back()))
         result.push_back(Separators[0]);
-    else if (!add && endsInSeparator)
+    return result;
+}
+
+FilePath FilePath::withoutTrailingSeparator() const
+{
+    FilePath result = trimmedRight(FilePath(L" "));
+    if (!result.empty() && isSeparator(result.back()))
         result.pop_back();
     return result;
+}
+
+FilePath FilePath::withTrailingSeparator(bool add) const
+{
+    return add ? withTrailingSeparator() : withoutTrailingSeparator();
 }
 
 FilePath FilePath::directoryPart() const
 {
     const size_type separator = find_last_of(Separators);
     if (separator == npos)
-        return FilePath(L".").withTrailingSeparator(true);
+        return FilePath(L".").withTrailingSeparator();
     return FilePath(substr(0, separator + 1));
-}
-
-bool createDirectories(const FilePath& path)
-{
-    const FilePath level = withoutTrailingSeparator(path);
-    if (pathExists(level, true))
-        return true;
-    const FilePath parent = level.directoryPart();
-    // Only "." can be its own parent; when it cannot be examined the walk would never end.
-    if (withoutTrailingSeparator(parent) == level)
-        return false;
-    return createDirectories(parent) && createDirectory(level);
 }
 
 bool isArchivePath(const FilePath& path)
@@ -113,13 +108,6 @@ FilePath archivePart(const FilePath& path)
 {
     const std::size_t end = archiveExtensionEnd(path);
     return end == FilePath::npos ? FilePath() : FilePath(path.substr(0, end));
-}
-
-bool existsAware(const FilePath& path, bool directory)
-{
-    if (!isArchivePath(path))
-        return pathExists(path, directory);
-    return existsInArchiveBranch(path, directory);
 }
 
 } // namespace filedriver

@@ -1,6 +1,7 @@
 #include "filedriver/NewFile.h"
 
 #include "filedriver/SystemError.h"
+#include "filedriver/SystemFailure.h"
 #include "orva/Log.h"
 
 #include <chrono>
@@ -33,6 +34,7 @@ std::wstring NewFile::uniqueSuffix()
 NewFile::NewFile(const FilePath& target, const std::wstring& prefix) : AFileCore(CreateReadWrite), target(target)
 {
     forgetSystemError();
+    orva::ErrorCause failure(orva::ErrorKind::System);
     const FilePath directory = target.directoryPart();
     for (int attempt = 0; attempt < createAttempts; ++attempt) {
         temporary = FilePath(directory + prefix + uniqueSuffix() + temporaryExtension);
@@ -43,11 +45,11 @@ NewFile::NewFile(const FilePath& target, const std::wstring& prefix) : AFileCore
             return;
         }
         if (created == Created::failed) {
-            noteSystemError();
+            failure = noteFailedCall();
             break;
         }
     }
-    orva::throwLogged(sourcePath, createSite, "can't create a file beside '%ls'", target.c_str());
+    orva::throwLogged(failure, sourcePath, createSite, "can't create a file beside '%ls'", target.c_str());
 }
 
 NewFile::~NewFile()

@@ -24,7 +24,8 @@ OrderedBlockPool::OrderedBlockPool(unsigned threads, unsigned jobsPerThread, Wor
             workers.emplace_back(&OrderedBlockPool::runWorker, this, worker);
     } catch (const std::system_error& error) {
         stop();
-        orva::throwLogged(sourcePath, noThreadsSite, "cannot start %u threads: %s", threads, error.what());
+        orva::throwLogged(orva::systemFailure(error.code().value()), sourcePath, noThreadsSite, "cannot start %u threads: %s",
+                          threads, error.what());
     }
 }
 

@@ -1,13 +1,16 @@
 #include "filedriver/OrvaArchive.h"
 
 #include "filedriver/ArchiveManager.h"
+#include "filedriver/ArchiveSource.h"
+#include "filedriver/IndexStream.h"
+#include "filedriver/TextReading.h"
 #include "orva/ByteOrder.h"
 #include "orva/Log.h"
 #include "orva/WideText.h"
-#include "synchronisation/ScopedLock.h"
 
 #include <algorithm>
 #include <bit>
+#include <climits>
 #include <cstring>
 
 namespace filedriver {
@@ -34,6 +37,12 @@ constexpr int changedSite = 362;
 constexpr std::uint64_t minimalMemberBytes = 6;
 constexpr std::uint64_t minimalPropertyBytes = 4;
 constexpr std::uint64_t minimalBlockBytes = 4;
+
+// A table's length as one read asks for it: a length beyond any source's reach is cut, and found short.
+std::uint32_t tableRead(std::uint64_t length)
+{
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(length, UINT32_MAX));
+}
 
 // A hash of UTF-16 units, taken four at a time.
 class NameHash {
@@ -80,23 +89,16 @@ private:
 
 OrvaArchive::OrvaArchive(const FilePath& path, ArchiveManager* manager) : path(path), manager(manager)
 {
-    const std::unique_ptr<FileDriver> file = openStamped(loadedStamp, stamped);
-    loadIndex(*file);
-    cachedHint = std::make_unique<std::atomic<std::uint8_t>[]>((std::size_t(header.blockCount) + 7) / 8);
-}
-
-OrvaArchive::OrvaArchive(FileDriver& file, const FilePath& path) : path(path), manager(nullptr)
-{
+    const std::unique_ptr<ArchiveSource> source = openArchiveSource(path, std::string());
+    loadedVersion = source->version();
+    IndexStream file(*source);
     loadIndex(file);
 }
 
-std::unique_ptr<FileDriver> OrvaArchive::openStamped(FileStamp& stamp, bool& stampedNow) const
+OrvaArchive::OrvaArchive(ArchiveSource& source, const FilePath& path) : path(path), manager(nullptr)
 {
-    FileStamp after;
-    const bool before = fileStamp(path, stamp);
-    auto file = std::make_unique<FileDriver>(path, OpenReadBuffered);
-    stampedNow = before && fileStamp(path, after) && after == stamp;
-    return file;
+    IndexStream file(source);
+    loadIndex(file);
 }
 
 OrvaArchive::~OrvaArchive()
@@ -172,55 +174,94 @@ void OrvaArchive::indexNames()
     }
 }
 
-void OrvaArchive::loadHeader(FileDriver& file)
+void OrvaArchive::loadHeader(IndexStream& file)
 {
     // Messages of this stage name the archive in the system's narrow text.
     const std::string name = orva::toNative(path);
     std::uint8_t bytes[archiveHeaderSize];
     if (file.read(bytes, archiveHeaderSize) < archiveHeaderSize)
-        orva::throwLogged(sourcePath, shortHeaderSite, "%s : failed to load ArchiveHeader", name.c_str());
+        orva::throwLogged(orva::ErrorKind::Damaged, sourcePath, shortHeaderSite, "%s : failed to load ArchiveHeader",
+                          name.c_str());
     decodeArchiveHeader(bytes, header);
     if (header.magic != archiveMagic)
-        orva::throwLogged(sourcePath, magicSite, "%s : magic check failed .. not in OrvaArchive format?",
-                          name.c_str());
+        orva::throwLogged(orva::ErrorKind::Unsupported, sourcePath, magicSite,
+                          "%s : magic check failed .. not in OrvaArchive format?", name.c_str());
     if (header.version != archiveVersion)
-        orva::throwLogged(sourcePath, versionSite, "%s : version not supported", name.c_str());
+        orva::throwLogged(orva::ErrorKind::Unsupported, sourcePath, versionSite, "%s : version not supported",
+                          name.c_str());
     if (header.compressionType != 0 && header.compressionType != 1)
-        orva::throwLogged(sourcePath, compressionSite, "%s : compression type not supported", name.c_str());
-    if (static_cast<std::uint32_t>(file.tell()) != header.fileSizesOffset)
-        orva::throwLogged(sourcePath, lengthSite, "%s : bad length of file", name.c_str());
+        orva::throwLogged(orva::ErrorKind::Unsupported, sourcePath, compressionSite,
+                          "%s : compression type not supported", name.c_str());
+    if (file.position() != header.fileSizesOffset)
+        orva::throwLogged(orva::ErrorKind::Damaged, sourcePath, lengthSite, "%s : bad length of file", name.c_str());
 
     // Before anything is allocated from them: counts the file cannot hold, and a block layout that
     // does not cover the data exactly.
-    const auto fileLength = static_cast<std::uint64_t>(file.size() < 0 ? 0 : file.size());
+    const std::uint64_t fileLength = file.sourceSize();
     if (header.fileCount * minimalMemberBytes > fileLength || header.propertyCount * minimalPropertyBytes > fileLength
         || header.blockCount * minimalBlockBytes > fileLength)
-        orva::throwLogged(sourcePath, countsSite,
+        orva::throwLogged(orva::ErrorKind::Damaged, sourcePath, countsSite,
                           "%s : counts do not fit a file of %llu bytes (fileCount %u, propertyCount %u, blockCount %u)",
                           name.c_str(), static_cast<unsigned long long>(fileLength), header.fileCount,
                           header.propertyCount, header.blockCount);
     if (header.blockSize == 0)
-        orva::throwLogged(sourcePath, blockSizeSite, "%s : blockSize is 0", name.c_str());
-    const std::uint64_t blocksNeeded = (std::uint64_t(header.dataLength) + header.blockSize - 1) / header.blockSize;
-    if (header.blockCount != blocksNeeded)
-        orva::throwLogged(sourcePath, blockCountSite,
+        orva::throwLogged(orva::ErrorKind::Damaged, sourcePath, blockSizeSite, "%s : blockSize is 0", name.c_str());
+    if (header.blockCount != ArchiveBlocks::countFor(header.dataLength, header.blockSize))
+        orva::throwLogged(orva::ErrorKind::Damaged, sourcePath, blockCountSite,
                           "%s : blockCount %u does not match dataLength %u in blocks of %u bytes", name.c_str(),
                           header.blockCount, header.dataLength, header.blockSize);
 }
 
-bool OrvaArchive::readNamesAtOnce(FileDriver& file)
+void OrvaArchive::readSizes(IndexStream& file)
+{
+    fileEntries.clear();
+    fileEntries.reserve(header.fileCount);
+    // Bytes the file lacks count as zeros and are passed over, exactly as reading the numbers one by one
+    // would.
+    const std::uint64_t start = file.position();
+    const std::uint64_t wanted = std::uint64_t(header.fileCount) * 4;
+    std::uint32_t got = 0;
+    const std::uint8_t* bytes = file.view(tableRead(wanted), got);
+    if (got < wanted && start + wanted <= INT32_MAX)
+        file.seek(static_cast<std::int32_t>(start + wanted), SeekBegin);
+    std::uint32_t running = 0;
+    std::uint64_t total = 0;
+    const std::uint32_t whole = got / 4;
+    for (std::uint32_t i = 0; i < header.fileCount; ++i) {
+        std::uint8_t cut[4] = {};
+        if (i == whole && got % 4 != 0)
+            std::memcpy(cut, bytes + std::size_t(4) * i, got % 4);
+        const std::uint32_t dataSize = orva::loadLittleEndian32(i < whole ? bytes + std::size_t(4) * i : cut);
+        fileEntries.push_back(FileEntry{dataSize, running, FilePath()});
+        running += dataSize;
+        total += dataSize;
+    }
+    if (file.position() != header.fileNamesOffset)
+        orva::throwLogged(orva::ErrorKind::Damaged, sourcePath, indexCheck2Site,
+                          "integrity check failed in ArchiveHeader 2");
+    if (total != header.dataLength)
+        orva::throwLogged(orva::ErrorKind::Damaged, sourcePath, dataLengthSite,
+                          "integrity check failed in ArchiveHeader: dataLength %u is not the %llu bytes of the files",
+                          header.dataLength, static_cast<unsigned long long>(total));
+}
+
+bool OrvaArchive::readNamesAtOnce(IndexStream& file)
 {
     // The header says how long the name table is; when the names end exactly there, one read gives
     // what reading them one by one would. Anything else is left to the one-by-one reading.
-    const std::int64_t start = file.tell();
-    const std::int64_t length = std::int64_t(header.propertiesOffset) - start;
-    if (length < 0 || length % 2 != 0 || length > std::int64_t(file.size()) - start)
+    const std::uint64_t start = file.position();
+    const std::int64_t length = std::int64_t(header.propertiesOffset) - std::int64_t(start);
+    if (length < 0 || length % 2 != 0 || length > std::int64_t(file.sourceSize()) - std::int64_t(start))
         return false;
-    nameUnits.resize(static_cast<std::size_t>(length / 2));
-    bool whole = file.read(nameUnits.data(), static_cast<std::uint32_t>(length)) == length;
-    if constexpr (std::endian::native == std::endian::big)
-        for (char16_t& unit : nameUnits)
-            unit = static_cast<char16_t>(unit >> 8 | unit << 8);
+    std::uint32_t got = 0;
+    const std::uint8_t* bytes = file.view(static_cast<std::uint32_t>(length), got);
+    bool whole = got == length;
+    nameUnits.resize(got / 2);
+    if constexpr (std::endian::native == std::endian::little)
+        std::memcpy(nameUnits.data(), bytes, nameUnits.size() * 2);
+    else
+        for (std::size_t i = 0; i < nameUnits.size(); ++i)
+            nameUnits[i] = orva::loadLittleEndian16(bytes + 2 * i);
     std::size_t at = 0;
     for (std::uint32_t i = 0; whole && i < header.fileCount; ++i) {
         nameStarts.push_back(static_cast<std::uint32_t>(at));
@@ -236,86 +277,82 @@ bool OrvaArchive::readNamesAtOnce(FileDriver& file)
     return false;
 }
 
-void OrvaArchive::readNames(FileDriver& file)
+void OrvaArchive::readNames(IndexStream& file)
 {
     nameUnits.clear();
     nameStarts.clear();
     nameStarts.reserve(std::size_t(header.fileCount) + 1);
-    if (!readNamesAtOnce(file))
+    if (!readNamesAtOnce(file)) {
+        std::u16string units;
         for (std::uint32_t i = 0; i < header.fileCount; ++i) {
             nameStarts.push_back(static_cast<std::uint32_t>(nameUnits.size()));
-            nameUnits += orva::toUtf16(file.readWString(0));
+            nameUnits += orva::toUtf16(readWString(file, 0, units));
             nameUnits.push_back(u'\0');
         }
+    }
     nameStarts.push_back(static_cast<std::uint32_t>(nameUnits.size()));
+    if (file.position() != header.propertiesOffset)
+        orva::throwLogged(orva::ErrorKind::Damaged, sourcePath, indexCheck3Site,
+                          "integrity check failed in ArchiveHeader 3");
 }
 
-void OrvaArchive::loadIndex(FileDriver& file)
+void OrvaArchive::readBlockSizes(IndexStream& file)
 {
-    loadHeader(file);
-
-    fileEntries.clear();
-    fileEntries.reserve(header.fileCount);
-    // The size table in one read; bytes the file lacks count as zeros and are passed over, exactly as
-    // reading the numbers one by one would.
-    const std::int32_t sizesStart = file.tell();
-    std::vector<std::uint8_t> sizeBytes(std::size_t(header.fileCount) * 4, 0);
-    const std::uint32_t sizesGot = file.read(sizeBytes.data(), static_cast<std::uint32_t>(sizeBytes.size()));
-    if (sizesGot < sizeBytes.size())
-        file.seek(static_cast<std::int32_t>(std::int64_t(sizesStart) + std::int64_t(sizeBytes.size())), SeekBegin);
-    std::uint32_t running = 0;
-    std::uint64_t total = 0;
-    for (std::uint32_t i = 0; i < header.fileCount; ++i) {
-        const std::uint32_t size = orva::loadLittleEndian32(sizeBytes.data() + 4 * i);
-        fileEntries.push_back(FileEntry{size, running, FilePath()});
-        running += size;
-        total += size;
-    }
-    if (static_cast<std::uint32_t>(file.tell()) != header.fileNamesOffset)
-        orva::throwLogged(sourcePath, indexCheck2Site, "integrity check failed in ArchiveHeader 2");
-    if (total != header.dataLength)
-        orva::throwLogged(sourcePath, dataLengthSite,
-                          "integrity check failed in ArchiveHeader: dataLength %u is not the %llu bytes of the files",
-                          header.dataLength, static_cast<unsigned long long>(total));
-
-    readNames(file);
-    indexNames();
-    if (static_cast<std::uint32_t>(file.tell()) != header.propertiesOffset)
-        orva::throwLogged(sourcePath, indexCheck3Site, "integrity check failed in ArchiveHeader 3");
-
-    properties.clear();
-    for (std::uint32_t i = 0; i < header.propertyCount; ++i) {
-        std::wstring key = file.readWString(0);
-        properties[key] = file.readWString(0);
-    }
-
-    storedBlocks.clear();
-    if (static_cast<std::uint32_t>(file.tell()) != header.blockSizesOffset)
-        orva::throwLogged(sourcePath, indexCheck4Site, "integrity check failed in ArchiveHeader 4");
-    std::vector<std::uint8_t> sizes(std::size_t(header.blockCount) * 4);
+    if (file.position() != header.blockSizesOffset)
+        orva::throwLogged(orva::ErrorKind::Damaged, sourcePath, indexCheck4Site,
+                          "integrity check failed in ArchiveHeader 4");
+    std::vector<StoredBlock> stored;
     if (header.blockCount > 0) {
-        if (file.readItems(sizes.data(), 4, header.blockCount) != header.blockCount)
-            orva::throwLogged(sourcePath, indexCheck6Site, "integrity check failed in ArchiveHeader 6");
-        storedBlocks.reserve(header.blockCount);
+        std::uint32_t got = 0;
+        const std::uint8_t* sizes = file.view(tableRead(std::uint64_t(header.blockCount) * 4), got);
+        if (got / 4 != header.blockCount)
+            orva::throwLogged(orva::ErrorKind::Damaged, sourcePath, indexCheck6Site,
+                              "integrity check failed in ArchiveHeader 6");
+        stored.reserve(header.blockCount);
         std::uint32_t runningStored = 0;
         for (std::uint32_t k = 0; k < header.blockCount; ++k) {
-            const std::uint32_t size = orva::loadLittleEndian32(sizes.data() + 4 * k);
-            storedBlocks.push_back(StoredBlock{size, runningStored});
+            const std::uint32_t size = orva::loadLittleEndian32(sizes + std::size_t(4) * k);
+            stored.push_back(StoredBlock{size, runningStored});
             runningStored += size;
         }
     }
-    if (static_cast<std::uint32_t>(file.tell()) != header.blocksOffset)
-        orva::throwLogged(sourcePath, indexCheck7Site, "integrity check failed in ArchiveHeader 7");
+    if (file.position() != header.blocksOffset)
+        orva::throwLogged(orva::ErrorKind::Damaged, sourcePath, indexCheck7Site,
+                          "integrity check failed in ArchiveHeader 7");
+    storedBlocks = ArchiveBlocks(header, std::move(stored), this, manager);
 }
 
-void OrvaArchive::checkUnchangedLayout(bool stampedNow, const FileStamp& now)
+void OrvaArchive::loadIndex(IndexStream& file)
 {
-    if (stamped && stampedNow && now == loadedStamp)
+    loadHeader(file);
+    // The rest of the index in one read of the source, where the header says it ends.
+    file.expectEnd(header.blocksOffset);
+    readSizes(file);
+    readNames(file);
+    indexNames();
+    properties.clear();
+    std::u16string units;
+    for (std::uint32_t i = 0; i < header.propertyCount; ++i) {
+        std::wstring key = readWString(file, 0, units);
+        properties[key] = readWString(file, 0, units);
+    }
+    readBlockSizes(file);
+}
+
+void OrvaArchive::failChanged(const FilePath& path)
+{
+    orva::throwLogged(orva::ErrorKind::Changed, sourcePath, changedSite, "%s : file changed since its index was loaded",
+                      orva::toNative(path).c_str());
+}
+
+void OrvaArchive::checkUnchangedIndex(ArchiveSource& source)
+{
+    const std::string now = source.version();
+    if (!now.empty() && now == loadedVersion)
         return;
     // Rewritten or replaced: its bytes may be read with this index only if it still describes them. The
     // index compared is the opened file's, which the one at the path may no longer be.
-    sharedFile->seek(0, SeekBegin);
-    const OrvaArchive fresh(*sharedFile, path);
+    const OrvaArchive fresh(source, path);
     const auto sameSizes = [](const auto& a, const auto& b, auto size) {
         return std::equal(a.begin(), a.end(), b.begin(), b.end(),
                           [&](const auto& x, const auto& y) { return size(x) == size(y); });
@@ -323,64 +360,44 @@ void OrvaArchive::checkUnchangedLayout(bool stampedNow, const FileStamp& now)
     const bool same =
         std::memcmp(&fresh.header, &header, sizeof header) == 0 && fresh.nameUnits == nameUnits
         && sameSizes(fresh.fileEntries, fileEntries, [](const FileEntry& e) { return e.dataSize; })
-        && sameSizes(fresh.storedBlocks, storedBlocks, [](const StoredBlock& b) { return b.storedSize; });
+        && sameSizes(fresh.blocks().stored(), blocks().stored(), [](const StoredBlock& b) { return b.storedSize; });
     if (!same)
-        orva::throwLogged(sourcePath, changedSite, "%s : file changed since its index was loaded",
-                          orva::toNative(path).c_str());
-    // Without a stamp of the opened file, the next first cursor compares again.
-    loadedStamp = now;
-    stamped = stampedNow;
+        failChanged(path);
+    loadedVersion = now;
 }
 
-void OrvaArchive::noteCached(std::uint32_t block)
+bool OrvaArchive::hasReaders()
 {
-    if (cachedHint && block < header.blockCount)
-        cachedHint[block / 8].fetch_or(static_cast<std::uint8_t>(1u << (block % 8)), std::memory_order_relaxed);
+    std::lock_guard<std::mutex> lock(readersMutex);
+    return readers > 0;
 }
 
-bool OrvaArchive::mayBeCached(std::uint32_t first, std::uint32_t count) const
+void OrvaArchive::willNeed(std::uint64_t offset, std::uint64_t length)
 {
-    if (!cachedHint)
-        return true;
-    for (std::uint32_t block = first; block < first + count && block < header.blockCount; ++block)
-        if (cachedHint[block / 8].load(std::memory_order_relaxed) & (1u << (block % 8)))
-            return true;
-    return false;
+    std::lock_guard<std::mutex> lock(readersMutex);
+    storedBlocks.willNeed(offset, length);
 }
 
-bool OrvaArchive::hasCursors()
+void OrvaArchive::attachReader()
 {
-    synchronisation::ScopedLock lock(&cursorsMutex);
-    return !cursors.empty();
-}
-
-void OrvaArchive::attachCursor(ArchiveCursor* cursor)
-{
-    synchronisation::ScopedLock lock(&cursorsMutex);
-    if (!sharedFile) {
-        FileStamp now;
-        bool stampedNow = false;
-        sharedFile = openStamped(now, stampedNow);
-        try {
-            checkUnchangedLayout(stampedNow, now);
-        } catch (...) {
-            sharedFile.reset();
-            throw;
-        }
+    std::lock_guard<std::mutex> lock(readersMutex);
+    if (!storedBlocks.isOpen()) {
+        std::unique_ptr<ArchiveSource> source = openArchiveSource(path, loadedVersion);
+        checkUnchangedIndex(*source);
+        storedBlocks.open(std::move(source));
     }
-    cursors.insert(cursor);
+    ++readers;
 }
 
-void OrvaArchive::detachCursor(ArchiveCursor* cursor)
+void OrvaArchive::detachReader()
 {
-    synchronisation::ScopedLock lock(&cursorsMutex);
-    cursors.erase(cursor);
-    if (cursors.empty()) {
-        for (std::size_t i = 0; i < (std::size_t(header.blockCount) + 7) / 8; ++i)
-            cachedHint[i].store(0, std::memory_order_relaxed);
+    std::lock_guard<std::mutex> lock(readersMutex);
+    if (--readers > 0)
+        return;
+    storedBlocks.forgetCached();
+    if (manager)
         manager->invalidateBlocks(this);
-        sharedFile.reset();
-    }
+    storedBlocks.close();
 }
 
 } // namespace filedriver

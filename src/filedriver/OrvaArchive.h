@@ -1,49 +1,38 @@
 #pragma once
-// One loaded archive file (".mca"): its 60-byte header, member table, properties and stored block
-// table, checked when it is loaded and never changed afterwards. Created by the ArchiveManager, which
-// shares its ownership with the cursors reading it; they share the archive's data file while any is
-// attached.
+// One loaded archive file (".mca"): its 60-byte header, member table, properties and its blocks
+// (ArchiveBlocks), checked when it is loaded and never changed afterwards. Created by the ArchiveManager,
+// which shares its ownership with the readers of its blocks (BlockReader: member cursors, the parallel
+// readers, verify); while any reader is attached they share one open source of its stored bytes.
 //
-// Blocks of a zlib archive (compressionType 1) are decoded into the manager's block cache and shared
-// by all cursors. Blocks of a stored archive (compressionType 0) are read beside the cache, straight
-// from the data file into each cursor's own buffer: there is nothing to decode, the system caches the
-// file, and a cache copy would only cost a copy more. The rules that users see hold for both: a
-// cursor reads the file it attached to; once the last cursor has detached, the next one reads the
-// file afresh (for zlib blocks: the cached blocks are invalidated); a file changed since the index was
-// loaded is read only while its index is the same; a damaged block fails every time it is read.
+// The rules that users see: a reader reads the file as it was when it attached; once the last reader
+// has detached, the next one opens the file afresh (and the cache's blocks of the archive are
+// forgotten); a file changed since the index was loaded is read only while its index is the same; a
+// damaged block fails every time it is read.
 //
-// The layout on disk is ArchiveFormat.h's.
+// The layout on disk is ArchiveFormat.h's. The index is read through an IndexStream over the archive's
+// ArchiveSource.
 //
-// The constructor throws orva::exception for a malformed archive (after the trace line), or the file
-// driver's exception when the file cannot be opened. Nothing is left behind either way.
+// The constructor throws orva::exception for a malformed archive (after the trace line): Damaged where a
+// check of the header or a table fails, Unsupported for a file of another format or version or an
+// unknown codec; and the source's failure when the file cannot be opened. Nothing is left behind.
 
+#include "filedriver/ArchiveBlocks.h"
 #include "filedriver/ArchiveFormat.h"
 #include "filedriver/ArchiveInfo.h"
-#include "filedriver/BlockCompression.h"
-#include "filedriver/FileDriver.h"
 #include "filedriver/FilePath.h"
-#include "synchronisation/Mutex.h"
-#include "synchronisation/ScopedLock.h"
 
-#include <atomic>
 #include <cstdint>
 #include <map>
-#include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace filedriver {
 
-class ArchiveCursor;
 class ArchiveManager;
-
-struct StoredBlock {
-    std::uint32_t storedSize;
-    std::uint32_t storedOffset; // from blocksOffset
-};
+class ArchiveSource;
+class IndexStream;
 
 class OrvaArchive {
 public:
@@ -57,57 +46,58 @@ public:
     // The index of the first member in table order named exactly `name`, or fileCount.
     std::uint32_t findMember(const FilePath& name) const;
 
-    // Cursor bookkeeping: the first attached cursor opens the data file, and when the last detaches the
-    // archive's cached blocks are invalidated and the file is closed. A file rewritten in between is
-    // read with this index as long as its index is the same; otherwise attaching throws
-    // orva::exception "<path> : file changed since its index was loaded" (as it throws when the file
-    // cannot be opened or no longer loads).
-    void attachCursor(ArchiveCursor* cursor);
-    void detachCursor(ArchiveCursor* cursor);
-    // Runs `action` under the archive's lock when no cursor is attached, so that none attaches while it
-    // runs; its answer, or false (not run) while a cursor is attached. `action` may take the manager's
+    // Reader bookkeeping (BlockReader): the first attached reader opens the archive's source, and when
+    // the last detaches the archive's cached blocks are invalidated and the source closed. A file
+    // rewritten in between is read with this index as long as its index is the same; otherwise
+    // attaching throws orva::exception "<path> : file changed since its index was loaded", kind Changed
+    // (as it throws when the file cannot be opened or no longer loads). Takes readersMutex, then perhaps
+    // the manager's lock.
+    void attachReader();
+    void detachReader();
+    // Runs `action` under the archive's lock when no reader is attached, so that none attaches while it
+    // runs; its answer, or false (not run) while a reader is attached. `action` may take the manager's
     // lock (the order ArchiveManager.h states), never another archive's.
     template <class Action>
-    bool whileNoCursor(Action action)
+    bool whileNoReader(Action action)
     {
-        synchronisation::ScopedLock lock(&cursorsMutex);
-        return cursors.empty() && action();
+        std::lock_guard<std::mutex> lock(readersMutex);
+        return readers == 0 && action();
     }
+    bool hasReaders();
+    // ArchiveBlocks::willNeed, under the archive's lock, so that the source stays while it is told.
+    void willNeed(std::uint64_t offset, std::uint64_t length);
+    bool isSourceOpen() const { return storedBlocks.isOpen(); }
 
     const ArchiveHeader& archiveHeader() const { return header; }
     // Every entry in table order. The names are decoded from the stored table on the first call, so
     // that an archive opened only to read members by name never pays for them.
     const std::vector<FileEntry>& members() const;
-    const std::vector<StoredBlock>& blocks() const { return storedBlocks; }
+    // Entry `index`'s size and offset, its name not decoded.
+    const FileEntry& entry(std::uint32_t index) const { return fileEntries[index]; }
+    ArchiveBlocks& blocks() { return storedBlocks; }
+    const ArchiveBlocks& blocks() const { return storedBlocks; }
     const std::map<std::wstring, std::wstring>& propertyTable() const { return properties; }
     const FilePath& archivePath() const { return path; }
-    bool isDataFileOpen() const { return sharedFile != nullptr; }
-    bool hasCursors();
 
-    // A hint of which blocks cursors have entered into the block cache since the archive's cursors last
-    // all went, so that readers in order skip the cache's lock where it holds none of their blocks.
-    // Stale either way it costs a lock or a decoding, never a wrong byte. Lock-free.
-    void noteCached(std::uint32_t block);
-    bool mayBeCached(std::uint32_t first, std::uint32_t count) const;
+    // The failure of an archive found changed on disk since its index was loaded, thrown.
+    [[noreturn]] static void failChanged(const FilePath& path);
+
+    // The index as `source` holds it now, for comparing with a loaded one: no manager keys its blocks.
+    OrvaArchive(ArchiveSource& source, const FilePath& path);
 
 private:
-    friend class ArchiveCursor;
-
-    // The index as `file`, positioned at its start, holds it now: for comparing with this one.
-    OrvaArchive(FileDriver& file, const FilePath& path);
-    // Opens the file, its stamp taken only if the file at the path stayed the same around the opening,
-    // so that the stamp is the opened file's.
-    std::unique_ptr<FileDriver> openStamped(FileStamp& stamp, bool& stampedNow) const;
-    void loadIndex(FileDriver& file);
-    void loadHeader(FileDriver& file);
-    void readNames(FileDriver& file);
-    bool readNamesAtOnce(FileDriver& file);
+    void loadIndex(IndexStream& file);
+    void loadHeader(IndexStream& file);
+    void readSizes(IndexStream& file);
+    void readNames(IndexStream& file);
+    bool readNamesAtOnce(IndexStream& file);
     void indexNames();
-    void checkUnchangedLayout(bool stampedNow, const FileStamp& now);
+    void readBlockSizes(IndexStream& file);
+    // Throws failChanged unless `source` holds the file whose index this is, or one of the same index.
+    void checkUnchangedIndex(ArchiveSource& source);
     std::u16string_view storedName(std::uint32_t entry) const;
 
     ArchiveHeader header{};
-    std::unique_ptr<FileDriver> sharedFile;
     // Sizes and offsets from the load; names filled in by the first members().
     mutable std::vector<FileEntry> fileEntries;
     mutable std::once_flag namesDecoded;
@@ -115,21 +105,18 @@ private:
     // nameStarts[i]; nameStarts[N] is the table's end.
     std::u16string nameUnits;
     std::vector<std::uint32_t> nameStarts;
-    std::vector<StoredBlock> storedBlocks;
-    // One bit per block, for noteCached; cleared when the last cursor detaches.
-    std::unique_ptr<std::atomic<std::uint8_t>[]> cachedHint;
-    std::set<ArchiveCursor*> cursors;
+    ArchiveBlocks storedBlocks;
     FilePath path;
-    // The opened file as it was when its index was last loaded or compared, if that could be told (the
-    // file at the path stayed the same while it was opened); without it, every first cursor compares.
-    FileStamp loadedStamp;
-    bool stamped = false;
     std::map<std::wstring, std::wstring> properties;
     ArchiveManager* manager;
-    // Guards cursors, sharedFile and the stamp: cursors of several threads attach and detach. Taken
-    // before the manager's lock, never after it (ArchiveManager.h). While a cursor is attached,
-    // sharedFile stays as it is and its cursors read it without the lock.
-    synchronisation::Mutex cursorsMutex;
+    // Guards `readers`, the opening and closing of the blocks' source, and loadedVersion. Taken before
+    // the manager's lock, never after it (ArchiveManager.h). While a reader is attached the source stays
+    // as it is and its readers read it without the lock.
+    std::mutex readersMutex;
+    std::size_t readers = 0;
+    // The version (ArchiveSource::version) of the file whose index was last loaded or compared; empty
+    // when the source could not tell, and then every first reader compares.
+    std::string loadedVersion;
     // Open addressing over the stored names: a power-of-two table of entry number + 1 (0 empty) and the
     // name's hash, holding the first entry of each name. Built at load, never changed afterwards.
     struct NameSlot {

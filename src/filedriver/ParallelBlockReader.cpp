@@ -1,7 +1,5 @@
 #include "filedriver/ParallelBlockReader.h"
 
-#include "filedriver/ArchiveManager.h"
-
 #include <algorithm>
 #include <cstring>
 
@@ -10,31 +8,24 @@ namespace {
 
 constexpr unsigned jobsPerThread = 3;
 
-// The blocks that hold the bytes of the member at `start` with `size` bytes, as far as the data goes.
-std::uint32_t endBlock(std::uint64_t start, std::uint32_t size, const ArchiveHeader& header)
-{
-    const std::uint64_t end = std::min<std::uint64_t>(start + size, header.dataLength);
-    return static_cast<std::uint32_t>((end + header.blockSize - 1) / header.blockSize);
-}
-
 } // namespace
 
-ParallelBlockReader::ParallelBlockReader(const FilePath& memberPath, std::uint32_t firstBlock,
-                                         std::uint32_t endBlock, unsigned threads)
-    : nextSubmitted(firstBlock), nextHanded(firstBlock), end(std::max(firstBlock, endBlock))
+ParallelBlockReader::ParallelBlockReader(const std::shared_ptr<OrvaArchive>& archive, BlockRange range,
+                                         unsigned threads)
+    : nextSubmitted(range.first), nextHanded(range.first), end(std::max(range.first, range.end))
 {
     const auto wanted = static_cast<unsigned>(std::min<std::uint64_t>(
-        {threads ? threads : OrderedBlockPool::machineThreads(), std::max(end - firstBlock, 1u),
+        {threads ? threads : OrderedBlockPool::machineThreads(), std::max(end - range.first, 1u),
          OrderedBlockPool::maxThreads}));
     for (unsigned k = 0; k < wanted; ++k)
-        cursors.push_back(std::make_unique<ArchiveCursor>(memberPath, OpenRead));
+        readers.push_back(std::make_unique<BlockReader>(archive));
     if (wanted > 1)
         pool = std::make_unique<OrderedBlockPool>(wanted, jobsPerThread, [this](unsigned worker, PoolJob& job) {
-            cursors[worker]->decodeBlock(job.block, job.output);
+            readers[worker]->decode(job.block, job.output);
         });
 }
 
-// The pool's workers use the cursors: they end first.
+// The pool's workers use the readers: they end first.
 ParallelBlockReader::~ParallelBlockReader()
 {
     pool.reset();
@@ -48,7 +39,7 @@ bool ParallelBlockReader::next(DecodedBlock& block)
         block.index = nextHanded++;
         block.failure = nullptr;
         try {
-            cursors.front()->decodeBlock(block.index, single);
+            readers.front()->decode(block.index, single);
         } catch (...) {
             block.failure = std::current_exception();
             single.clear();
@@ -77,10 +68,9 @@ bool ParallelBlockReader::next(DecodedBlock& block)
 }
 
 ParallelMemberReader::ParallelMemberReader(const FilePath& memberPath, unsigned threads)
-    : cursor(memberPath, OpenRead), header(archiveManager.getArchive(memberPath)->archiveHeader()),
-      streamStart(cursor.dataOffset()), memberSize(static_cast<std::uint32_t>(cursor.size())),
-      blocks(memberPath, static_cast<std::uint32_t>(streamStart / header.blockSize),
-             endBlock(streamStart, memberSize, header), threads)
+    : cursor(memberPath, OpenRead), layout(cursor.archive()->blocks()), streamStart(cursor.dataOffset()),
+      memberSize(static_cast<std::uint32_t>(cursor.size())),
+      blocks(cursor.archive(), layout.blocksHolding(streamStart, memberSize), threads)
 {
 }
 
@@ -92,17 +82,18 @@ std::uint32_t ParallelMemberReader::read(void* buffer, std::uint32_t length)
     std::uint32_t total = 0;
     while (total < length && position < memberSize) {
         const std::uint64_t stream = streamStart + position;
-        const std::uint64_t block = stream / header.blockSize;
-        while (stream < header.dataLength && (!haveCurrent || current.index < block))
+        const std::uint64_t block = layout.blockOf(stream);
+        const bool inData = stream < layout.dataLength();
+        while (inData && (!haveCurrent || current.index < block))
             if (!(haveCurrent = blocks.next(current)))
                 break;
-        if (!haveCurrent || current.index != block || stream >= header.dataLength)
+        if (!haveCurrent || current.index != block || !inData)
             return total + readThroughCursor(out + total, length - total);
         if (current.failure) {
             failure = current.failure;
             std::rethrow_exception(failure);
         }
-        const std::uint64_t within = stream - block * header.blockSize;
+        const std::uint64_t within = stream - layout.startOf(static_cast<std::uint32_t>(block));
         if (within >= current.bytes->size())
             return total + readThroughCursor(out + total, length - total);
         const auto n = static_cast<std::uint32_t>(

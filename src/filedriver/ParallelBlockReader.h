@@ -1,20 +1,21 @@
 #pragma once
 // Reads a run of an archive's blocks from first to last, decoding ahead on a pool of threads, and
 // hands them out in order: for reading a whole archive or a whole member once from start to end
-// (verifying, extracting, copying out). Blocks are decoded into the reader's own buffers, past the
-// block cache, with every check that a cursor's read makes; reading through cursors is unchanged.
+// (extracting, copying out). Blocks are decoded into the reader's own buffers, past the block cache,
+// with every check that a cursor's read makes; reading through cursors is unchanged.
 //
-//   ParallelBlockReader reader(archive + L"/" + anyMember, 0, header.blockCount, 0);
+//   ParallelBlockReader reader(archive, {0, archive->blocks().count()}, 0);
 //   for (DecodedBlock block; reader.next(block);) ...
 //
 // With one thread each block is decoded on the caller's thread when next() comes to it. Memory:
 // 3 decoded blocks per thread, and one stored block per thread.
 //
-// The constructors throw as ArchiveCursor's does (for ParallelBlockReader the member path only gives
-// access: any member reaches every block), and orva::exception when the threads cannot be started.
+// The constructors throw as BlockReader's does (ParallelMemberReader: as ArchiveCursor's), and
+// orva::exception when the threads cannot be started.
 
 #include "filedriver/ArchiveCursor.h"
 #include "filedriver/BlockCompression.h"
+#include "filedriver/BlockReader.h"
 #include "filedriver/FilePath.h"
 #include "filedriver/OrderedBlockPool.h"
 #include "filedriver/OrvaArchive.h"
@@ -37,9 +38,8 @@ struct DecodedBlock {
 
 class ParallelBlockReader {
 public:
-    // Blocks firstBlock to endBlock - 1; `threads` 0 for one per processor of the machine.
-    ParallelBlockReader(const FilePath& memberPath, std::uint32_t firstBlock, std::uint32_t endBlock,
-                        unsigned threads);
+    // The blocks of `range`; `threads` 0 for one per processor of the machine.
+    ParallelBlockReader(const std::shared_ptr<OrvaArchive>& archive, BlockRange range, unsigned threads);
     ~ParallelBlockReader();
     ParallelBlockReader(const ParallelBlockReader&) = delete;
     ParallelBlockReader& operator=(const ParallelBlockReader&) = delete;
@@ -47,11 +47,11 @@ public:
     // The next block in order, good or damaged: a damaged block does not stop the reader. False after
     // the last.
     bool next(DecodedBlock& block);
-    unsigned threads() const { return static_cast<unsigned>(cursors.size()); }
+    unsigned threads() const { return static_cast<unsigned>(readers.size()); }
 
 private:
     // One per thread: each decodes with its own codec and stored-block buffer.
-    std::vector<std::unique_ptr<ArchiveCursor>> cursors;
+    std::vector<std::unique_ptr<BlockReader>> readers;
     std::unique_ptr<OrderedBlockPool> pool;
     ByteBuffer single; // the one-thread reader's block
     std::uint32_t nextSubmitted;
@@ -79,7 +79,7 @@ private:
 
     ArchiveCursor cursor;
     // The archive's, which outlives every reader of it.
-    const ArchiveHeader& header;
+    const ArchiveBlocks& layout;
     std::uint64_t streamStart;
     std::uint32_t memberSize;
     std::uint32_t position = 0;

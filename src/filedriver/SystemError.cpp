@@ -1,5 +1,7 @@
 #include "filedriver/SystemError.h"
 
+#include "filedriver/SystemFailure.h"
+
 namespace filedriver {
 namespace {
 
@@ -15,6 +17,13 @@ void noteSystemError()
 void forgetSystemError()
 {
     noted.clear();
+}
+
+orva::ErrorCause noteFailedCall()
+{
+    const int number = lastSystemErrorNumber();
+    noteSystemError();
+    return meansNotThere(number) ? orva::ErrorCause(orva::ErrorKind::NotFound) : orva::systemFailure(number);
 }
 
 std::string takeSystemError()

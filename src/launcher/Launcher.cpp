@@ -1,5 +1,7 @@
 #include "Launcher.h"
 
+#include "filedriver/ArchiveLookup.h"
+#include "filedriver/FileSystem.h"
 #include "orva/Log.h"
 
 namespace launcher {
@@ -18,7 +20,7 @@ bool fitsOrIsLogged(const wchar_t* what, const std::wstring& path)
 
 bool isUsableAtlas(const std::wstring& atlas)
 {
-    return fitsOrIsLogged(L"Atlas", atlas) && filedriver::existsAware(atlas, false);
+    return fitsOrIsLogged(L"Atlas", atlas) && filedriver::fileExistsAware(atlas);
 }
 
 bool makeImportDirectory(const filedriver::FilePath& candidate)
@@ -30,7 +32,7 @@ bool makeImportDirectory(const filedriver::FilePath& candidate)
 
 filedriver::FilePath importCandidate(const std::wstring& root)
 {
-    return filedriver::FilePath(filedriver::FilePath(root).withTrailingSeparator(true) + importDirectoryName)
+    return filedriver::FilePath(filedriver::FilePath(root).withTrailingSeparator() + importDirectoryName)
         .normalised();
 }
 

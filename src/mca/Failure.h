@@ -16,8 +16,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The library's text of `error`, then ": <the system's reason>" where a failed system call caused it.
-// Takes the reason noted on this thread (filedriver/SystemError.h): call it once, where it is caught.
+// The library's text of `error`, then ": <the system's reason>" where a failed system call caused it
+// (kinds System and NotFound). Takes the reason noted on this thread (filedriver/SystemError.h): call it
+// once, where it is caught.
 std::string failureText(const orva::exception& error);
 
 } // namespace mca

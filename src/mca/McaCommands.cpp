@@ -62,31 +62,22 @@ std::unique_ptr<filedriver::MemberReader> readAhead(const FilePath& path, FileDr
     return std::make_unique<filedriver::MemberReader>(path, threads);
 }
 
-// The block that holds byte `at` of the member at `path`.
-std::uint32_t memberBlock(const FilePath& path, std::uint32_t at)
-{
-    const filedriver::ArchiveInfo loaded(path);
-    const std::uint32_t member = loaded.findMember(path.fileName(false));
-    return member < loaded.memberCount() ? loaded.blockOfMember(loaded.members()[member], at) : 0;
-}
-
 // Copies the file at `path` (plain, or a member through its archive) through `write`, which throws
-// Failure. Opening failures throw the library's exception; a member's read failure throws
-// FileFailure "<label>: block <k>: <text>", and so does a file that ends before its size.
+// Failure. Opening failures throw the library's exception; a damaged block throws FileFailure
+// "<label>: block <k>: <text>", and so does a file that ends before its size.
 template <class Write>
 void copyFile(const FilePath& path, const std::string& label, unsigned threads, Write write, Progress& progress)
 {
-    // Unbuffered: a member's failed read leaves the cursor at the block that failed.
+    // Unbuffered: pieces this large would only be copied once more through a stream's window.
     FileDriver from(path, filedriver::OpenRead);
     const std::unique_ptr<filedriver::MemberReader> ahead = readAhead(path, from, threads);
     std::uint64_t total = 0;
     try {
         total = ahead ? copyAll(*ahead, write, progress) : copyAll(from, write, progress);
     } catch (const orva::exception& error) {
-        if (!filedriver::isArchivePath(path))
+        if (error.kind() != orva::ErrorKind::Damaged || error.block() < 0)
             throw;
-        const std::uint32_t at = ahead ? ahead->tell() : static_cast<std::uint32_t>(std::max(from.tell(), 0));
-        throw FileFailure{label + ": block " + std::to_string(memberBlock(path, at)) + ": " + error.what()};
+        throw FileFailure{label + ": block " + std::to_string(error.block()) + ": " + error.what()};
     }
     const std::int32_t expected = from.size();
     if (expected >= 0 && total != static_cast<std::uint64_t>(expected))
@@ -319,7 +310,7 @@ bool extractMembers(const FilePath& given, const FilePath& directory, const std:
     const filedriver::ArchiveInfo loaded = openArchive(given);
     const FilePath archive = withoutTrailingSeparators(given);
     sayIfCutShort(loaded);
-    const FilePath into = directory.withTrailingSeparator(true);
+    const FilePath into = directory.withTrailingSeparator();
     const std::vector<filedriver::FileEntry> chosen = membersToExtract(loaded, given, into, only, force);
     makeDirectory(directory);
     std::uint64_t total = 0;

@@ -67,7 +67,7 @@ void addDirectory(const FilePath& directory, Gathered& gathered)
         throw Failure("cannot read directory " + shown(directory) + ": " + lastSystemError());
     std::sort(entries.begin(), entries.end(),
               [](const filedriver::DirectoryEntry& a, const filedriver::DirectoryEntry& b) { return a.name < b.name; });
-    const FilePath into = directory.withTrailingSeparator(true);
+    const FilePath into = directory.withTrailingSeparator();
     // A name that is not UTF-8 reaches us spelt with U+FFFD, which leads nowhere: the system's own
     // bytes name it in the refusal.
     const bool undecodable = std::any_of(entries.begin(), entries.end(), [](const filedriver::DirectoryEntry& entry) {
@@ -289,7 +289,7 @@ bool packFiles(const FilePath& given, const std::vector<PackFile>& arguments, co
 
     // The target changes only once the whole archive stands beside it, on the disk; a failure or an
     // interrupt leaves nothing.
-    filedriver::NewFile partial(archive, archive.fileName(true).substr(0, stemInTemporaryName) + packPrefix);
+    filedriver::NewFile partial(archive, archive.fileNameWithoutExtension().substr(0, stemInTemporaryName) + packPrefix);
     partial.removeOnInterrupt();
     filedriver::ArchiveWriter writer(partial, plan, writerOptions(options));
     Progress progress("pack", total);

@@ -173,7 +173,7 @@ std::vector<mca::PackFile> packArguments(const PackLine& options)
         if (text == "-")
             files.push_back({filedriver::FilePath(), orva::fromUtf8(options.standardInputName), true});
         else
-            files.push_back({path(text), path(text).fileName(false), false});
+            files.push_back({path(text), path(text).fileName(), false});
     return files;
 }
 

@@ -131,13 +131,13 @@ void Log::error(bool showBox, const wchar_t* format, ...)
     }
 }
 
-void throwLogged(const wchar_t* sourcePath, int site, const char* format, ...)
+void throwLogged(const ErrorCause& cause, const wchar_t* sourcePath, int site, const char* format, ...)
 {
     // The path goes in as an argument, so a '%' in it is written as it stands.
     errorLog.error(false, exceptionThrownLine, sourcePath, site);
     std::va_list args;
     va_start(args, format);
-    exception thrown(exception::FormatArguments{}, format, args);
+    exception thrown(cause, exception::FormatArguments{}, format, args);
     va_end(args);
     throw thrown;
 }

@@ -1,6 +1,7 @@
 // consumer <path> <reference>: reads <path> through the library (a plain file, or a member of an archive)
 // and checks that its bytes are those of the plain file <reference>, read with the standard library.
-// Prints "same <n> bytes" and exits 0, else says why and exits 1.
+// Prints "same <n> bytes" and exits 0, else says why and exits 1: for the library's failure its text,
+// then "consumer: kind <kind>" as the program tells it from the failure's kind.
 #include <filedriver/FileDriver.h>
 #include <orva/exception.h>
 
@@ -10,6 +11,23 @@
 #include <fstream>
 #include <iterator>
 #include <vector>
+
+namespace {
+
+const char* kindName(orva::ErrorKind kind)
+{
+    switch (kind) {
+    case orva::ErrorKind::NotFound: return "NotFound";
+    case orva::ErrorKind::Damaged: return "Damaged";
+    case orva::ErrorKind::Changed: return "Changed";
+    case orva::ErrorKind::Unsupported: return "Unsupported";
+    case orva::ErrorKind::System: return "System";
+    case orva::ErrorKind::Other: return "Other";
+    }
+    return "unknown";
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -39,7 +57,9 @@ int main(int argc, char** argv)
             return 1;
         }
     } catch (const orva::exception& e) {
-        std::fprintf(stderr, "consumer: %s\n", e.what());
+        // A copy, as a program that keeps the failure for later has it.
+        const orva::exception kept = e;
+        std::fprintf(stderr, "consumer: %s\nconsumer: kind %s\n", kept.what(), kindName(kept.kind()));
         return 1;
     }
     std::printf("same %zu bytes\n", reference.size());

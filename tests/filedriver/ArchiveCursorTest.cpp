@@ -147,7 +147,7 @@ TEST(ArchiveCursorOpen, DataFileOpenWhileAnyCursorIsThenItsBlocksAreForgotten)
             EXPECT_EQ(what, "orvana exception: ArchiveCursor: file '" + orva::toNative(path)
                                 + "' not found in archive '" + orva::toNative(archive) + "'");
             EXPECT_EQ(occurrences(log, "Exception thrown: .\\src\\filedriver\\ArchiveCursor.cpp(28)"), 1u) << log;
-            EXPECT_EQ(loaded->isDataFileOpen(), othersOpen);
+            EXPECT_EQ(loaded->isSourceOpen(), othersOpen);
         }
     };
     openMissing(false);
@@ -160,7 +160,7 @@ TEST(ArchiveCursorOpen, DataFileOpenWhileAnyCursorIsThenItsBlocksAreForgotten)
         openMissing(true);
         EXPECT_EQ(readAt(a, 0, 40), first);
     }
-    EXPECT_FALSE(loaded->isDataFileOpen());
+    EXPECT_FALSE(loaded->isSourceOpen());
     // Other stored bytes of the same sizes, written while no cursor is open, are what the next one reads.
     std::string bytes = testsupport::readFile(tmp.path() / "s.mca");
     for (std::size_t i = bytes.size() - 48; i < bytes.size(); ++i)
@@ -243,9 +243,9 @@ TEST(ArchiveCursorRead, ReadingThroughAMemberLeavesTheCacheToRandomReaders)
     EXPECT_FALSE(filled);
     archiveManager.abandonBlock(loaded, 200);
     // Readers in order ask the cache only where a cursor has entered a block.
-    EXPECT_TRUE(loaded->mayBeCached(0, 4));
-    EXPECT_TRUE(loaded->mayBeCached(3, 1));
-    EXPECT_FALSE(loaded->mayBeCached(4, 200));
+    EXPECT_TRUE(loaded->blocks().mayBeCached(0, 4));
+    EXPECT_TRUE(loaded->blocks().mayBeCached(3, 1));
+    EXPECT_FALSE(loaded->blocks().mayBeCached(4, 200));
 }
 
 TEST(ArchiveCursorRead, TheHintOfCachedBlocksGoesWithTheLastCursor)
@@ -257,10 +257,10 @@ TEST(ArchiveCursorRead, TheHintOfCachedBlocksGoesWithTheLastCursor)
     {
         FileDriver file(memberPath(archive, L"m"), OpenRead);
         EXPECT_EQ(readAt(file, 9 * 4096 + 5, 10), slice(bytes, 9 * 4096 + 5, 10));
-        EXPECT_TRUE(loaded->mayBeCached(8, 2));
-        EXPECT_FALSE(loaded->mayBeCached(0, 9));
+        EXPECT_TRUE(loaded->blocks().mayBeCached(8, 2));
+        EXPECT_FALSE(loaded->blocks().mayBeCached(0, 9));
     }
-    EXPECT_FALSE(loaded->mayBeCached(0, 40));
+    EXPECT_FALSE(loaded->blocks().mayBeCached(0, 40));
     FileDriver again(memberPath(archive, L"m"), OpenReadBuffered);
     ByteBuffer whole(bytes.size());
     EXPECT_EQ(again.read(whole.data(), static_cast<std::uint32_t>(whole.size())), whole.size());

@@ -99,6 +99,26 @@ TEST(ArchiveInfoContents, MembersHeaderAndPropertiesAsWritten)
     for (const Row& row : {Row{0, 0, 0}, Row{0, 14, 1}, Row{2, 4, 1}, Row{3, 0, 2}, Row{3, 25, 4}})
         EXPECT_EQ(info.blockOfMember(info.members()[row.member], row.offset), row.block)
             << row.member << " at " << row.offset;
+
+    // Member c holds data bytes 20 to 45: blocks 2 to 4, the last holding its bytes 20 to 25 only.
+    const filedriver::FileEntry& c = info.members()[3];
+    struct SpanRow {
+        std::uint64_t offset, length;
+        std::uint32_t first, last;
+        std::uint64_t start, end; // c's bytes in those blocks
+    };
+    for (const SpanRow& row : {SpanRow{0, 26, 2, 4, 0, 26}, SpanRow{9, 2, 2, 3, 0, 20}, SpanRow{10, 10, 3, 3, 10, 20},
+                               SpanRow{24, 1, 4, 4, 20, 26}, SpanRow{5, 0, 2, 2, 0, 10}}) {
+        const filedriver::BlockSpan span = info.blocksOfMember(c, row.offset, row.length);
+        EXPECT_EQ(span.first, row.first) << row.offset << "+" << row.length;
+        EXPECT_EQ(span.last, row.last) << row.offset << "+" << row.length;
+        const filedriver::MemberBytes bytes = info.memberBytesOfBlocks(c, span);
+        EXPECT_EQ(bytes.start, row.start) << row.offset << "+" << row.length;
+        EXPECT_EQ(bytes.end, row.end) << row.offset << "+" << row.length;
+    }
+    // Blocks that hold none of a member give none of its bytes.
+    const filedriver::MemberBytes none = info.memberBytesOfBlocks(info.members()[0], {3, 4});
+    EXPECT_EQ(none.start, none.end);
 }
 
 // The extents lie one after another up to the end of the data, and hold the blocks' bytes: a stored

@@ -1,4 +1,5 @@
 #include "filedriver/ArchiveManager.h"
+#include "filedriver/FileDriver.h"
 
 #include "filedriver/ArchiveWriter.h"
 #include "orva/Log.h"
@@ -23,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-// Shared with ArchiveCursorTest.cpp.
+// Shared with ArchiveCursorTest.cpp and ArchiveLookupTest.cpp.
 namespace archivetest {
 
 // Runs `action` with the error log going to a file of its own; returns what was logged.
@@ -48,6 +49,14 @@ std::string whatOf(const std::function<void()>& action)
     return "nothing thrown";
 }
 
+// The members roads.dat (100 bytes) and Names.txt (5).
+void writeSmallArchive(const std::wstring& path)
+{
+    ASSERT_TRUE(filedriver::writeArchive(path, {{L"roads.dat", filedriver::ByteBuffer(100, 1)},
+                                                {L"Names.txt", filedriver::ByteBuffer(5, 2)}},
+                                         {}));
+}
+
 std::size_t occurrences(const std::string& text, const std::string& part)
 {
     std::size_t count = 0;
@@ -62,11 +71,6 @@ namespace {
 
 using namespace archivetest;
 using namespace filedriver;
-
-void writeSmallArchive(const std::wstring& path)
-{
-    ASSERT_TRUE(writeArchive(path, {{L"roads.dat", ByteBuffer(100, 1)}, {L"Names.txt", ByteBuffer(5, 2)}}, {}));
-}
 
 OrvaArchive* get(const std::wstring& path)
 {
@@ -152,31 +156,6 @@ TEST(ArchiveManagerRegistry, AReleasedArchiveIsLoadedAfreshButNotWhileACursorUse
     EXPECT_EQ(member.read(bytes, 2), 2u);
     EXPECT_EQ(bytes[1], 3);
     EXPECT_FALSE(archiveManager.releaseArchive(tmp.wide(L"unknown.mca")));
-}
-
-TEST(ArchiveManagerRegistry, ExistsAwareThroughArchives)
-{
-    testsupport::TempDir tmp;
-    writeSmallArchive(tmp.wide(L"x.mca"));
-    tmp.writeFile(L"junk.mca", "garbage, never read");
-    tmp.writeFile(L"dir.mca/roads.dat", "a real file inside a directory");
-    struct Row {
-        const wchar_t* path;
-        bool directory, exists;
-    } const rows[] = {
-        {L"x.mca\\sub\\", true, true},     {L"junk.mca\\sub\\", true, true},      {L"x.mca/", true, true},
-        {L"dir.mca\\sub\\", true, false},  {L"dir.mca\\roads.dat", false, false}, {L"x.mca\\roads.dat", false, true},
-        {L"x.mca\\roads.dat", true, true}, {L"x.mca\\any\\dir\\roads.dat", false, true},
-        {L"x.mca\\Names.txt", false, true}, {L"x.mca\\ROADS.DAT", false, false}, {L"x.mca\\names.txt", false, false},
-        {L"x.mca\\sub\\", false, false},   {L"x.mca\\roads", false, false},       {L"missing.mca\\sub\\", true, false},
-    };
-    const std::string log = logOf([&] {
-        for (const Row& row : rows)
-            EXPECT_EQ(existsAware(tmp.wide() + Separators[0] + row.path, row.directory),
-                      row.exists)
-                << orva::toNative(row.path) << " directory " << row.directory;
-    });
-    EXPECT_EQ(log, ""); // neither the garbage archive nor the directory was opened
 }
 
 // Cache-only tests: keys are addresses that are never followed.
@@ -274,7 +253,7 @@ TEST(ArchiveManagerCacheRuns, OnlyFilledBlocksAreHeldInOrderAndNothingIsEntered)
     cache.releaseBlock(fakeA, 7);
     // Being filled by this very thread: not filled yet, so not held.
     cache.acquireBlock(fakeA, 8, filled);
-    ArchiveManager::BlockGrant grants[5];
+    BlockGrant grants[5];
     ASSERT_EQ(cache.holdCachedBlocks(fakeA, 4, 5, grants), 2u);
     EXPECT_EQ(grants[0].block, 5);
     EXPECT_EQ(grants[0].buffer, five);
@@ -299,12 +278,12 @@ TEST(ArchiveManagerCacheRuns, HeldBlocksStayAndAFullCacheNeitherThrowsNorWaits)
         cache.acquireBlock(fakeA, block, filled);
         cache.releaseBlock(fakeA, block);
     }
-    ArchiveManager::BlockGrant grants[4];
+    BlockGrant grants[4];
     ASSERT_EQ(cache.holdCachedBlocks(fakeA, 0, 4, grants), 2u);
     // Every other buffer held by a filler: a run finds nothing and says nothing.
     for (int block = 100; block < 100 + capacity - 2; ++block)
         cache.acquireBlock(fakeB, block, filled);
-    ArchiveManager::BlockGrant none[4];
+    BlockGrant none[4];
     std::string log = logOf([&] { EXPECT_EQ(cache.holdCachedBlocks(fakeB, 0, 4, none), 0u); });
     EXPECT_EQ(log, "");
     // The run's blocks are held: a miss has no room.

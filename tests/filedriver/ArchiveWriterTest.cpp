@@ -1,6 +1,7 @@
 #include "filedriver/ArchiveWriter.h"
 
 #include "filedriver/ArchiveManager.h"
+#include "filedriver/FileDriver.h"
 #include "orva/WideText.h"
 #include "orva/exception.h"
 #include "support/TempDir.h"
@@ -97,7 +98,7 @@ TEST(ArchiveWriter, RoundTripsThroughTheLoaderAndReaders)
         EXPECT_EQ(archive.propertyTable(), row.properties);
 
         std::uint32_t stored = 0, largest = 0;
-        for (const filedriver::StoredBlock& block : archive.blocks()) {
+        for (const filedriver::StoredBlock& block : archive.blocks().stored()) {
             EXPECT_EQ(block.storedOffset, stored);
             stored += block.storedSize;
             largest = std::max(largest, block.storedSize);

@@ -130,6 +130,15 @@ TEST(FilePlatformOpen, AFailedOpenNotesTheSystemsReason)
     EXPECT_EQ(filedriver::takeSystemError(), "") << "a reason is taken once";
     reasonOfOpening(tmp.wide(L"missing.txt"));
     EXPECT_EQ(reasonOfOpening(tmp.wide(L"there.txt")), "");
+    // The number a System failure carries has the same words.
+    try {
+        filedriver::FilePlatform file(tmp.wide(L"dir"), filedriver::OpenRead);
+        ADD_FAILURE() << "a directory opened";
+    } catch (const orva::exception& error) {
+        EXPECT_EQ(error.kind(), orva::ErrorKind::System);
+        EXPECT_EQ(filedriver::systemErrorText(error.systemError()), directory);
+    }
+    filedriver::takeSystemError();
 }
 
 TEST(FilePlatformOpen, EachModeTruncatesKeepsReadsAndWritesAsItsRowSays)

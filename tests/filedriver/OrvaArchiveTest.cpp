@@ -65,15 +65,17 @@ TEST(OrvaArchiveLoad, MalformedArchivesAreRefusedWithTheirReason)
         std::function<std::uint32_t(const ArchiveHeader&)> keep; // bytes kept of the edited file; none: all
         std::string message;                                      // {P}: the archive path, {L}: the file length
         int site;
+        orva::ErrorKind kind = orva::ErrorKind::Damaged;
     };
+    constexpr orva::ErrorKind unsupported = orva::ErrorKind::Unsupported;
     const std::string counts = "{P} : counts do not fit a file of {L} bytes ";
     const std::string integrity = "integrity check failed in ArchiveHeader";
     const Row rows[] = {
         {"short header", nullptr, [](auto&) { return 59; }, "{P} : failed to load ArchiveHeader", 344},
         {"magic before the rest", [](auto& h) { h.magic = 0x42000002; h.version = 2; h.compressionType = 7; },
-         nullptr, "{P} : magic check failed .. not in OrvaArchive format?", 346},
-        {"version", [](auto& h) { h.version = 2; }, nullptr, "{P} : version not supported", 348},
-        {"codec", [](auto& h) { h.compressionType = 2; }, nullptr, "{P} : compression type not supported", 350},
+         nullptr, "{P} : magic check failed .. not in OrvaArchive format?", 346, unsupported},
+        {"version", [](auto& h) { h.version = 2; }, nullptr, "{P} : version not supported", 348, unsupported},
+        {"codec", [](auto& h) { h.compressionType = 2; }, nullptr, "{P} : compression type not supported", 350, unsupported},
         {"sizes offset", [](auto& h) { h.fileSizesOffset = 64; }, nullptr, "{P} : bad length of file", 352},
         // Counts whose products wrap in 32 bits must still be caught, before anything is allocated.
         {"files", [](auto& h) { h.fileCount = 0x2AAAAAAB; }, nullptr,
@@ -123,6 +125,8 @@ TEST(OrvaArchiveLoad, MalformedArchivesAreRefusedWithTheirReason)
         } catch (const orva::exception& caught) {
             EXPECT_EQ(caught.what(), "orvana exception: "
                                          + replaced(replaced(row.message, "{P}", orva::toNative(path)), "{L}", length));
+            EXPECT_EQ(caught.kind(), row.kind);
+            EXPECT_EQ(caught.block(), -1);
         }
         std::fclose(orva::errorLog.file);
         orva::errorLog.file = saved;
@@ -141,7 +145,7 @@ TEST(OrvaArchiveLoad, EmptyArchiveHasNoMembers)
     write(path, {});
     ASSERT_EQ(std::filesystem::file_size(tmp.path() / "empty.mca"), 60u);
     OrvaArchive archive(path, &filedriver::archiveManager);
-    EXPECT_TRUE(archive.blocks().empty());
+    EXPECT_TRUE(archive.blocks().stored().empty());
     EXPECT_FALSE(archive.hasMember(L""));
     EXPECT_FALSE(archive.hasMember(L"x"));
 }

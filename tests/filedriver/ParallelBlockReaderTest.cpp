@@ -53,7 +53,7 @@ std::wstring makeArchive(const testsupport::TempDir& tmp, std::uint32_t compress
     EXPECT_TRUE(writeArchive(path, members(), options));
     if (damagedBlock >= 0) {
         const OrvaArchive index(path, &archiveManager);
-        const StoredBlock& block = index.blocks()[static_cast<std::size_t>(damagedBlock)];
+        const StoredBlock& block = index.blocks().stored()[static_cast<std::size_t>(damagedBlock)];
         std::string bytes = testsupport::readFile(tmp.path() / "a.mca");
         bytes[index.archiveHeader().blocksOffset + block.storedOffset + block.storedSize - 1] ^= 1;
         tmp.writeFile(L"a.mca", bytes);
@@ -69,6 +69,18 @@ std::string whatOf(const std::exception_ptr& failure)
         return error.what();
     } catch (...) {
         return "not an orva::exception";
+    }
+}
+
+std::int64_t blockOf(const std::exception_ptr& failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const orva::exception& error) {
+        EXPECT_EQ(error.kind(), orva::ErrorKind::Damaged);
+        return error.block();
+    } catch (...) {
+        return -2;
     }
 }
 
@@ -89,7 +101,7 @@ TEST(ParallelBlockReaderThreads, HandsEveryBlockInOrderAsItsDataHolds)
             for (const auto& [first, end] : {std::pair<std::uint32_t, std::uint32_t>{0, blockCount}, {3, 7}, {5, 5}}) {
                 SCOPED_TRACE(testing::Message() << "type " << type << ", " << threads << " threads, blocks " << first
                                                 << " to " << end);
-                ParallelBlockReader reader(memberPath(archive, L"small"), first, end, threads);
+                ParallelBlockReader reader(archiveManager.shareArchive(archive), {first, end}, threads);
                 std::uint32_t expected = first;
                 for (DecodedBlock block; reader.next(block); ++expected) {
                     ASSERT_EQ(block.index, expected);
@@ -112,13 +124,14 @@ TEST(ParallelBlockReaderThreads, ADamagedBlockComesInItsTurnWithTheCursorsFailur
     for (unsigned threads : {1u, 3u}) {
         SCOPED_TRACE(testing::Message() << threads << " threads");
         // Two blocks past the archive's last: a reader asked for them gets the cursor's failure too.
-        ParallelBlockReader reader(memberPath(archive, L"first"), 0, blockCount + 2, threads);
+        ParallelBlockReader reader(archiveManager.shareArchive(archive), {0, blockCount + 2}, threads);
         std::uint32_t count = 0;
         for (DecodedBlock block; reader.next(block); ++count) {
             ASSERT_EQ(block.index, count);
             if (count == 2 || count >= blockCount) {
                 EXPECT_EQ(whatOf(block.failure), "orvana exception: ArchiveCursor.read: integrity failed "
                                                      + std::string(count == 2 ? "7" : "2"));
+                EXPECT_EQ(blockOf(block.failure), count == 2 ? 2 : -1);
                 EXPECT_TRUE(block.bytes->empty());
             } else {
                 EXPECT_FALSE(block.failure) << count;
@@ -170,6 +183,7 @@ TEST(ParallelMemberReaderThreads, ADamagedBlockFailsTheReadThatReachesItAndEvery
                 ADD_FAILURE() << "a damaged block was read";
             } catch (const orva::exception& error) {
                 EXPECT_STREQ(error.what(), "orvana exception: ArchiveCursor.read: integrity failed 7");
+                EXPECT_EQ(error.block(), 2);
             }
     }
 }
@@ -179,7 +193,6 @@ TEST(ParallelMemberReaderThreads, AMissingMemberFailsAsACursorDoes)
     testsupport::TempDir tmp;
     const std::wstring archive = makeArchive(tmp, 1);
     EXPECT_THROW(ParallelMemberReader(memberPath(archive, L"none"), 2), orva::exception);
-    EXPECT_THROW(ParallelBlockReader(memberPath(archive, L"none"), 0, 1, 2), orva::exception);
 }
 
 } // namespace

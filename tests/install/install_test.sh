@@ -50,7 +50,7 @@ check "no source file among the headers" "" "$(cd "$prefix/include" && find . -t
 check "nothing installed names the build tree" "" \
     "$(grep -rlF "$source_tree" "$prefix/$libdir/cmake" "$prefix/$libdir/pkgconfig" "$prefix/include" 2>/dev/null)"
 if [[ $windows == no && -e $prefix/$libdir/libgleanerqt-filedriver.so ]]; then
-    # "libgleanerqt-filedriver.so.0.1": the name a program records, from the project's version.
+    # "libgleanerqt-filedriver.so.0.2": the name a program records, from the project's version.
     soname=$(readelf -d "$prefix/$libdir/libgleanerqt-filedriver.so" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
     check "shared library: versioned soname" yes "$([[ $soname =~ ^libgleanerqt-filedriver\.so\.[0-9] ]] && echo yes)"
     check "shared library: soname installed" yes "$([[ -f $prefix/$libdir/$soname ]] && echo yes)"
@@ -136,11 +136,14 @@ consumer_runs() {
     check "$dir: second member: bytes" "same $(wc -c <numbers.txt | tr -d ' ') bytes" "$out"
     run_consumer "$dir" "plain file" numbers.txt numbers.txt
     check "$dir: plain file: bytes" "same $(wc -c <numbers.txt | tr -d ' ') bytes" "$out"
-    # The library's exception reaches the outside program as the type it catches.
+    # The library's exception reaches the outside program as the type it catches, with its kind.
     $runner "$work/$dir/consumer$exe" damaged.mca/random.bin random.bin >/dev/null 2>"$work/err.txt"
     check "$dir: damaged archive: exit code" 1 "$?"
     check "$dir: damaged archive: the library's message" yes \
         "$(grep -q '^consumer: orvana exception: ' "$work/err.txt" && echo yes)"
+    check "$dir: damaged archive: its kind" "consumer: kind Unsupported" "$(tr -d '\r' <"$work/err.txt" | tail -n 1)"
+    $runner "$work/$dir/consumer$exe" maps.mca/missing.bin random.bin >/dev/null 2>"$work/err.txt"
+    check "$dir: missing member: its kind" "consumer: kind NotFound" "$(tr -d '\r' <"$work/err.txt" | tail -n 1)"
 }
 
 if [[ $windows == yes ]]; then

@@ -184,9 +184,11 @@ TEST(Log, ThrowAndCatchProceduresWriteTheirTraceLines)
     orva::errorLog.file = file;
     const std::string before = localStamp();
     try {
-        orva::throwLogged(L".\\src\\odd%d%s\\Thing.cpp", 42, "can't read %s at %d", "x.dat", 5);
+        orva::throwLogged(orva::systemFailure(13), L".\\src\\odd%d%s\\Thing.cpp", 42, "can't read %s at %d", "x.dat", 5);
     } catch (const orva::exception& ex) {
         EXPECT_STREQ(ex.what(), "orvana exception: can't read x.dat at 5");
+        EXPECT_EQ(ex.kind(), orva::ErrorKind::System);
+        EXPECT_EQ(ex.systemError(), 13);
     }
     orva::logCaught(L".\\src\\a%ls\\B.cpp", 7, orva::exception("100%% of %s, %ls", "%s%n", L"\u00e9t\u00e9"));
     orva::errorLog.file = saved;

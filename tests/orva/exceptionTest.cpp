@@ -39,6 +39,43 @@ TEST(Exception, CopiesKeepTheTextWithoutASecondPrefix)
     EXPECT_STREQ(orva::exception(longOne).what(), longOne.what());
 }
 
+TEST(Exception, KindsAndTheirDetailsSurviveCopies)
+{
+    const orva::exception damaged(orva::damagedBlock(41), "block %d", 41);
+    const orva::exception system(orva::systemFailure(13), "denied");
+    const orva::exception missing(orva::ErrorKind::NotFound, "gone");
+    const orva::exception plain("plain");
+    EXPECT_EQ(plain.kind(), orva::ErrorKind::Other);
+    EXPECT_EQ(missing.kind(), orva::ErrorKind::NotFound);
+    struct Row {
+        const orva::exception& original;
+        orva::ErrorKind kind;
+        std::int64_t block;
+        int systemError;
+    } const rows[] = {{damaged, orva::ErrorKind::Damaged, 41, 0},
+                      {system, orva::ErrorKind::System, -1, 13},
+                      {missing, orva::ErrorKind::NotFound, -1, 0},
+                      {plain, orva::ErrorKind::Other, -1, 0}};
+    for (const Row& row : rows) {
+        orva::exception assigned("other");
+        assigned = row.original;
+        const orva::exception copied(row.original);
+        for (const orva::exception* each : {&row.original, static_cast<const orva::exception*>(&assigned), &copied}) {
+            EXPECT_EQ(each->kind(), row.kind) << row.original.what();
+            EXPECT_EQ(each->block(), row.block) << row.original.what();
+            EXPECT_EQ(each->systemError(), row.systemError) << row.original.what();
+            EXPECT_STREQ(each->what(), row.original.what());
+        }
+    }
+    // A detail belongs to its kind alone.
+    orva::ErrorCause mixed = orva::systemFailure(5);
+    mixed.block = 9;
+    EXPECT_EQ(orva::exception(mixed, "x").block(), -1);
+    mixed = orva::damagedBlock(9);
+    mixed.systemError = 5;
+    EXPECT_EQ(orva::exception(mixed, "x").systemError(), 0);
+}
+
 // The process starts in the "C" locale, where the C library's own "%ls" gives up on non-ASCII.
 TEST(Exception, NonAsciiWidePathComesOutWholeInAnyLocale)
 {

@@ -1,5 +1,4 @@
 #include "synchronisation/Mutex.h"
-#include "synchronisation/ScopedLock.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <future>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -129,7 +129,8 @@ TEST(Mutex, MutexOfAnEndedOwnerGoesToTheNextLocker)
     EXPECT_TRUE(tryLockElsewhere(mutex));
 }
 
-TEST(Mutex, ScopedLocksExcludeEachOtherAndReleaseOnException)
+// The standard guards are how the library takes it.
+TEST(Mutex, StandardGuardsExcludeEachOtherAndReleaseOnException)
 {
     Mutex mutex;
     long counter = 0;
@@ -137,7 +138,7 @@ TEST(Mutex, ScopedLocksExcludeEachOtherAndReleaseOnException)
     for (int t = 0; t < 4; ++t)
         workers.emplace_back([&] {
             for (int i = 0; i < 4000; ++i) {
-                synchronisation::ScopedLock lock(&mutex);
+                std::lock_guard<Mutex> lock(mutex);
                 const long seen = counter;
                 counter = seen + 1;
             }
@@ -147,7 +148,7 @@ TEST(Mutex, ScopedLocksExcludeEachOtherAndReleaseOnException)
     EXPECT_EQ(counter, 16000);
 
     try {
-        synchronisation::ScopedLock lock(&mutex);
+        std::lock_guard<Mutex> lock(mutex);
         EXPECT_TRUE(isLockedElsewhere(mutex));
         throw std::runtime_error("leaving");
     } catch (const std::runtime_error&) {

@@ -4,6 +4,7 @@
 #include "filedriver/posix/Retried.h"
 
 #include "filedriver/SystemError.h"
+#include "filedriver/SystemFailure.h"
 
 #include "orva/Log.h"
 #include "orva/WideText.h"
@@ -98,17 +99,15 @@ FilePlatform::FilePlatform(const FilePath& path, std::uint32_t mode) : AFileCore
     if (mode == Temporary) {
         file = openTemporary();
         if (file < 0) {
-            noteSystemError();
-            orva::throwLogged(sourcePath, temporarySite, "can't create temporary file");
+            orva::throwLogged(noteFailedCall(), sourcePath, temporarySite, "can't create temporary file");
         }
     } else {
         int flags;
         if (!openFlags(mode, flags))
-            orva::throwLogged(sourcePath, unknownModeSite, "unknown file opening mode");
+            orva::throwLogged(orva::ErrorKind::Other, sourcePath, unknownModeSite, "unknown file opening mode");
         file = openPlain(orva::toNative(path.normalised()), flags);
         if (file < 0) {
-            noteSystemError();
-            orva::throwLogged(sourcePath, openSite, "can't open file '%ls'", path.c_str());
+            orva::throwLogged(noteFailedCall(), sourcePath, openSite, "can't open file '%ls'", path.c_str());
         }
     }
     posix_fadvise(file, 0, 0, POSIX_FADV_RANDOM);

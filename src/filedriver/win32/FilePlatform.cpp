@@ -2,12 +2,15 @@
 #include "filedriver/FilePlatform.h"
 
 #include "filedriver/SystemError.h"
+#include "filedriver/SystemFailure.h"
 
 #include "orva/Log.h"
 
 #include <windows.h>
 
 #include <climits>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 
@@ -59,10 +62,22 @@ HANDLE openTemporary()
         return INVALID_HANDLE_VALUE;
     const HANDLE file = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_DELETE_ON_CLOSE | FILE_ATTRIBUTE_TEMPORARY, nullptr);
-    // GetTempFileNameW made the file; without a handle nothing else would remove it.
-    if (file == INVALID_HANDLE_VALUE)
+    // GetTempFileNameW made the file; without a handle nothing else would remove it. The failure that
+    // the caller reports is CreateFileW's.
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
         DeleteFileW(name);
+        SetLastError(error);
+    }
     return file;
+}
+
+// Where readAt moves a handle's one pointer, readAt calls of several threads on it take turns: each
+// file takes one of these locks, picked by its address, and nothing else takes them.
+std::mutex& positionalReadsOf(const void* file)
+{
+    static std::mutex turns[64];
+    return turns[(reinterpret_cast<std::uintptr_t>(file) / alignof(std::max_align_t)) % 64];
 }
 
 HANDLE handleOf(std::intptr_t handle)
@@ -92,13 +107,12 @@ FilePlatform::FilePlatform(const FilePath& path, std::uint32_t mode) : AFileCore
     if (mode == Temporary) {
         file = openTemporary();
         if (file == INVALID_HANDLE_VALUE) {
-            noteSystemError();
-            orva::throwLogged(sourcePath, temporarySite, "can't create temporary file");
+            orva::throwLogged(noteFailedCall(), sourcePath, temporarySite, "can't create temporary file");
         }
     } else {
         OpenRow row;
         if (!openRow(mode, row))
-            orva::throwLogged(sourcePath, unknownModeSite, "unknown file opening mode");
+            orva::throwLogged(orva::ErrorKind::Other, sourcePath, unknownModeSite, "unknown file opening mode");
         SECURITY_ATTRIBUTES inheritable;
         inheritable.nLength = sizeof inheritable;
         inheritable.lpSecurityDescriptor = nullptr;
@@ -106,8 +120,7 @@ FilePlatform::FilePlatform(const FilePath& path, std::uint32_t mode) : AFileCore
         file = CreateFileW(path.c_str(), row.access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
                            row.disposition, FILE_FLAG_RANDOM_ACCESS, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
-            noteSystemError();
-            orva::throwLogged(sourcePath, openSite, "can't open file '%ls'", path.c_str());
+            orva::throwLogged(noteFailedCall(), sourcePath, openSite, "can't open file '%ls'", path.c_str());
         }
     }
     handle = reinterpret_cast<std::intptr_t>(file);
@@ -201,7 +214,7 @@ std::uint32_t FilePlatform::readAt(std::int64_t offset, void* buffer, std::uint3
     // A read given its offset (OVERLAPPED) costs a round trip to the wineserver under Wine; a move of
     // the pointer and a plain read cost none. The pointer is shared, so positional reads take turns,
     // and it is put back for a caller that mixes them with ordinary reads.
-    std::lock_guard<std::mutex> turn(positionalReads);
+    std::lock_guard<std::mutex> turn(positionalReadsOf(this));
     const HANDLE file = handleOf(handle);
     LARGE_INTEGER before{};
     LARGE_INTEGER target{};

@@ -2,7 +2,7 @@
 #include "RegistryAccess.h"
 
 #include "SettingsFile.h"
-#include "filedriver/FilePath.h"
+#include "filedriver/FileSystem.h"
 #include "orva/WideText.h"
 
 #include <cstdlib>

@@ -1,25 +1,13 @@
 #include "posix/ArchivePrefetch.h"
 
-#include "orva/exception.h"
-
 #include <algorithm>
 
 namespace mca {
 
-ArchivePrefetch::ArchivePrefetch(const filedriver::FilePath& archivePath, const filedriver::ArchiveInfo& archive)
-    : archive(archive)
+ArchivePrefetch::ArchivePrefetch(const filedriver::ArchiveInfo& archive) : archive(archive)
 {
-    if (!filedriver::pathExists(archivePath, false))
-        return;
-    try {
-        file = std::make_unique<filedriver::FilePlatform>(archivePath, filedriver::OpenRead);
-    } catch (const orva::exception&) {
-        return;
-    }
     // Blocks lie one after another: the last one ends the part of the file that is ever read.
-    const std::uint32_t blocks = archive.blockCount();
-    const filedriver::StoredExtent last = blocks ? archive.storedBlock(blocks - 1) : filedriver::StoredExtent{0, 0};
-    windows = (last.offset + last.size) / window + 1;
+    windows = archive.blocksEnd() / window + 1;
     asked = std::make_unique<std::atomic<bool>[]>(windows);
 }
 
@@ -27,7 +15,7 @@ ArchivePrefetch::~ArchivePrefetch() = default;
 
 void ArchivePrefetch::touch(std::uint32_t first, std::uint32_t last, bool sequential)
 {
-    if (!asked || last >= archive.blockCount())
+    if (last >= archive.blockCount())
         return;
     const filedriver::StoredExtent to = archive.storedBlock(last);
     const std::uint64_t start = archive.storedBlock(first).offset;
@@ -42,7 +30,7 @@ void ArchivePrefetch::touch(std::uint32_t first, std::uint32_t last, bool sequen
         std::uint64_t run = w + 1;
         while (run < stop && !asked[run].exchange(true))
             ++run;
-        file->willNeed(w * window, (run - w) * window);
+        archive.willNeed(w * window, (run - w) * window);
         w = run;
     }
 }

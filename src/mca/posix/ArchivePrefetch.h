@@ -1,12 +1,10 @@
 #pragma once
-// Asks the system to read an archive file ahead of the library, which reads one stored block at a time
-// with the random-access hint: around each block first needed (a window, as the kernel's own read-ahead
+// Asks the library to read an archive's stored bytes ahead of it (ArchiveInfo::willNeed), which reads
+// one stored block at a time: around each block first needed (a window, as the kernel's own read-ahead
 // reads around a miss) and, for reads that follow each other, well ahead of them. Hints only: nothing
 // fails, and the archive's bytes are never read here. Safe from several threads.
 
 #include "filedriver/ArchiveInfo.h"
-#include "filedriver/FilePath.h"
-#include "filedriver/FilePlatform.h"
 
 #include <atomic>
 #include <cstdint>
@@ -16,7 +14,7 @@ namespace mca {
 
 class ArchivePrefetch {
 public:
-    ArchivePrefetch(const filedriver::FilePath& archivePath, const filedriver::ArchiveInfo& archive);
+    explicit ArchivePrefetch(const filedriver::ArchiveInfo& archive);
     ~ArchivePrefetch();
     ArchivePrefetch(const ArchivePrefetch&) = delete;
     ArchivePrefetch& operator=(const ArchivePrefetch&) = delete;
@@ -29,8 +27,6 @@ private:
     static constexpr std::uint64_t sequentialAhead = 1u << 20;
 
     const filedriver::ArchiveInfo archive;
-    // The archive file opened for the hints only; null when it cannot be opened.
-    std::unique_ptr<filedriver::FilePlatform> file;
     // One mark per window of the file: asked for already.
     std::unique_ptr<std::atomic<bool>[]> asked;
     std::uint64_t windows = 0;

@@ -52,7 +52,6 @@ struct MountedFile {
     std::string name; // UTF-8, as the kernel sees it
     std::uint32_t member; // table index
     std::uint32_t size;
-    std::uint32_t dataOffset;
     fuse_ino_t inode;
 };
 
@@ -74,6 +73,7 @@ public:
     void widenReadAhead();
     // A reader of `file` on the archive file opened at mount time, whatever the path names since.
     std::unique_ptr<AFileCore> openMember(const MountedFile& file) const { return archive.openMember(file.member); }
+    const filedriver::FileEntry& entry(const MountedFile& file) const { return archive.members()[file.member]; }
 
     const filedriver::ArchiveInfo archive;
     const std::uint32_t blockSize;
@@ -138,9 +138,23 @@ std::string native(const std::wstring& text)
     return orva::toNative(text);
 }
 
+// What a failure of the library tells the kernel.
+int errnoOf(const orva::exception& failure)
+{
+    switch (failure.kind()) {
+    case orva::ErrorKind::NotFound: return ENOENT;
+    case orva::ErrorKind::System: return failure.systemError() > 0 ? failure.systemError() : EIO;
+    case orva::ErrorKind::Damaged:
+    case orva::ErrorKind::Changed:
+    case orva::ErrorKind::Unsupported:
+    case orva::ErrorKind::Other: break;
+    }
+    return EIO;
+}
+
 MountedArchive::MountedArchive(const FilePath& archivePath, const filedriver::ArchiveInfo& archive,
                                const MountOptionList& options)
-    : archive(archive), blockSize(archive.blockSize()), prefetch(archivePath, archive)
+    : archive(archive), blockSize(archive.blockSize()), prefetch(archive)
 {
     stat(native(archivePath).c_str(), &shown);
     if (options.uid)
@@ -159,7 +173,7 @@ MountedArchive::MountedArchive(const FilePath& archivePath, const filedriver::Ar
             std::fprintf(stderr, "mca: leaving out member '%s': %s\n", native(entry.name).c_str(), why);
             continue;
         }
-        files.push_back({std::move(name), i, entry.dataSize, entry.dataOffset, firstFileInode + files.size()});
+        files.push_back({std::move(name), i, entry.dataSize, firstFileInode + files.size()});
     }
     if (!members.empty())
         keepOpen = archive.openMember(0);
@@ -239,29 +253,32 @@ OpenFile* handle(const fuse_file_info* info)
 int readSpan(MountedArchive& archive, OpenFile& open, std::uint64_t from, std::uint64_t to, char* out)
 {
     const MountedFile& file = open.file;
-    const std::uint64_t start = std::uint64_t(file.dataOffset) + from;
+    const filedriver::FileEntry& entry = archive.entry(file);
     std::unique_ptr<AFileCore> cursor;
-    std::uint32_t block = static_cast<std::uint32_t>((file.dataOffset + to - 1) / archive.blockSize);
+    std::uint32_t block = archive.archive.blocksOfMember(entry, from, to - from).last;
     try {
         cursor = open.take();
-        for (auto end = static_cast<std::uint32_t>(to - from); end > 0;) {
-            block = static_cast<std::uint32_t>((start + end - 1) / archive.blockSize);
-            const auto piece = static_cast<std::uint32_t>(std::max<std::uint64_t>(start, std::uint64_t(block) * archive.blockSize) - start);
-            const std::uint32_t length = end - piece;
-            if (cursor->seek(static_cast<std::int32_t>(from + piece), filedriver::SeekBegin) == -1
-                || cursor->read(out + piece, length) != length) {
+        for (std::uint64_t end = to; end > from; --block) {
+            const std::uint64_t start = std::max(archive.archive.memberBytesOfBlocks(entry, {block, block}).start, from);
+            const auto length = static_cast<std::uint32_t>(end - start);
+            if (cursor->seek(static_cast<std::int32_t>(start), filedriver::SeekBegin) == -1
+                || cursor->read(out + (start - from), length) != length) {
                 // A short read would tell the kernel that the file ends here.
                 archive.reportDamaged(file, block, "the archive ends early");
                 open.give(std::move(cursor));
                 return EIO;
             }
-            end = piece;
+            end = start;
         }
     } catch (const orva::exception& error) {
-        archive.reportDamaged(file, block, error.what());
+        // A damaged block fails at once from now on; any other failure is the library's to tell again.
+        if (error.kind() == orva::ErrorKind::Damaged && error.block() >= 0)
+            archive.reportDamaged(file, static_cast<std::uint32_t>(error.block()), error.what());
+        else
+            std::fprintf(stderr, "mca: %s: %s\n", file.name.c_str(), error.what());
         if (cursor)
             open.give(std::move(cursor));
-        return EIO;
+        return errnoOf(error);
     } catch (const std::bad_alloc&) {
         return ENOMEM;
     }
@@ -343,7 +360,7 @@ void openFile(fuse_req_t request, fuse_ino_t inode, fuse_file_info* info)
         info->fh = reinterpret_cast<std::uint64_t>(new OpenFile(archive, *file));
     } catch (const orva::exception& error) {
         std::fprintf(stderr, "mca: %s: %s\n", file->name.c_str(), error.what());
-        fuse_reply_err(request, EIO);
+        fuse_reply_err(request, errnoOf(error));
         return;
     } catch (const std::bad_alloc&) {
         fuse_reply_err(request, ENOMEM);
@@ -379,22 +396,19 @@ void readFile(fuse_req_t request, fuse_ino_t, size_t size, off_t offset, fuse_fi
         return;
     }
     const auto wanted = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, file.size - at));
-    const std::uint64_t start = file.dataOffset + at;
-    const auto first = static_cast<std::uint32_t>(start / archive.blockSize);
-    const auto last = static_cast<std::uint32_t>((start + wanted - 1) / archive.blockSize);
-    if (archive.knownDamaged(file, first, last)) {
+    const filedriver::BlockSpan blocks = archive.archive.blocksOfMember(archive.entry(file), at, wanted);
+    if (archive.knownDamaged(file, blocks.first, blocks.last)) {
         fuse_reply_err(request, EIO);
         return;
     }
     const bool sequential = continuesRun(open, at, wanted, archive.blockSize);
-    archive.prefetch.touch(first, last, sequential);
+    archive.prefetch.touch(blocks.first, blocks.last, sequential);
     // A read on its own gets its blocks' other pages into the page cache too; the kernel's read-ahead
     // asks for a sequential reader's.
     PageSpan span{at, at + wanted};
     if (!sequential && archive.feeder) {
-        const std::uint64_t blocksStart = std::max<std::uint64_t>(std::uint64_t(first) * archive.blockSize, file.dataOffset);
-        const std::uint64_t blocksEnd = std::min<std::uint64_t>(std::uint64_t(last + 1) * archive.blockSize, file.dataOffset + std::uint64_t(file.size));
-        span = pagesOfBlocks(blocksStart - file.dataOffset, blocksEnd - file.dataOffset, at, at + wanted, file.size,
+        const filedriver::MemberBytes held = archive.archive.memberBytesOfBlocks(archive.entry(file), blocks);
+        span = pagesOfBlocks(held.start, held.end, at, at + wanted, file.size,
                              static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE)));
     }
     // Each of the loop's threads reuses its buffer: requests come up to 1 MiB, many of them.

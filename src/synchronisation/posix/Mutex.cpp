@@ -20,15 +20,18 @@ struct Mutex::Handle {
 Mutex::Mutex() : handle(std::make_unique<Handle>())
 {
     pthread_mutexattr_t attributes;
-    bool created = pthread_mutexattr_init(&attributes) == 0;
-    if (created) {
-        created = pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE) == 0
-                  && pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST) == 0
-                  && pthread_mutex_init(&handle->mutex, &attributes) == 0;
+    // The pthread calls answer their error number rather than set errno.
+    int error = pthread_mutexattr_init(&attributes);
+    if (error == 0) {
+        error = pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+        if (error == 0)
+            error = pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
+        if (error == 0)
+            error = pthread_mutex_init(&handle->mutex, &attributes);
         pthread_mutexattr_destroy(&attributes);
     }
-    if (!created)
-        orva::throwLogged(sourcePath, createSite, "can't create mutex");
+    if (error != 0)
+        orva::throwLogged(orva::systemFailure(error), sourcePath, createSite, "can't create mutex");
 }
 
 Mutex::~Mutex()

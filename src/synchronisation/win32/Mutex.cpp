@@ -19,7 +19,7 @@ Mutex::Mutex() : handle(std::make_unique<Handle>())
 {
     handle->mutex = CreateMutexW(nullptr, FALSE, nullptr);
     if (!handle->mutex)
-        orva::throwLogged(sourcePath, createSite, "can't create mutex");
+        orva::throwLogged(orva::systemFailure(static_cast<int>(GetLastError())), sourcePath, createSite, "can't create mutex");
 }
 
 Mutex::~Mutex()
