@@ -133,8 +133,14 @@ std::uint32_t ArchiveCursor::readDecoded(std::uint32_t block, std::uint32_t with
     // that the next reads of them take no lock of the cache (on Windows, a system call each time).
     if (inReadAhead(streamPosition))
         return copyReadAhead(streamPosition, buffer, wanted);
-    if (!sequential) {
-        runBlocks = 2;
+    const std::uint32_t lastBlock = blocks.blockOf(std::uint64_t(member().dataOffset) + member().dataSize - 1);
+    // The member's last block, where the next member begins, goes through the cache: a reader of the next
+    // member wants it too, and many small members read in turn would otherwise each decode it twice.
+    const bool sharedLast =
+        std::uint64_t(member().dataOffset) + member().dataSize < blocks.startOf(lastBlock) + blocks.lengthOf(lastBlock);
+    if (!sequential || (sharedLast && block == lastBlock)) {
+        if (!sequential)
+            runBlocks = 2;
         const CachedBlock held(blocks, block, reader.decoder());
         const std::uint32_t n = std::min(static_cast<std::uint32_t>(held.bytes().size()) - within, wanted);
         if (n > 0)
@@ -147,9 +153,8 @@ std::uint32_t ArchiveCursor::readDecoded(std::uint32_t block, std::uint32_t with
     // another process), decodes into a buffer that stays in the processor's cache, and does not push out
     // the blocks that random readers share. Only the first block is needed now: a later one that fails
     // ends the run quietly and fails when a read needs it.
-    const std::uint32_t lastBlock = blocks.blockOf(std::uint64_t(member().dataOffset) + member().dataSize - 1);
-    const std::uint32_t wantedBlocks =
-        std::min({runBlocks, blocksAhead(blockSize), lastBlock - block + 1, blocks.count() - block});
+    const std::uint32_t reach = std::min({runBlocks, blocksAhead(blockSize), lastBlock - block + 1, blocks.count() - block});
+    const std::uint32_t wantedBlocks = sharedLast && block + reach - 1 == lastBlock ? reach - 1 : reach;
     runBlocks = std::min(runBlocks * 2, blocksAhead(blockSize));
     const CachedRun cached(blocks, block, wantedBlocks);
     readAheadStart = noReadAhead;

@@ -150,7 +150,7 @@ PackSource measure(const PackFile& file)
     PackSource source{file.path, shown(file.path), nullptr, 0, {}};
     if (filedriver::fileStamp(file.path, source.stamp) && source.stamp.size > largestMember)
         throw Failure(tooLarge(source.shownName));
-    const std::int32_t size = FileDriver(file.path, filedriver::OpenReadBuffered).size();
+    const std::int32_t size = FileDriver(file.path, filedriver::OpenRead).size();
     if (size < 0)
         throw Failure("cannot tell the size of " + source.shownName);
     source.size = static_cast<std::uint32_t>(size);
@@ -237,7 +237,8 @@ void appendSource(PackSource& source, filedriver::ArchiveWriter& writer, const F
 {
     std::unique_ptr<FileDriver> opened;
     if (!source.spool)
-        opened = std::make_unique<FileDriver>(source.file, filedriver::OpenReadBuffered);
+        // Unbuffered: copyAll asks for 1 MiB at a time, and a buffer would only read each file twice.
+        opened = std::make_unique<FileDriver>(source.file, filedriver::OpenRead);
     const std::uint64_t done = copyAll(
         source.spool ? *source.spool : *opened,
         [&](const std::uint8_t* bytes, std::uint32_t length) {

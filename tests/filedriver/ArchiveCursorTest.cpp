@@ -248,6 +248,52 @@ TEST(ArchiveCursorRead, ReadingThroughAMemberLeavesTheCacheToRandomReaders)
     EXPECT_FALSE(loaded->blocks().mayBeCached(4, 200));
 }
 
+// Whether the cache holds `block` decoded, leaving it as it was.
+bool cacheHolds(OrvaArchive* archive, std::int32_t block)
+{
+    bool filled = false;
+    archiveManager.acquireBlock(archive, block, filled);
+    if (filled)
+        archiveManager.releaseBlock(archive, block);
+    else
+        archiveManager.abandonBlock(archive, block);
+    return filled;
+}
+
+// A member read whole in reads of `pieceSize`: the first alone goes through the cache, the others read on
+// in order.
+ByteBuffer readInOrder(const std::wstring& path, std::uint32_t pieceSize)
+{
+    FileDriver file(path, OpenRead);
+    ByteBuffer got;
+    ByteBuffer piece(pieceSize);
+    for (std::uint32_t n; (n = file.read(piece.data(), pieceSize)) > 0;)
+        got.insert(got.end(), piece.begin(), piece.begin() + n);
+    return got;
+}
+
+TEST(ArchiveCursorRead, AMembersLastBlockSharedWithTheNextGoesThroughTheCache)
+{
+    testsupport::TempDir tmp;
+    constexpr std::uint32_t blockSize = 4096;
+    // Blocks 0-2, 2-4 and 4-11: the first two end inside a block the next one begins in; the last ends
+    // with the data.
+    const Members members = {{L"a", sample(10000, 1)}, {L"b", sample(9000, 2)}, {L"c", sample(30000, 3)}};
+    const std::wstring archive = makeArchive(tmp, L"s.mca", members, blockSize, 1);
+    OrvaArchive* const loaded = archiveManager.getArchive(archive);
+    const FileDriver held(memberPath(archive, L"c"), OpenRead);
+    for (const std::uint32_t piece : {1000u, 4096u}) {
+        SCOPED_TRACE(piece);
+        EXPECT_TRUE(readInOrder(memberPath(archive, L"a"), piece) == members[0].second);
+        EXPECT_TRUE(cacheHolds(loaded, 2));
+        EXPECT_TRUE(readInOrder(memberPath(archive, L"b"), piece) == members[1].second);
+        EXPECT_TRUE(cacheHolds(loaded, 4));
+        EXPECT_TRUE(readInOrder(memberPath(archive, L"c"), piece) == members[2].second);
+        // A block of one member alone stays out of the cache when read in order.
+        EXPECT_FALSE(cacheHolds(loaded, 7));
+    }
+}
+
 TEST(ArchiveCursorRead, TheHintOfCachedBlocksGoesWithTheLastCursor)
 {
     testsupport::TempDir tmp;

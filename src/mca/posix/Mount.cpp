@@ -55,6 +55,8 @@ struct MountedFile {
     fuse_ino_t inode;
 };
 
+class UnopenedReads;
+
 // The archive as mounted: its file table, fixed at mount time, the archive file it keeps open, and
 // what it has logged since.
 class MountedArchive {
@@ -83,6 +85,11 @@ public:
     std::string mountPoint;
     // Started once the server runs (threads do not survive its going to the background).
     std::unique_ptr<PageCacheFeeder> feeder;
+    // Whether opens may be declined (not with allow_root: libfuse checks the user at open), and whether
+    // they are, set at the session's start where the kernel takes a declined open as done.
+    const bool opensMayBeDeclined;
+    bool declineOpens = false;
+    std::unique_ptr<UnopenedReads> unopened;
 
 private:
     // An open member keeps the archive file open, and its decoded blocks cached, for the mount's life.
@@ -133,6 +140,23 @@ private:
     std::vector<std::unique_ptr<AFileCore>> idle; // guarded by mutex
 };
 
+// The state of reads that come without an open file: the kernel never asks to open once the server
+// has declined an open (FUSE's no-open), which saves an open and a release per file read. Each loop
+// thread keeps the last member it read, so that a run of reads of one file makes one cursor; the
+// mount as a whole keeps only where each file's latest read ended.
+class UnopenedReads {
+public:
+    explicit UnopenedReads(std::size_t files) : lastEnds(std::make_unique<std::atomic<std::uint64_t>[]>(files)) {}
+
+    // The calling thread's cursor for `file`, made when its last read was of another file; the
+    // library's failure to make one is thrown.
+    static AFileCore& cursorOf(const MountedArchive& archive, const MountedFile& file);
+    std::atomic<std::uint64_t>& lastEnd(const MountedFile& file) { return lastEnds[file.inode - firstFileInode]; }
+
+private:
+    std::unique_ptr<std::atomic<std::uint64_t>[]> lastEnds;
+};
+
 std::string native(const std::wstring& text)
 {
     return orva::toNative(text);
@@ -154,7 +178,7 @@ int errnoOf(const orva::exception& failure)
 
 MountedArchive::MountedArchive(const FilePath& archivePath, const filedriver::ArchiveInfo& archive,
                                const MountOptionList& options)
-    : archive(archive), blockSize(archive.blockSize()), prefetch(archive)
+    : archive(archive), blockSize(archive.blockSize()), prefetch(archive), opensMayBeDeclined(!options.allowRoot)
 {
     stat(native(archivePath).c_str(), &shown);
     if (options.uid)
@@ -175,6 +199,7 @@ MountedArchive::MountedArchive(const FilePath& archivePath, const filedriver::Ar
         }
         files.push_back({std::move(name), i, entry.dataSize, firstFileInode + files.size()});
     }
+    unopened = std::make_unique<UnopenedReads>(files.size());
     if (!members.empty())
         keepOpen = archive.openMember(0);
 }
@@ -246,18 +271,58 @@ OpenFile* handle(const fuse_file_info* info)
     return reinterpret_cast<OpenFile*>(info->fh);
 }
 
+AFileCore& UnopenedReads::cursorOf(const MountedArchive& archive, const MountedFile& file)
+{
+    thread_local struct {
+        const MountedArchive* archive = nullptr;
+        fuse_ino_t inode = 0;
+        std::unique_ptr<AFileCore> cursor;
+    } last;
+    if (last.archive != &archive || last.inode != file.inode || !last.cursor) {
+        last.cursor.reset();
+        last.cursor = archive.openMember(file);
+        last.archive = &archive;
+        last.inode = file.inode;
+    }
+    return *last.cursor;
+}
+
+// A cursor for one read of `file`: one of the open file's, given back at the end, or with no open file
+// the thread's own.
+class ReadCursor {
+public:
+    ReadCursor(const MountedArchive& archive, OpenFile* open, const MountedFile& file) : open(open)
+    {
+        if (open)
+            taken = open->take();
+        cursor = open ? taken.get() : &UnopenedReads::cursorOf(archive, file);
+    }
+    ~ReadCursor()
+    {
+        if (taken)
+            open->give(std::move(taken));
+    }
+    ReadCursor(const ReadCursor&) = delete;
+    ReadCursor& operator=(const ReadCursor&) = delete;
+    AFileCore* operator->() const { return cursor; }
+
+private:
+    OpenFile* open;
+    std::unique_ptr<AFileCore> taken;
+    AFileCore* cursor = nullptr;
+};
+
 // Reads bytes [from, to) of `file` into `out` block by block, so that a failure names its block, and
 // from the last block back: a cursor reading on from where it stopped first copies the blocks ahead
 // into a buffer of its own, while one taken backwards copies each block once, from the cache straight
 // into `out`. An errno value, or 0.
-int readSpan(MountedArchive& archive, OpenFile& open, std::uint64_t from, std::uint64_t to, char* out)
+int readSpan(MountedArchive& archive, OpenFile* open, const MountedFile& file, std::uint64_t from, std::uint64_t to,
+             char* out)
 {
-    const MountedFile& file = open.file;
     const filedriver::FileEntry& entry = archive.entry(file);
-    std::unique_ptr<AFileCore> cursor;
     std::uint32_t block = archive.archive.blocksOfMember(entry, from, to - from).last;
     try {
-        cursor = open.take();
+        const ReadCursor cursor(archive, open, file);
         for (std::uint64_t end = to; end > from; --block) {
             const std::uint64_t start = std::max(archive.archive.memberBytesOfBlocks(entry, {block, block}).start, from);
             const auto length = static_cast<std::uint32_t>(end - start);
@@ -265,7 +330,6 @@ int readSpan(MountedArchive& archive, OpenFile& open, std::uint64_t from, std::u
                 || cursor->read(out + (start - from), length) != length) {
                 // A short read would tell the kernel that the file ends here.
                 archive.reportDamaged(file, block, "the archive ends early");
-                open.give(std::move(cursor));
                 return EIO;
             }
             end = start;
@@ -276,13 +340,10 @@ int readSpan(MountedArchive& archive, OpenFile& open, std::uint64_t from, std::u
             archive.reportDamaged(file, static_cast<std::uint32_t>(error.block()), error.what());
         else
             std::fprintf(stderr, "mca: %s: %s\n", file.name.c_str(), error.what());
-        if (cursor)
-            open.give(std::move(cursor));
         return errnoOf(error);
     } catch (const std::bad_alloc&) {
         return ENOMEM;
     }
-    open.give(std::move(cursor));
     return 0;
 }
 
@@ -356,6 +417,10 @@ void openFile(fuse_req_t request, fuse_ino_t inode, fuse_file_info* info)
         return;
     }
     archive.widenReadAhead();
+    if (archive.declineOpens) {
+        fuse_reply_err(request, ENOSYS);
+        return;
+    }
     try {
         info->fh = reinterpret_cast<std::uint64_t>(new OpenFile(archive, *file));
     } catch (const orva::exception& error) {
@@ -374,18 +439,24 @@ void openFile(fuse_req_t request, fuse_ino_t inode, fuse_file_info* info)
 
 // Whether a read at `offset` continues the run of reads before it: the kernel's read-ahead has several
 // requests of a run out at once, served in any order.
-bool continuesRun(OpenFile& open, std::uint64_t offset, std::uint32_t wanted, std::uint32_t blockSize)
+bool continuesRun(std::atomic<std::uint64_t>& lastEnd, std::uint64_t offset, std::uint32_t wanted,
+                  std::uint32_t blockSize)
 {
-    const std::uint64_t previousEnd = open.lastEnd.exchange(offset + wanted);
+    const std::uint64_t previousEnd = lastEnd.exchange(offset + wanted);
     const std::uint64_t near = 4 * std::max<std::uint64_t>(blockSize, wanted);
     return previousEnd + near >= offset && previousEnd <= offset + near;
 }
 
-void readFile(fuse_req_t request, fuse_ino_t, size_t size, off_t offset, fuse_file_info* info)
+void readFile(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, fuse_file_info* info)
 {
-    OpenFile& open = *handle(info);
-    const MountedFile& file = open.file;
+    OpenFile* open = handle(info);
     MountedArchive& archive = mounted(request);
+    const MountedFile* known = open ? &open->file : archive.file(inode);
+    if (!known) {
+        fuse_reply_err(request, inode == rootInode ? EISDIR : ENOENT);
+        return;
+    }
+    const MountedFile& file = *known;
     if (offset < 0) {
         fuse_reply_err(request, EINVAL);
         return;
@@ -401,7 +472,8 @@ void readFile(fuse_req_t request, fuse_ino_t, size_t size, off_t offset, fuse_fi
         fuse_reply_err(request, EIO);
         return;
     }
-    const bool sequential = continuesRun(open, at, wanted, archive.blockSize);
+    const bool sequential =
+        continuesRun(open ? open->lastEnd : archive.unopened->lastEnd(file), at, wanted, archive.blockSize);
     archive.prefetch.touch(blocks.first, blocks.last, sequential);
     // A read on its own gets its blocks' other pages into the page cache too; the kernel's read-ahead
     // asks for a sequential reader's.
@@ -420,7 +492,7 @@ void readFile(fuse_req_t request, fuse_ino_t, size_t size, off_t offset, fuse_fi
         fuse_reply_err(request, ENOMEM);
         return;
     }
-    if (const int error = readSpan(archive, open, span.start, span.end, bytes.data())) {
+    if (const int error = readSpan(archive, open, file, span.start, span.end, bytes.data())) {
         fuse_reply_err(request, error);
         return;
     }
@@ -463,9 +535,17 @@ void refuse(fuse_req_t request, Arguments...)
     fuse_reply_err(request, EROFS);
 }
 
+// Asks the kernel not to send opens and releases of files where it can do without.
+void startSession(void* userdata, fuse_conn_info* connection)
+{
+    MountedArchive& archive = *static_cast<MountedArchive*>(userdata);
+    archive.declineOpens = archive.opensMayBeDeclined && (connection->capable & FUSE_CAP_NO_OPEN_SUPPORT) != 0;
+}
+
 fuse_lowlevel_ops operations()
 {
     fuse_lowlevel_ops ops{};
+    ops.init = startSession;
     ops.lookup = lookUp;
     ops.getattr = getAttributes;
     ops.readdir = readDirectory;

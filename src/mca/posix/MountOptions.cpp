@@ -117,7 +117,8 @@ std::string parseMountOptions(const std::vector<std::string>& arguments, MountOp
                 return problem;
         }
     const std::string all = "," + parsed.forFuse + ",";
-    if (all.find(",allow_other,") != std::string::npos && all.find(",allow_root,") != std::string::npos)
+    parsed.allowRoot = all.find(",allow_root,") != std::string::npos;
+    if (all.find(",allow_other,") != std::string::npos && parsed.allowRoot)
         return "mount options 'allow_other' and 'allow_root' exclude each other";
     options = parsed;
     return "";

@@ -18,6 +18,8 @@ struct MountOptionList {
     std::optional<gid_t> gid;
     // Bits taken from the modes 0444 (files) and 0555 (the directory).
     std::optional<mode_t> umask;
+    // allow_root: libfuse refuses other users when they open a file, which the server must then see.
+    bool allowRoot = false;
 };
 
 // Reads every -o argument, each a comma-separated list (a comma inside a value written "\,"). Empty,

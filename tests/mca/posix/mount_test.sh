@@ -136,6 +136,21 @@ bad=0
 for pid in "${pids[@]}"; do wait "$pid" || bad=$((bad + 1)); done
 check "eight readers at once" 0 "$bad"
 
+# ---- many small files sharing blocks, read in turn and at once: each read finds its own file's bytes
+# whether or not the kernel sent an open for it
+mkdir -p small
+for i in $(seq 1 60); do head -c $((i * 997)) in/random.bin | tail -c $((i * 331)) >"small/s$i"; done
+"$mca_program" pack --block-size 65536 small.mca small
+mount_archive small.mca mnt-small
+pids=()
+for order in "seq 1 60" "seq 60 -1 1" "shuf -i 1-60"; do
+    (for i in $($order); do cmp -s "small/s$i" "mnt-small/s$i" || exit 1; done) & pids+=($!)
+done
+bad=0
+for pid in "${pids[@]}"; do wait "$pid" || bad=$((bad + 1)); done
+check "small files, three readers in different orders" 0 "$bad"
+unmount mnt-small
+
 # ---- nothing can be written
 for attempt in "write:printf x >mnt-all/a:b" "append:printf x >>mnt-all/a:b" "create:printf x >mnt-all/new" \
     "remove:rm -f mnt-all/a:b" "rename:mv mnt-all/a:b mnt-all/c" "mkdir:mkdir mnt-all/d" \
