@@ -177,7 +177,7 @@ void OrvaArchive::indexNames()
 void OrvaArchive::loadHeader(IndexStream& file)
 {
     // Messages of this stage name the archive in the system's narrow text.
-    const std::string name = orva::toNative(path);
+    const std::string name = orva::toNative(shownPath(path));
     std::uint8_t bytes[archiveHeaderSize];
     if (file.read(bytes, archiveHeaderSize) < archiveHeaderSize)
         orva::throwLogged(orva::ErrorKind::Damaged, sourcePath, shortHeaderSite, "%s : failed to load ArchiveHeader",
@@ -342,7 +342,7 @@ void OrvaArchive::loadIndex(IndexStream& file)
 void OrvaArchive::failChanged(const FilePath& path)
 {
     orva::throwLogged(orva::ErrorKind::Changed, sourcePath, changedSite, "%s : file changed since its index was loaded",
-                      orva::toNative(path).c_str());
+                      orva::toNative(shownPath(path)).c_str());
 }
 
 void OrvaArchive::checkUnchangedIndex(ArchiveSource& source)
