@@ -12,7 +12,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 # The document root is this machine's path even where mca runs under Wine.
-docroot=$(winepath -u "$GLEANER_TEST_DOCROOT" 2>/dev/null || echo "$GLEANER_TEST_DOCROOT")
+if [[ -n $runner ]]; then docroot=$(winepath -u "$GLEANER_TEST_DOCROOT"); else docroot=$GLEANER_TEST_DOCROOT; fi
 export GLEANER_HTTP_CACHE_MB=0 GLEANER_HTTP_RETRIES=1
 base=$GLEANER_TEST_HTTP
 
