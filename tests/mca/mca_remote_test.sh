@@ -89,4 +89,23 @@ check "refused query: not shown" "" "$(grep wrong <<<"$err")"
 mca cat "$base/maps.mca/no-such.txt"
 check "missing member: fails" 1 "$((rc != 0))"
 
+# The mount (Linux, where FUSE mounts are allowed): the remote archive's members read as files.
+if [[ -z $runner && -c /dev/fuse ]] && command -v fusermount3 >/dev/null && "$mca_program" mount --help >/dev/null 2>&1; then
+    mkdir mnt
+    mca mount "$base/signed/maps.mca?sig=s3cret" mnt
+    if [[ $rc == 0 ]]; then
+        check "mount: member bytes" yes "$(timeout 60 cmp -s mnt/random.bin random.bin && echo yes)"
+        check "mount: names" "numbers.txt random.bin small.txt" "$(ls mnt | tr '\n' ' ' | sed 's/ $//')"
+        check "mount: no query in the mount table" "" "$(grep s3cret /proc/mounts)"
+        fusermount3 -u mnt
+        check "mount: unmounted" 0 "$?"
+    elif grep -q '^mca: cannot mount .* on ' <<<"$err"; then
+        echo "mount: skipped: FUSE mounts are refused here: $err"
+    else
+        check "mount: status" 0 "$rc"
+    fi
+else
+    echo "mount: skipped: no FUSE mount here (Windows, or no /dev/fuse, fusermount3 or libfuse 3)"
+fi
+
 summary "mca over HTTP"
