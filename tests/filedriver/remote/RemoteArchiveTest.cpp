@@ -188,6 +188,17 @@ TEST_F(RemoteArchive, AnArchiveChangedOnTheServerFailsAsOneChangedOnDisk)
               "orvana exception: " + server->http("/" + name + ".mca") + " : file changed since its index was loaded");
 }
 
+TEST_F(RemoteArchive, APlainFileChangedOnTheServerReadsNothingMore)
+{
+    server->putFile(name + ".bin", patternBytes(300 * 1024, 10));
+    FileDriver file(url("/" + name + ".bin"), filedriver::OpenRead);
+    server->putFile(name + ".bin", patternBytes(300 * 1024, 11));
+    std::string bytes(100 * 1024, '\0');
+    EXPECT_EQ(file.seek(200 * 1024, filedriver::SeekBegin), 200 * 1024);
+    EXPECT_EQ(file.read(bytes.data(), static_cast<std::uint32_t>(bytes.size())), 0u);
+    EXPECT_EQ(file.tell(), 200 * 1024);
+}
+
 TEST_F(RemoteArchive, OpeningAnArchiveCostsOneRequestWhenItsIndexLiesInTheFirst64KiB)
 {
     serveArchive({{L"roads.dat", patternBytes(300 * 1024, 8)}, {L"names.txt", "n"}}, name);
