@@ -35,6 +35,9 @@ public:
     // True once a read has found the file no longer the version the source was opened for; the reader
     // then fails as for an archive changed on disk.
     virtual bool changed() const { return false; }
+    // True where opening the file again costs more than keeping it open (a request to a server): the
+    // archive then keeps the source its index came from for its first reader.
+    virtual bool keepAfterLoad() const { return false; }
 };
 
 // The source of the archive file `path` (an archive part, FilePath.h): a RemoteArchiveSource for a

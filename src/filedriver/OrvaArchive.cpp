@@ -89,10 +89,12 @@ private:
 
 OrvaArchive::OrvaArchive(const FilePath& path, ArchiveManager* manager) : path(path), manager(manager)
 {
-    const std::unique_ptr<ArchiveSource> source = openArchiveSource(path, std::string());
+    std::unique_ptr<ArchiveSource> source = openArchiveSource(path, std::string());
     loadedVersion = source->version();
     IndexStream file(*source);
     loadIndex(file);
+    if (source->keepAfterLoad())
+        loadSource = std::move(source);
 }
 
 OrvaArchive::OrvaArchive(ArchiveSource& source, const FilePath& path) : path(path), manager(nullptr)
@@ -381,7 +383,9 @@ void OrvaArchive::willNeed(std::uint64_t offset, std::uint64_t length)
 void OrvaArchive::attachReader()
 {
     std::lock_guard<std::mutex> lock(readersMutex);
-    if (!storedBlocks.isOpen()) {
+    if (!storedBlocks.isOpen() && loadSource) {
+        storedBlocks.open(std::move(loadSource));
+    } else if (!storedBlocks.isOpen()) {
         std::unique_ptr<ArchiveSource> source = openArchiveSource(path, loadedVersion);
         checkUnchangedIndex(*source);
         storedBlocks.open(std::move(source));

@@ -30,6 +30,7 @@ public:
     void willNeed(std::uint64_t, std::uint64_t) override {}
     std::string version() const override;
     bool changed() const override { return foundChanged; }
+    bool keepAfterLoad() const override { return true; }
 
 private:
     const FilePath path;

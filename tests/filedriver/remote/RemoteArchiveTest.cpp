@@ -206,6 +206,17 @@ TEST_F(RemoteArchive, OpeningAnArchiveCostsOneRequestWhenItsIndexLiesInTheFirst6
     EXPECT_EQ(server->requestsFor("/" + name + ".mca").size(), 1u);
 }
 
+TEST_F(RemoteArchive, AMembersFirstBytesCostOneRequestAfterTheOpen)
+{
+    // roads.dat's blocks lie past the first 64 KiB, which the open fetched.
+    serveArchive({{L"pad.bin", patternBytes(200 * 1024, 12)}, {L"roads.dat", patternBytes(300 * 1024, 13)}}, name, 0);
+    FileDriver member(url("/" + name + ".mca/roads.dat"), filedriver::OpenRead);
+    std::string bytes(4096, '\0');
+    EXPECT_EQ(member.read(bytes.data(), 4096), 4096u);
+    EXPECT_EQ(bytes, patternBytes(300 * 1024, 13).substr(0, 4096));
+    EXPECT_EQ(server->requestsFor("/" + name + ".mca").size(), 2u);
+}
+
 TEST_F(RemoteArchive, TheQueryGoesToTheArchiveInEitherPlaceAndIsShownNowhere)
 {
     const std::string roads = patternBytes(70 * 1024, 9);
