@@ -104,6 +104,9 @@ TEST_F(RemoteArchive, PlainFilesAndMembersReadByteExactInBothReadModes)
         EXPECT_EQ(readWhole(small), names);
     }
 
+    FileDriver overTls(orva::fromUtf8(server->https("/" + name + ".mca/roads.dat")), filedriver::OpenReadBuffered);
+    EXPECT_EQ(readWhole(overTls), roads);
+
     const filedriver::ArchiveInfo info(url("/" + name + ".mca"));
     EXPECT_EQ(info.memberCount(), 2u);
     filedriver::MemberReader reader(url("/" + name + ".mca/roads.dat"), 2);

@@ -250,11 +250,13 @@ TEST_F(Remote, AFileReplacedOnTheServerIsReportedChangedAndNeverMixed)
 TEST_F(Remote, AServerIgnoringRangesIsRefusedWithoutTakingTheFile)
 {
     server->putFile(path, patternBytes(32 * MiB));
+    // Other tests' files (archives the process keeps) hold pages too.
+    const std::uint64_t heldBefore = RemoteFile::processBytesHeld();
     const auto start = Clock::now();
     EXPECT_FALSE(open(server->proxied("norange", path)));
     EXPECT_EQ(error.kind, RemoteErrorKind::Unsupported);
     EXPECT_NE(error.message.find("ignores byte ranges"), std::string::npos) << error.message;
-    EXPECT_EQ(RemoteFile::processBytesHeld(), 0u);
+    EXPECT_EQ(RemoteFile::processBytesHeld(), heldBefore);
     EXPECT_LT(secondsSince(start), 2.0);
 }
 
