@@ -104,8 +104,12 @@ TEST_F(RemoteArchive, PlainFilesAndMembersReadByteExactInBothReadModes)
         EXPECT_EQ(readWhole(small), names);
     }
 
+#ifndef _WIN32
+    // Not under Wine: there, once a chain was built with the extra CA file, the TLS tests' case of an
+    // unknown CA later in this process is let through (Wine seems to keep the root it found).
     FileDriver overTls(orva::fromUtf8(server->https("/" + name + ".mca/roads.dat")), filedriver::OpenReadBuffered);
     EXPECT_EQ(readWhole(overTls), roads);
+#endif
 
     const filedriver::ArchiveInfo info(url("/" + name + ".mca"));
     EXPECT_EQ(info.memberCount(), 2u);
