@@ -224,7 +224,9 @@ TEST_F(Remote, MissingFilesAreNotFoundAndOtherAnswersFailAtOnce)
     EXPECT_FALSE(open(server->http("/teapot/x.bin")));
     EXPECT_EQ(error.kind, RemoteErrorKind::Other);
     EXPECT_NE(error.message.find("418"), std::string::npos) << error.message;
-    EXPECT_LT(secondsSince(start), 1.0);
+    // Not retried: one request each (a retry would also pause a quarter of a second at least).
+    EXPECT_LT(secondsSince(start), 10.0);
+    EXPECT_EQ(server->requestsFor("/no-such-file.bin").size(), 1u);
     EXPECT_EQ(server->requestsFor("/teapot/x.bin").size(), 1u);
 }
 
@@ -257,7 +259,7 @@ TEST_F(Remote, AServerIgnoringRangesIsRefusedWithoutTakingTheFile)
     EXPECT_EQ(error.kind, RemoteErrorKind::Unsupported);
     EXPECT_NE(error.message.find("ignores byte ranges"), std::string::npos) << error.message;
     EXPECT_EQ(RemoteFile::processBytesHeld(), heldBefore);
-    EXPECT_LT(secondsSince(start), 2.0);
+    EXPECT_LT(secondsSince(start), 10.0);
 }
 
 TEST_F(Remote, BusyAnswersAreRetriedAfterTheirRetryAfter)
@@ -281,13 +283,14 @@ TEST_F(Remote, RetriesAreBoundedInCountAndInTime)
     EXPECT_EQ(error.kind, RemoteErrorKind::Other);
     EXPECT_NE(error.message.find("503"), std::string::npos) << error.message;
     EXPECT_NE(error.message.find("2 tries"), std::string::npos) << error.message;
-    EXPECT_LT(secondsSince(start), 3.0);
+    EXPECT_LT(secondsSince(start), 10.0);
     // A Retry-After beyond the time left ends at once.
     settings.retries = 4;
     settings.retryTime = std::chrono::milliseconds(500);
     start = Clock::now();
     EXPECT_FALSE(open(server->proxied("busy9", "/again" + path)));
-    EXPECT_LT(secondsSince(start), 0.9);
+    EXPECT_NE(error.message.find("(1 try)"), std::string::npos) << error.message;
+    EXPECT_LT(secondsSince(start), 10.0);
 }
 
 TEST_F(Remote, ConnectionsResetCutOrStalledMidBodyGoOnWhereTheyStopped)
@@ -388,7 +391,8 @@ TEST_F(RemoteTls, ACertificateOfAnUnknownCaIsRefusedAndNotRetried)
     const auto start = Clock::now();
     EXPECT_FALSE(open(server->https(path)));
     EXPECT_EQ(error.kind, RemoteErrorKind::Network) << error.message;
-    EXPECT_LT(secondsSince(start), 2.0);
+    // Retried, it would pause 3.75 s in all.
+    EXPECT_LT(secondsSince(start), 3.5);
     EXPECT_EQ(requests(), 0u);
 }
 
