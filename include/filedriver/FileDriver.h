@@ -2,7 +2,9 @@
 // The handle through which the library opens a file: a path and a mode give the matching core, which
 // the handle owns and closes at destruction.
 //   plain path:  1, 3, 6, 7, 19 a FilePlatform; 9, 14 a FileStream<FilePlatform>
-//   archive member (FilePath's isArchivePath): 1 and 9 only
+//   archive member (FilePath's isArchivePath): 1 and 9 only, the archive on disk or on a web server
+//   plain URL (FilePath's isRemotePath): 1, and 9 through FileStream; every other mode is refused as a
+//   file that cannot be opened ("can't open file '<url>'")
 // The constructor throws orva::exception: "unsupported file opening mode '<mode>'" for any other mode,
 // or whatever the core's constructor throws. Afterwards failures show in results, as AFileCore says.
 

@@ -36,9 +36,9 @@ public:
     FilePath fileName() const;
     // The same cut at its last '.': "b.tar.gz" gives "b.tar", ".profile" nothing.
     FilePath fileNameWithoutExtension() const;
-    // Every separator turned into the written one.
+    // Every separator turned into the written one; a URL as it is.
     FilePath normalised() const;
-    // Trailing spaces dropped, then one separator ensured.
+    // Trailing spaces dropped, then one separator ensured ('/' for a URL).
     FilePath withTrailingSeparator() const;
     // Trailing spaces dropped, then one trailing separator (if any) removed.
     FilePath withoutTrailingSeparator() const;
@@ -57,9 +57,24 @@ bool isSeparator(wchar_t c);
 // a separator or the end of the text) is not the very end of the path. ".MCA" is looked for the same way
 // only where ".mca" occurs nowhere in the text. So x.mca.d\file is a plain path, and
 // maps.mca.old\europe.mca\roads.dat runs through maps.mca.old\europe.mca.
+//
+// A URL (isRemotePath) follows the same rules in its path, never in its host. Its query belongs to the
+// archive file, and is written either straight after the archive's name, the member following it
+// (https://host/eu/europe.mca?sig=x/roads.dat: the member is what follows the query's last '/', so a '/'
+// inside a query is written %2F), or at the very end (https://host/eu/europe.mca/roads.dat?sig=x).
 bool isArchivePath(const FilePath& path);
-// The archive file that `path` runs through (up to and including that extension), else empty.
+// The archive file that `path` runs through (up to and including that extension, with a URL's query),
+// else empty.
 FilePath archivePart(const FilePath& path);
+// The member that a path through an archive names: its last component, without a URL's query.
+FilePath memberName(const FilePath& path);
+
+// True when the path names a file on a web server: it begins with "http://" or "https://", in any
+// letter case. Such a path is never made absolute, and its '/' are never turned into '\'.
+bool isRemotePath(const FilePath& path);
+// The path as messages and logs show it: a URL without its credentials and query (the member, if any,
+// kept); any other path as it is.
+FilePath shownPath(const FilePath& path);
 
 } // namespace filedriver
 

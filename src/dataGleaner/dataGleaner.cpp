@@ -105,7 +105,8 @@ extern "C" int runGleaner(RunParameters* parameters)
             return refuse(unreadable, why);
         char digest[9];
         std::snprintf(digest, sizeof digest, "%08x", static_cast<unsigned>(crc));
-        say("dataGleaner: atlas " + orva::toNative(path) + " (" + std::to_string(bytes) + " bytes, crc32 " + digest
+        // A URL's query and credentials are never shown.
+        say("dataGleaner: atlas " + orva::toNative(filedriver::shownPath(path)) + " (" + std::to_string(bytes) + " bytes, crc32 " + digest
             + ")\n");
         return 0;
     }

@@ -27,11 +27,11 @@ std::uint32_t blocksAhead(std::uint32_t blockSize)
 ArchiveCursor::ArchiveCursor(const FilePath& path, std::uint32_t mode)
     : AFileCore(mode), reader(archiveManager.shareArchive(path)), blocks(reader.blocks())
 {
-    memberIndex = reader.archive().findMember(path.fileName());
+    memberIndex = reader.archive().findMember(memberName(path));
     if (memberIndex == reader.archive().archiveHeader().fileCount)
         orva::throwLogged(orva::ErrorKind::NotFound, sourcePath, notFoundSite,
-                          "ArchiveCursor: file '%ls' not found in archive '%ls'", path.c_str(),
-                          reader.archive().archivePath().c_str());
+                          "ArchiveCursor: file '%ls' not found in archive '%ls'", shownPath(path).c_str(),
+                          shownPath(reader.archive().archivePath()).c_str());
 }
 
 ArchiveCursor::ArchiveCursor(std::shared_ptr<OrvaArchive> archive, std::uint32_t memberIndex, std::uint32_t mode)

@@ -132,7 +132,7 @@ std::unique_ptr<AFileCore> ArchiveInfo::openMember(std::uint32_t index) const
 {
     if (index >= memberCount())
         orva::throwLogged(orva::ErrorKind::NotFound, sourcePath, noMemberSite, "ArchiveInfo: archive '%ls' has no member %u",
-                          path().c_str(), index);
+                          shownPath(path()).c_str(), index);
     return std::make_unique<ArchiveCursor>(archive, index, OpenRead);
 }
 

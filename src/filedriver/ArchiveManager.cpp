@@ -43,8 +43,10 @@ std::shared_ptr<OrvaArchive> ArchiveManager::shareArchive(const FilePath& path)
     const FilePath key = archivePart(path);
     // Readers of several threads may be the first to ask for one archive.
     std::lock_guard<synchronisation::Mutex> lock(mutex);
-    if (!fileExists(key))
-        orva::throwLogged(orva::ErrorKind::NotFound, sourcePath, notFoundSite, "ArchiveManager: archive '%ls' not found", key.c_str());
+    // A remote archive's load says whether it is there: asking first would cost a request.
+    if (!isRemotePath(key) && !fileExists(key))
+        orva::throwLogged(orva::ErrorKind::NotFound, sourcePath, notFoundSite, "ArchiveManager: archive '%ls' not found",
+                          shownPath(key).c_str());
     const auto known = archives.find(key);
     if (known != archives.end())
         return known->second;
@@ -61,7 +63,7 @@ OrvaArchive* ArchiveManager::getArchive(const FilePath& path)
 bool ArchiveManager::existsInArchive(const FilePath& path)
 {
     try {
-        return shareArchive(path)->hasMember(path.fileName());
+        return shareArchive(path)->hasMember(memberName(path));
     } catch (orva::exception& ex) {
         orva::logCaught(sourcePath, caughtSite, ex);
         return false;

@@ -23,8 +23,8 @@ public:
     // The file's length in bytes, as opened.
     virtual std::uint64_t size() const = 0;
     // Up to `length` bytes at `offset` into `buffer`; the count read, fewer only at the file's end or
-    // when the bytes cannot be had (then changed() may say why). Safe beside other readAt calls of
-    // other threads.
+    // when the bytes cannot be had (then changed() may say why). A source that knows why (a remote one)
+    // throws orva::exception of that kind instead. Safe beside other readAt calls of other threads.
     virtual std::uint32_t readAt(std::uint64_t offset, void* buffer, std::uint32_t length) = 0;
     // The `length` bytes at `offset` are about to be read: a hint that may fetch them ahead. Nothing
     // fails, nothing is read into the caller's memory.
@@ -35,12 +35,16 @@ public:
     // True once a read has found the file no longer the version the source was opened for; the reader
     // then fails as for an archive changed on disk.
     virtual bool changed() const { return false; }
+    // True where opening the file again costs more than keeping it open (a request to a server): the
+    // archive then keeps the source its index came from for its first reader.
+    virtual bool keepAfterLoad() const { return false; }
 };
 
-// The source of the archive file `path` (an archive part, FilePath.h). `loadedVersion` is the version
+// The source of the archive file `path` (an archive part, FilePath.h): a RemoteArchiveSource for a
+// URL, else the file on disk. `loadedVersion` is the version
 // whose index the archive holds, empty while the index is loaded for the first time: a source that
 // checks versions on every read may take it as the version it opens. Throws orva::exception when the
-// file cannot be opened (NotFound, System).
+// file cannot be opened (NotFound, System; for a URL also Changed, Unsupported, Other).
 std::unique_ptr<ArchiveSource> openArchiveSource(const FilePath& path, const std::string& loadedVersion);
 
 } // namespace filedriver

@@ -4,6 +4,7 @@
 #include "filedriver/FilePlatform.h"
 #include "filedriver/FileStream.h"
 #include "filedriver/TextReading.h"
+#include "filedriver/remote/RemoteFileCore.h"
 #include "orva/ByteOrder.h"
 #include "orva/Log.h"
 
@@ -28,6 +29,11 @@ std::unique_ptr<AFileCore> openCore(const FilePath& path, std::uint32_t mode)
         case OpenReadBuffered: return std::make_unique<FileStream<ArchiveCursor>>(path, mode);
         default: refuseMode(mode);
         }
+    }
+    if (isRemotePath(path)) {
+        if (mode == OpenReadBuffered)
+            return std::make_unique<FileStream<RemoteFileCore>>(path, mode);
+        return std::make_unique<RemoteFileCore>(path, mode);
     }
     switch (mode) {
     case OpenRead:

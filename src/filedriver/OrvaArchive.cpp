@@ -89,10 +89,12 @@ private:
 
 OrvaArchive::OrvaArchive(const FilePath& path, ArchiveManager* manager) : path(path), manager(manager)
 {
-    const std::unique_ptr<ArchiveSource> source = openArchiveSource(path, std::string());
+    std::unique_ptr<ArchiveSource> source = openArchiveSource(path, std::string());
     loadedVersion = source->version();
     IndexStream file(*source);
     loadIndex(file);
+    if (source->keepAfterLoad())
+        loadSource = std::move(source);
 }
 
 OrvaArchive::OrvaArchive(ArchiveSource& source, const FilePath& path) : path(path), manager(nullptr)
@@ -177,7 +179,7 @@ void OrvaArchive::indexNames()
 void OrvaArchive::loadHeader(IndexStream& file)
 {
     // Messages of this stage name the archive in the system's narrow text.
-    const std::string name = orva::toNative(path);
+    const std::string name = orva::toNative(shownPath(path));
     std::uint8_t bytes[archiveHeaderSize];
     if (file.read(bytes, archiveHeaderSize) < archiveHeaderSize)
         orva::throwLogged(orva::ErrorKind::Damaged, sourcePath, shortHeaderSite, "%s : failed to load ArchiveHeader",
@@ -342,7 +344,7 @@ void OrvaArchive::loadIndex(IndexStream& file)
 void OrvaArchive::failChanged(const FilePath& path)
 {
     orva::throwLogged(orva::ErrorKind::Changed, sourcePath, changedSite, "%s : file changed since its index was loaded",
-                      orva::toNative(path).c_str());
+                      orva::toNative(shownPath(path)).c_str());
 }
 
 void OrvaArchive::checkUnchangedIndex(ArchiveSource& source)
@@ -381,7 +383,9 @@ void OrvaArchive::willNeed(std::uint64_t offset, std::uint64_t length)
 void OrvaArchive::attachReader()
 {
     std::lock_guard<std::mutex> lock(readersMutex);
-    if (!storedBlocks.isOpen()) {
+    if (!storedBlocks.isOpen() && loadSource) {
+        storedBlocks.open(std::move(loadSource));
+    } else if (!storedBlocks.isOpen()) {
         std::unique_ptr<ArchiveSource> source = openArchiveSource(path, loadedVersion);
         checkUnchangedIndex(*source);
         storedBlocks.open(std::move(source));

@@ -117,6 +117,9 @@ private:
     // The version (ArchiveSource::version) of the file whose index was last loaded or compared; empty
     // when the source could not tell, and then every first reader compares.
     std::string loadedVersion;
+    // The source the index was loaded from, kept for the first reader where opening another would cost
+    // a request (ArchiveSource::keepAfterLoad); guarded by readersMutex.
+    std::unique_ptr<ArchiveSource> loadSource;
     // Open addressing over the stored names: a power-of-two table of entry number + 1 (0 empty) and the
     // name's hash, holding the first entry of each name. Built at load, never changed afterwards.
     struct NameSlot {

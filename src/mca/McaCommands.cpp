@@ -40,7 +40,15 @@ struct FileFailure {
 
 FilePath memberPath(const FilePath& archive, const std::wstring& name)
 {
-    return FilePath(archive + filedriver::Separators[0] + name);
+    // A URL's member follows a '/', after the query if the archive has one.
+    const wchar_t separator = filedriver::isRemotePath(archive) ? L'/' : filedriver::Separators[0];
+    return FilePath(archive + separator + name);
+}
+
+// A path as messages name it: a URL without its query and credentials, control characters escaped.
+std::string shownFile(const FilePath& path)
+{
+    return shown(filedriver::shownPath(path));
 }
 
 // Without the separators after an archive's name ("all.mca/").
@@ -100,9 +108,12 @@ void copyStream(Stream& from)
 }
 
 // The library says only "not found" for what it cannot take as an archive file: opening the file
-// throws the library's exception with the system's reason (no such file, a directory, ...).
+// throws the library's exception with the system's reason (no such file, a directory, ...). A URL's
+// load says why itself.
 void throwWhyUnopenable(const FilePath& archive)
 {
+    if (filedriver::isRemotePath(archive))
+        return;
     const filedriver::FileKind kind = filedriver::fileKind(archive);
     if (kind == filedriver::FileKind::missing || kind == filedriver::FileKind::directory)
         filedriver::FilePlatform(archive, filedriver::OpenRead);
@@ -122,7 +133,7 @@ void catOne(const FilePath& path, unsigned threads)
     } else {
         if (filedriver::isArchivePath(path))
             throwWhyUnopenable(filedriver::archivePart(path));
-        copyFile(path, shown(path), threads, writeStandardOutput, quiet);
+        copyFile(path, shownFile(path), threads, writeStandardOutput, quiet);
     }
 }
 
@@ -145,7 +156,7 @@ bool sayIfCutShort(const filedriver::ArchiveInfo& loaded)
     const std::string blocks = first == last ? "block " + std::to_string(last) + " is"
                                              : "blocks " + std::to_string(first) + " to " + std::to_string(last) + " are";
     std::fprintf(stderr, "mca: %s is cut short: it has %lld bytes, its blocks end at byte %llu (%s cut)\n",
-                 shown(loaded.path()).c_str(), static_cast<long long>(size), static_cast<unsigned long long>(end),
+                 shownFile(loaded.path()).c_str(), static_cast<long long>(size), static_cast<unsigned long long>(end),
                  blocks.c_str());
     return false;
 }
@@ -186,7 +197,7 @@ std::vector<filedriver::FileEntry> membersToExtract(const filedriver::ArchiveInf
     std::vector<std::size_t> positions;
     std::wstring unknown;
     if (!chooseMembers(names, only, positions, unknown))
-        throw Failure("no member '" + shown(unknown) + "' in " + shown(archive));
+        throw Failure("no member '" + shown(unknown) + "' in " + shownFile(archive));
     const std::set<std::size_t> chosen(positions.begin(), positions.end());
     for (const NameProblem& problem : nameProblems(names, hostPlatform()))
         if (chosen.count(problem.member))
@@ -254,7 +265,7 @@ filedriver::ArchiveInfo openArchive(const FilePath& given)
 {
     const FilePath archive = withoutTrailingSeparators(given);
     if (filedriver::archivePart(archive) != archive)
-        throw Failure(shown(given) + ": an archive's name ends in .mca");
+        throw Failure(shownFile(given) + ": an archive's name ends in .mca");
     throwWhyUnopenable(archive);
     return filedriver::ArchiveInfo(archive);
 }

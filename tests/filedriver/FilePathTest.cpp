@@ -140,4 +140,54 @@ TEST(FilePathArchive, IsArchivePathAndArchivePart)
     }
 }
 
+TEST(FilePathRemote, UrlsFollowTheArchiveRulesInTheirPathAndKeepTheirQueryWithTheArchive)
+{
+    struct UrlCase {
+        const wchar_t* path;
+        bool isArchive;
+        const wchar_t* archive;
+        const wchar_t* member;
+        const wchar_t* shown;
+    };
+    const UrlCase cases[] = {
+        {L"https://h/eu/europe.mca/roads.dat", true, L"https://h/eu/europe.mca", L"roads.dat",
+         L"https://h/eu/europe.mca/roads.dat"},
+        {L"HTTPS://h/eu/europe.MCA/roads.dat", true, L"HTTPS://h/eu/europe.MCA", L"roads.dat",
+         L"HTTPS://h/eu/europe.MCA/roads.dat"},
+        {L"https://h/eu/europe.mca", false, L"https://h/eu/europe.mca", L"europe.mca", L"https://h/eu/europe.mca"},
+        // The query written after the archive's name, the member after the query's last '/'.
+        {L"https://h/e.mca?sig=a%2Fb&x=1/roads.dat", true, L"https://h/e.mca?sig=a%2Fb&x=1", L"roads.dat",
+         L"https://h/e.mca/roads.dat"},
+        // ... or at the end: either way it belongs to the archive.
+        {L"https://h/e.mca/roads.dat?sig=1", true, L"https://h/e.mca?sig=1", L"roads.dat", L"https://h/e.mca/roads.dat"},
+        {L"https://h/e.mca?sig=1", false, L"https://h/e.mca?sig=1", L"e.mca?sig=1", L"https://h/e.mca"},
+        // The host is no archive, nor is a query that looks like one.
+        {L"http://maps.mca/roads.dat", false, L"", L"roads.dat", L"http://maps.mca/roads.dat"},
+        {L"http://h/file.bin?name=x.mca/y", false, L"", L"y", L"http://h/file.bin"},
+        {L"http://user:pw@h:8080/a.mca/b", true, L"http://user:pw@h:8080/a.mca", L"b", L"http://h:8080/a.mca/b"},
+        {L"http://h", false, L"", L"h", L"http://h"},
+        {L"http://u@h?q", false, L"", L"h?q", L"http://h"},
+    };
+    for (const UrlCase& c : cases) {
+        EXPECT_TRUE(filedriver::isRemotePath(c.path)) << c.path;
+        EXPECT_EQ(filedriver::isArchivePath(c.path), c.isArchive) << c.path;
+        EXPECT_EQ(filedriver::archivePart(c.path), c.archive) << c.path;
+        if (c.isArchive) {
+            EXPECT_EQ(filedriver::memberName(c.path), c.member) << c.path;
+        }
+        EXPECT_EQ(filedriver::shownPath(c.path), c.shown) << c.path;
+    }
+    for (const wchar_t* local : {L"http:/h/x", L"D:\\http://x", L"ftp://h/x", L"httpx://h", L""})
+        EXPECT_FALSE(filedriver::isRemotePath(local)) << local;
+    EXPECT_EQ(filedriver::shownPath(L"D:\\m.mca\\x?y"), L"D:\\m.mca\\x?y");
+    EXPECT_EQ(filedriver::memberName(L"D:\\m.mca\\x?y"), L"x?y");
+}
+
+TEST(FilePathRemote, TextOperationsLeaveUrlsAlone)
+{
+    EXPECT_EQ(FilePath(L"https://h//a/b.mca/c").normalised(), L"https://h//a/b.mca/c");
+    EXPECT_EQ(FilePath(L"https://h/a").withTrailingSeparator(), L"https://h/a/");
+    EXPECT_EQ(FilePath(L"https://h/a/").withTrailingSeparator(), L"https://h/a/");
+}
+
 } // namespace

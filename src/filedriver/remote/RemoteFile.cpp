@@ -75,6 +75,11 @@ const std::string& RemoteFile::displayName() const
     return source->displayName();
 }
 
+std::string RemoteFile::validator() const
+{
+    return source->validatorText();
+}
+
 std::string RemoteFile::cacheFolder() const
 {
     if (!cache)

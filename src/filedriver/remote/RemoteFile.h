@@ -59,6 +59,9 @@ public:
     std::uint64_t size() const;
     // The URL without credentials and query, for messages.
     const std::string& displayName() const;
+    // What tells this version of the file from others ("etag ...", "modified ..."); empty when the
+    // server gave neither.
+    std::string validator() const;
     // Reads [offset, offset + length), which must lie within size(), into `destination`.
     bool read(std::uint64_t offset, void* destination, std::size_t length, RemoteError& error);
     // The disk cache's folder for this file version, empty when it has none (for tests and tools).

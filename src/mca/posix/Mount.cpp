@@ -19,6 +19,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
@@ -180,7 +181,13 @@ MountedArchive::MountedArchive(const FilePath& archivePath, const filedriver::Ar
                                const MountOptionList& options)
     : archive(archive), blockSize(archive.blockSize()), prefetch(archive), opensMayBeDeclined(!options.allowRoot)
 {
-    stat(native(archivePath).c_str(), &shown);
+    // A remote archive has no file here to take owner and times from: it shows the mounting user's, now.
+    if (stat(native(archivePath).c_str(), &shown) != 0) {
+        shown = {};
+        shown.st_uid = getuid();
+        shown.st_gid = getgid();
+        shown.st_atime = shown.st_mtime = shown.st_ctime = std::time(nullptr);
+    }
     if (options.uid)
         shown.st_uid = *options.uid;
     if (options.gid)
@@ -661,7 +668,10 @@ int mountArchive(const MountOptions& options)
     const std::string problem = parseMountOptions(options.fuseOptions, chosen);
     if (!problem.empty())
         throw Failure(problem);
-    const FilePath archivePath(orva::fromNative(absolute(native(options.archive))));
+    // A URL stays as it is: made absolute it would name a local file.
+    const FilePath given(options.archive);
+    const FilePath archivePath =
+        filedriver::isRemotePath(given) ? given : FilePath(orva::fromNative(absolute(native(options.archive))));
     MountedArchive archive(archivePath, openArchive(archivePath), chosen);
 
     char mountPoint[PATH_MAX];
@@ -674,7 +684,8 @@ int mountArchive(const MountOptions& options)
     // Read-only for the kernel too: writes, creates, renames and deletes fail there with EROFS, and with
     // default_permissions the kernel checks the modes itself instead of asking.
     archive.mountPoint = mountPoint;
-    std::string mountOptions = "ro,default_permissions,subtype=mca,fsname=" + optionValue(native(archivePath));
+    std::string mountOptions =
+        "ro,default_permissions,subtype=mca,fsname=" + optionValue(native(filedriver::shownPath(archivePath)));
     if (!chosen.forFuse.empty())
         mountOptions += "," + chosen.forFuse;
     const char* arguments[] = {"mca", "-o", mountOptions.c_str()};
@@ -683,10 +694,11 @@ int mountArchive(const MountOptions& options)
     fuse_session* session = fuse_session_new(&args, &ops, sizeof ops, &archive);
     fuse_opt_free_args(&args);
     if (!session)
-        throw Failure("cannot mount " + native(archivePath) + ": the FUSE options were refused");
+        throw Failure("cannot mount " + native(filedriver::shownPath(archivePath)) + ": the FUSE options were refused");
     if (fuse_session_mount(session, mountPoint) != 0) {
         fuse_session_destroy(session);
-        throw Failure("cannot mount " + native(archivePath) + " on " + mountPoint + " (is /dev/fuse there?)");
+        throw Failure("cannot mount " + native(filedriver::shownPath(archivePath)) + " on " + mountPoint
+                      + " (is /dev/fuse there?)");
     }
     std::fflush(stdout);
     std::fflush(stderr);

@@ -165,13 +165,15 @@ TEST_F(Remote, AReaderInOrderIsReadAheadInGrowingRunsWithinItsMemory)
 {
     const std::string bytes = patternBytes(24 * MiB + 123);
     server->putFile(path, bytes);
+    // Other tests' files (archives the process keeps) hold pages too.
+    const std::uint64_t heldBefore = RemoteFile::processBytesHeld();
     const auto file = open(server->http(path));
     ASSERT_TRUE(file) << error.message;
     std::uint64_t mostHeld = 0;
     for (std::uint64_t at = 0; at < bytes.size(); at += 64 * KiB) {
         const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(64 * KiB, bytes.size() - at));
         ASSERT_EQ(readAt(*file, at, length), bytes.substr(at, length)) << at;
-        mostHeld = std::max(mostHeld, RemoteFile::processBytesHeld());
+        mostHeld = std::max(mostHeld, RemoteFile::processBytesHeld() - heldBefore);
     }
     EXPECT_LE(mostHeld, RemoteFile::fileMemory);
     const auto logged = server->requestsFor(path);
@@ -250,11 +252,13 @@ TEST_F(Remote, AFileReplacedOnTheServerIsReportedChangedAndNeverMixed)
 TEST_F(Remote, AServerIgnoringRangesIsRefusedWithoutTakingTheFile)
 {
     server->putFile(path, patternBytes(32 * MiB));
+    // Other tests' files (archives the process keeps) hold pages too.
+    const std::uint64_t heldBefore = RemoteFile::processBytesHeld();
     const auto start = Clock::now();
     EXPECT_FALSE(open(server->proxied("norange", path)));
     EXPECT_EQ(error.kind, RemoteErrorKind::Unsupported);
     EXPECT_NE(error.message.find("ignores byte ranges"), std::string::npos) << error.message;
-    EXPECT_EQ(RemoteFile::processBytesHeld(), 0u);
+    EXPECT_EQ(RemoteFile::processBytesHeld(), heldBefore);
     EXPECT_LT(secondsSince(start), 10.0);
 }
 
@@ -494,11 +498,12 @@ TEST_F(RemoteDiskCache, ASecondRunCostsOnlyTheOpeningRequest)
     EXPECT_EQ(requests(), 4u);
     readSpots(server->http(path), bytes);
     EXPECT_EQ(requests(), 5u);
-    // The cache's names hold neither the query nor credentials, and the query does not split it.
-    readSpots(server->http(path + "?token=abc"), bytes);
+    // The cache's names hold neither the query nor credentials, and the query does not split it. (A
+    // token of hex digits could be found in the folder's hash.)
+    readSpots(server->http(path + "?token=qwz"), bytes);
     EXPECT_EQ(requests(), 6u);
     for (const auto& entry : fs::recursive_directory_iterator(settings.cacheDirectory))
-        EXPECT_EQ(entry.path().string().find("abc"), std::string::npos);
+        EXPECT_EQ(entry.path().string().find("qwz"), std::string::npos);
 }
 
 TEST_F(RemoteDiskCache, AHalfWrittenEntryIsNeverServed)
