@@ -88,6 +88,12 @@ std::string RemoteFile::cacheFolder() const
     return std::string(text.begin(), text.end());
 }
 
+std::uint64_t RemoteFile::bytesHeld() const
+{
+    std::lock_guard<std::mutex> hold(lock);
+    return held;
+}
+
 std::uint64_t RemoteFile::processBytesHeld()
 {
     return processHeld;

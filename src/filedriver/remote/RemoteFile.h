@@ -67,6 +67,8 @@ public:
     // The disk cache's folder for this file version, empty when it has none (for tests and tools).
     std::string cacheFolder() const;
 
+    // What this file holds in memory now; never more than fileMemory once a read or fetch is done.
+    std::uint64_t bytesHeld() const;
     // What all remote files of the process hold in memory now.
     static std::uint64_t processBytesHeld();
 
