@@ -641,7 +641,9 @@ std::vector<Row> tableRows(const Collector& collector)
             const auto ours = collector.counts.find(d->name + "/" + figure.ours);
             if (ours == collector.counts.end())
                 continue;
-            const auto requests = [](double n) { return std::to_string(static_cast<long long>(n)) + " requests"; };
+            const auto requests = [](double n) {
+                return std::to_string(static_cast<long long>(n)) + (n == 1 ? " request" : " requests");
+            };
             rows.push_back({figure.name, d->name, "nginx's access log, the most", requests(ours->second),
                             requests(figure.most), figure.most / std::max(ours->second, 1.0), 1.0, Goal::Required});
         }
