@@ -6,10 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <thread>
+#include <vector>
 
 namespace bench {
 namespace {
@@ -26,13 +29,17 @@ bool isMounted(const std::string& point)
 
 } // namespace
 
-// The mca program built beside this benchmark.
-std::string mcaProgram()
+std::string besideThisProgram(const std::string& name)
 {
     char self[4096];
     const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
     std::string path(self, length > 0 ? static_cast<std::size_t>(length) : 0);
-    return path.substr(0, path.rfind('/') + 1) + "mca";
+    return path.substr(0, path.rfind('/') + 1) + name;
+}
+
+std::string mcaProgram()
+{
+    return besideThisProgram("mca");
 }
 
 std::string mountsUnavailable()
@@ -88,6 +95,9 @@ Mount::Mount(MountKind kind, const std::string& image, const std::string& workDi
     case MountKind::Kernel:
         command = "mount -t squashfs -o loop,ro " + quoted(image) + " " + quoted(point);
         break;
+    case MountKind::Httpfs:
+        command = "httpfs2 -c /dev/null " + quoted(image) + " " + quoted(point);
+        break;
     }
     // All three return once the mount stands; the wait only guards against a slow start.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -102,11 +112,54 @@ Mount::Mount(MountKind kind, const std::string& image, const std::string& workDi
 
 Mount::~Mount()
 {
-    runQuietly((kind == MountKind::Kernel ? "umount " : "fusermount3 -u ") + quoted(point));
+    const char* unmount = kind == MountKind::Kernel ? "umount " : kind == MountKind::Httpfs ? "fusermount -u " : "fusermount3 -u ";
+    runQuietly(unmount + quoted(point));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (isMounted(point) && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     rmdir(point.c_str());
+}
+
+bool readSequentially(const Dataset& d, const std::string& point)
+{
+    std::vector<std::uint8_t> buffer(128u << 10);
+    std::uint64_t total = 0;
+    for (const std::string& name : d.names) {
+        const int file = open((point + "/" + name).c_str(), O_RDONLY);
+        for (ssize_t got; (got = read(file, buffer.data(), buffer.size())) > 0;)
+            total += static_cast<std::uint64_t>(got);
+        close(file);
+    }
+    return total == d.bytes.size();
+}
+
+bool readRandomly(const Dataset& d, const std::string& point, int reads, int threads)
+{
+    std::atomic<bool> good{true};
+    const auto share = [&](int first) {
+        std::vector<int> files(d.names.size(), -1);
+        std::vector<std::uint8_t> buffer(readSize);
+        for (int r = first; r < reads; r += threads) {
+            const std::uint64_t offset = d.randomOffsets[static_cast<std::size_t>(r)];
+            const std::size_t i = d.fileAt(offset);
+            if (files[i] < 0)
+                files[i] = open((point + "/" + d.names[i]).c_str(), O_RDONLY);
+            const std::uint64_t within = offset - d.starts[i];
+            const auto wanted = static_cast<ssize_t>(std::min<std::uint64_t>(readSize, d.sizes[i] - within));
+            if (pread(files[i], buffer.data(), readSize, static_cast<off_t>(within)) != wanted)
+                good = false;
+        }
+        for (const int file : files)
+            if (file >= 0)
+                close(file);
+    };
+    std::vector<std::thread> others;
+    for (int t = 1; t < threads; ++t)
+        others.emplace_back(share, t);
+    share(0);
+    for (std::thread& other : others)
+        other.join();
+    return good;
 }
 
 } // namespace bench

@@ -1,6 +1,7 @@
 #pragma once
-// A file system mounted for the benchmark, unmounted again at destruction: the archive through
-// "mca mount", or a squashfs image through squashfuse or the kernel's own driver (a loop device).
+// A file system mounted for the benchmark, unmounted again at destruction: the archive (a path or a
+// URL) through "mca mount", a squashfs image through squashfuse or the kernel's own driver (a loop
+// device), or a URL through httpfs2, which shows the file it names in the mount.
 // Mounting needs root and /dev/fuse (mountsUnavailable says what is missing); a failed mount throws.
 
 #include <stdexcept>
@@ -8,9 +9,10 @@
 
 namespace bench {
 
-enum class MountKind { Ours, Squashfuse, Kernel };
+enum class MountKind { Ours, Squashfuse, Kernel, Httpfs };
 
-// The mca program built beside this benchmark.
+// A program built beside this benchmark, and mca.
+std::string besideThisProgram(const std::string& name);
 std::string mcaProgram();
 
 // Empty when this machine can make the benchmark's mounts, else why not.
@@ -38,5 +40,14 @@ private:
 void dropPageCache(const std::string& path);
 // Reads one file whole, so that its pages are cached.
 void fillPageCache(const std::string& path);
+
+struct Dataset;
+
+// Reading patterns over a data set's files below `point`; whether every read gave what it should.
+// Every file read whole in order, in 128 KiB reads, each opened and closed.
+bool readSequentially(const Dataset& d, const std::string& point);
+// The first `reads` of the data set's random 4 KiB preads (less at a file's end), shared out in turn
+// among `threads` threads, each opening a file at its first read of it and keeping it open.
+bool readRandomly(const Dataset& d, const std::string& point, int reads, int threads = 1);
 
 } // namespace bench

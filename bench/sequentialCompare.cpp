@@ -2,12 +2,17 @@
 // sequential reading of a deflated member in 4 KiB reads against raw zlib inflate of the same blocks,
 // side by side in one run, each the median of three repetitions of at least a second. Prints the
 // table's rows in the Linux benchmark's format; --rows-only leaves out the header, so that the rows can
-// follow that table.
+// follow that table. Run by the tests' web server harness (tests/filedriver/remote/http_server.sh, which
+// sets GLEANER_TEST_HTTP and GLEANER_TEST_DOCROOT) it prints the remote row instead, header left out:
+// the member read whole from the server against its archive downloaded whole, then read locally.
 #include "Corpus.h"
+#include "Download.h"
 #include "Sequential.h"
 #include "Table.h"
 
+#include "filedriver/ArchiveInfo.h"
 #include "filedriver/ArchiveWriter.h"
+#include "orva/WideText.h"
 
 #include <algorithm>
 #include <chrono>
@@ -63,6 +68,74 @@ const char* platformName()
 #endif
 }
 
+// Each side's median rate, repeated in turn.
+std::pair<double, double> medianRates(const std::function<std::uint64_t()>& ours,
+                                      const std::function<std::uint64_t()>& reference)
+{
+    // Untimed: loads the archive's tables and brings both inputs into memory.
+    ours();
+    reference();
+    std::vector<double> oursRates, referenceRates;
+    for (int i = 0; i < repetitions; ++i) {
+        oursRates.push_back(rate(ours));
+        referenceRates.push_back(rate(reference));
+    }
+    return {median(oursRates), median(referenceRates)};
+}
+
+bool writeCorpus(const std::wstring& archive, const std::vector<std::uint8_t>& corpus)
+{
+    filedriver::ArchiveWriterOptions options;
+    options.blockSize = blockSize;
+    if (filedriver::writeArchive(archive, {{L"atlas.bin", filedriver::ByteBuffer(corpus.begin(), corpus.end())}}, options))
+        return true;
+    std::fprintf(stderr, "sequentialCompare: cannot write %ls\n", archive.c_str());
+    return false;
+}
+
+// The member read whole through the library, its archive let go after each pass so that every pass
+// opens it as the reference does.
+std::uint64_t readAndRelease(const std::wstring& archive)
+{
+    const std::uint64_t got = bench::readMember(archive + L"/atlas.bin");
+    filedriver::releaseArchive(archive);
+    return got;
+}
+
+int sequentialRow(const std::vector<std::uint8_t>& corpus, const std::filesystem::path& dir, bool rowsOnly)
+{
+    const std::filesystem::path archive = dir / "deflated.mca";
+    if (!writeCorpus(archive.wstring(), corpus))
+        return 1;
+    const std::wstring member = (archive / "atlas.bin").wstring();
+    const std::vector<filedriver::ByteBuffer> blocks = bench::deflateBlocks(corpus, blockSize);
+    bench::RawInflate inflate(blockSize);
+    const auto [oursRate, referenceRate] = medianRates([&] { return bench::readMember(member); },
+                                                       [&] { return inflate.inflateAll(blocks); });
+    if (!rowsOnly)
+        bench::printTableHeader();
+    bench::printTableRow(std::string("sequential deflated member, 4 KiB reads (") + platformName() + ")", "made",
+                         "raw zlib inflate", bench::megabytesPerSecond(oursRate),
+                         bench::megabytesPerSecond(referenceRate), oursRate / referenceRate, 2.0);
+    return 0;
+}
+
+int remoteRow(const std::vector<std::uint8_t>& corpus, const std::filesystem::path& dir, const char* http,
+              const char* docroot)
+{
+    if (!writeCorpus(orva::fromNative(docroot) + L"\\atlas.mca", corpus))
+        return 1;
+    const std::wstring url = orva::fromNative(http) + L"/atlas.mca";
+    const std::wstring local = (dir / "downloaded.mca").wstring();
+    const auto [oursRate, referenceRate] = medianRates([&] { return readAndRelease(url); }, [&] {
+        return bench::downloadWhole(url, local) ? readAndRelease(local) : 0;
+    });
+    bench::printTableRow(std::string("remote: every member whole, loopback (") + platformName() + ")", "made",
+                         "WinHTTP download, then read locally", bench::megabytesPerSecond(oursRate),
+                         bench::megabytesPerSecond(referenceRate), oursRate / referenceRate, 1.0);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -81,37 +154,9 @@ int main(int argc, char** argv)
         return 1;
     }
     const std::vector<std::uint8_t> corpus = bench::makeCorpus(corpusSize);
-    const fs::path archive = dir / "deflated.mca";
-    filedriver::ArchiveWriterOptions options;
-    options.blockSize = blockSize;
-    if (!filedriver::writeArchive(archive.wstring(), {{L"atlas.bin", filedriver::ByteBuffer(corpus.begin(), corpus.end())}},
-                                  options)) {
-        std::fprintf(stderr, "sequentialCompare: cannot write %ls\n", archive.wstring().c_str());
-        fs::remove_all(dir, error);
-        return 1;
-    }
-    const std::wstring member = (archive / "atlas.bin").wstring();
-    const std::vector<filedriver::ByteBuffer> blocks = bench::deflateBlocks(corpus, blockSize);
-    bench::RawInflate inflate(blockSize);
-
-    const auto ours = [&] { return bench::readMember(member); };
-    const auto reference = [&] { return inflate.inflateAll(blocks); };
-    // Untimed: loads the archive's tables and brings both inputs into memory.
-    ours();
-    reference();
-    std::vector<double> oursRates, referenceRates;
-    for (int i = 0; i < repetitions; ++i) {
-        oursRates.push_back(rate(ours));
-        referenceRates.push_back(rate(reference));
-    }
+    const char* http = std::getenv("GLEANER_TEST_HTTP");
+    const char* docroot = std::getenv("GLEANER_TEST_DOCROOT");
+    const int status = http && docroot ? remoteRow(corpus, dir, http, docroot) : sequentialRow(corpus, dir, rowsOnly);
     fs::remove_all(dir, error);
-
-    if (!rowsOnly)
-        bench::printTableHeader();
-    const double oursRate = median(oursRates);
-    const double referenceRate = median(referenceRates);
-    bench::printTableRow(std::string("sequential deflated member, 4 KiB reads (") + platformName() + ")", "made",
-                         "raw zlib inflate", bench::megabytesPerSecond(oursRate),
-                         bench::megabytesPerSecond(referenceRate), oursRate / referenceRate, 2.0);
-    return 0;
+    return status;
 }

@@ -19,7 +19,7 @@ if [[ $want == all || $want == bench ]]; then
     packages+=(wixl msitools librsvg2-bin icoutils)
 fi
 if [[ $want == bench ]]; then
-    packages+=(libbenchmark-dev libzip-dev libphysfs-dev squashfuse squashfs-tools)
+    packages+=(libbenchmark-dev libzip-dev libphysfs-dev squashfuse squashfs-tools httpfs2)
 fi
 if [[ $want == fuzz || $want == all ]]; then
     packages+=(clang libclang-rt-14-dev)
