@@ -1,5 +1,6 @@
 #include "RemoteRows.h"
 
+#include "FreshMounts.h"
 #include "Mount.h"
 #include "Sequential.h"
 #include "WebServer.h"
@@ -132,16 +133,6 @@ std::string remoteMountsUnavailable()
 }
 
 // Mounts unmounted in the reverse order of their making.
-struct MountStack {
-    std::vector<std::unique_ptr<Mount>> mounts;
-    ~MountStack()
-    {
-        while (!mounts.empty())
-            mounts.pop_back();
-    }
-    std::string point() const { return mounts.back()->file(""); }
-};
-
 // "mca mount" of the archive's URL; or squashfuse of the squashfs image in httpfs2's mount of its URL.
 void mountRemote(MountStack& stack, const Dataset& d, const std::string& url, bool ours)
 {
@@ -164,28 +155,7 @@ void onFreshRemoteMounts(benchmark::State& state, const Dataset& d, const std::s
         state.SkipWithError(why.c_str());
         return;
     }
-    for (auto _ : state) {
-        state.PauseTiming();
-        bool good = false;
-        try {
-            MountStack stack;
-            mountRemote(stack, d, url, ours);
-            state.ResumeTiming();
-            good = pattern(stack.point());
-            state.PauseTiming();
-        } catch (const std::exception& error) {
-            state.SkipWithError(error.what());
-        }
-        state.ResumeTiming();
-        if (!good) {
-            state.SkipWithError("short read");
-            break;
-        }
-    }
-    if (work > 0)
-        state.SetBytesProcessed(state.iterations() * work);
-    else
-        state.SetItemsProcessed(state.iterations() * -work);
+    timeFreshMounts(state, [&](MountStack& stack) { mountRemote(stack, d, url, ours); }, pattern, work);
 }
 
 // The requests that `act` costs, as the counter "requests".

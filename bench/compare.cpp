@@ -3,6 +3,7 @@
 // table: figure, data, reference, ours, reference speed, ratio (how many times the reference's speed
 // ours reaches), goal; then the worst data set of each figure. --table=FILE writes both there too.
 #include "Datasets.h"
+#include "FreshMounts.h"
 #include "Mount.h"
 #include "RemoteRows.h"
 #include "Sequential.h"
@@ -489,27 +490,13 @@ void throughFreshMounts(benchmark::State& state, const Dataset& d, MountKind kin
 {
     if (mountsSkipped(state, d))
         return;
-    for (auto _ : state) {
-        state.PauseTiming();
-        bool good = false;
-        try {
-            const bench::Mount mount(kind, kind == MountKind::Ours ? d.archive : d.image, d.directory, imageCached);
-            state.ResumeTiming();
-            good = pattern(d, mount.file(""));
-            state.PauseTiming();
-        } catch (const std::exception& error) {
-            state.SkipWithError(error.what());
-        }
-        state.ResumeTiming();
-        if (!good) {
-            state.SkipWithError("short read");
-            break;
-        }
-    }
-    if (work > 0)
-        state.SetBytesProcessed(state.iterations() * work);
-    else
-        state.SetItemsProcessed(state.iterations() * -work);
+    const std::string& image = kind == MountKind::Ours ? d.archive : d.image;
+    bench::timeFreshMounts(
+        state,
+        [&](bench::MountStack& stack) {
+            stack.mounts.push_back(std::make_unique<bench::Mount>(kind, image, d.directory, imageCached));
+        },
+        [&](const std::string& point) { return pattern(d, point); }, work);
 }
 
 // ---- the table
