@@ -4,6 +4,7 @@
 #include "McaCommands.h"
 #include "MemberNames.h"
 #include "posix/ArchivePrefetch.h"
+#include "posix/EntryPrimer.h"
 #include "posix/MountReadAhead.h"
 #include "posix/PageCacheFeeder.h"
 #include "orva/WideText.h"
@@ -48,6 +49,11 @@ constexpr double unchangingTimeout = 86400;
 constexpr unsigned readAheadKilobytes = 4096;
 // Decoded bytes waiting for the page cache, at most.
 constexpr std::size_t feederLimit = 16u << 20;
+// Names the kernel is given at mount time, at most: each costs it an inode (about 1 KiB) until it
+// drops them.
+constexpr std::size_t primedNames = 65536;
+// Where no read of a file has ended yet.
+constexpr std::uint64_t noReadYet = UINT64_MAX;
 
 struct MountedFile {
     std::string name; // UTF-8, as the kernel sees it
@@ -74,6 +80,10 @@ public:
     // Widens the kernel's read-ahead on the mount, once. Called at the first open: by then the kernel
     // has had the answer to its first request, which sets the window too.
     void widenReadAhead();
+    // The mounted files other than `file` with bytes in `blocks`, in data order.
+    std::vector<const MountedFile*> neighbours(const MountedFile& file, filedriver::BlockSpan blocks) const;
+    // Whether the other files of block `block` are still to be offered to the page cache; true once.
+    bool firstShareOf(std::uint32_t block) { return block < blockCount && !shared[block].exchange(true); }
     // A reader of `file` on the archive file opened at mount time, whatever the path names since.
     std::unique_ptr<AFileCore> openMember(const MountedFile& file) const { return archive.openMember(file.member); }
     const filedriver::FileEntry& entry(const MountedFile& file) const { return archive.members()[file.member]; }
@@ -95,6 +105,11 @@ public:
 private:
     // An open member keeps the archive file open, and its decoded blocks cached, for the mount's life.
     std::unique_ptr<AFileCore> keepOpen;
+    // Indices into `files` of those not empty, by where each starts in the data stream.
+    std::vector<std::uint32_t> byData;
+    const std::uint32_t blockCount;
+    // Per block: its other files offered already.
+    std::unique_ptr<std::atomic<bool>[]> shared;
     std::once_flag readAheadWidened;
     struct stat shown{};
     std::unordered_map<std::string, std::size_t> byName;
@@ -134,7 +149,7 @@ public:
     const MountedArchive& archive;
     const MountedFile& file;
     // Where the latest read ended: a read starting near it continues a sequential run.
-    std::atomic<std::uint64_t> lastEnd{0};
+    std::atomic<std::uint64_t> lastEnd{noReadYet};
 
 private:
     std::mutex mutex;
@@ -147,7 +162,11 @@ private:
 // mount as a whole keeps only where each file's latest read ended.
 class UnopenedReads {
 public:
-    explicit UnopenedReads(std::size_t files) : lastEnds(std::make_unique<std::atomic<std::uint64_t>[]>(files)) {}
+    explicit UnopenedReads(std::size_t files) : lastEnds(std::make_unique<std::atomic<std::uint64_t>[]>(files))
+    {
+        for (std::size_t i = 0; i < files; ++i)
+            lastEnds[i] = noReadYet;
+    }
 
     // The calling thread's cursor for `file`, made when its last read was of another file; the
     // library's failure to make one is thrown.
@@ -179,7 +198,8 @@ int errnoOf(const orva::exception& failure)
 
 MountedArchive::MountedArchive(const FilePath& archivePath, const filedriver::ArchiveInfo& archive,
                                const MountOptionList& options)
-    : archive(archive), blockSize(archive.blockSize()), prefetch(archive), opensMayBeDeclined(!options.allowRoot)
+    : archive(archive), blockSize(archive.blockSize()), prefetch(archive), opensMayBeDeclined(!options.allowRoot),
+      blockCount(archive.blockCount()), shared(std::make_unique<std::atomic<bool>[]>(blockCount))
 {
     // A remote archive has no file here to take owner and times from: it shows the mounting user's, now.
     if (stat(native(archivePath).c_str(), &shown) != 0) {
@@ -207,6 +227,12 @@ MountedArchive::MountedArchive(const FilePath& archivePath, const filedriver::Ar
         files.push_back({std::move(name), i, entry.dataSize, firstFileInode + files.size()});
     }
     unopened = std::make_unique<UnopenedReads>(files.size());
+    for (std::uint32_t i = 0; i < files.size(); ++i)
+        if (files[i].size > 0)
+            byData.push_back(i);
+    std::sort(byData.begin(), byData.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return members[files[a].member].dataOffset < members[files[b].member].dataOffset;
+    });
     if (!members.empty())
         keepOpen = archive.openMember(0);
 }
@@ -243,6 +269,25 @@ void MountedArchive::fillAttributes(const MountedFile* file, struct stat& attrib
         attributes.st_nlink = 2;
     }
     attributes.st_blksize = 4096;
+}
+
+std::vector<const MountedFile*> MountedArchive::neighbours(const MountedFile& file, filedriver::BlockSpan blocks) const
+{
+    const std::vector<filedriver::FileEntry>& members = archive.members();
+    const std::uint64_t start = std::uint64_t(blocks.first) * blockSize;
+    const std::uint64_t end = (std::uint64_t(blocks.last) + 1) * blockSize;
+    // The first file starting in the blocks, then back over those that start before and reach in.
+    auto at = std::lower_bound(byData.begin(), byData.end(), start,
+                               [&](std::uint32_t i, std::uint64_t offset) { return members[files[i].member].dataOffset < offset; });
+    while (at != byData.begin() && members[files[*(at - 1)].member].dataOffset + files[*(at - 1)].size > start)
+        --at;
+    std::vector<const MountedFile*> found;
+    for (; at != byData.end() && members[files[*at].member].dataOffset < end; ++at) {
+        const MountedFile& other = files[*at];
+        if (&other != &file && members[other.member].dataOffset + other.size > start)
+            found.push_back(&other);
+    }
+    return found;
 }
 
 bool MountedArchive::knownDamaged(const MountedFile& file, std::uint32_t first, std::uint32_t last)
@@ -411,6 +456,38 @@ void readDirectory(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offs
     fuse_reply_buf(request, buffer.data(), used);
 }
 
+// As readDirectory, each entry with what a lookup of its name answers: a listing leaves the kernel
+// knowing every file, which it then opens without asking.
+void readDirectoryPlus(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, fuse_file_info*)
+{
+    MountedArchive& archive = mounted(request);
+    if (inode != rootInode) {
+        fuse_reply_err(request, ENOTDIR);
+        return;
+    }
+    std::vector<char> buffer(size);
+    std::size_t used = 0;
+    for (auto next = static_cast<std::size_t>(std::max<off_t>(offset, 0)); next < archive.files.size() + 2; ++next) {
+        const MountedFile* file = next >= 2 ? &archive.files[next - 2] : nullptr;
+        fuse_entry_param entry{};
+        archive.fillAttributes(file, entry.attr);
+        // "." and ".." carry no entry (inode 0): the kernel has them.
+        if (file) {
+            entry.ino = file->inode;
+            entry.generation = 1;
+            entry.entry_timeout = unchangingTimeout;
+            entry.attr_timeout = unchangingTimeout;
+        }
+        const char* name = file ? file->name.c_str() : next == 0 ? "." : "..";
+        const std::size_t length = fuse_add_direntry_plus(request, buffer.data() + used, size - used, name, &entry,
+                                                          static_cast<off_t>(next + 1));
+        if (length > size - used)
+            break;
+        used += length;
+    }
+    fuse_reply_buf(request, buffer.data(), used);
+}
+
 void openFile(fuse_req_t request, fuse_ino_t inode, fuse_file_info* info)
 {
     MountedArchive& archive = mounted(request);
@@ -445,13 +522,52 @@ void openFile(fuse_req_t request, fuse_ino_t inode, fuse_file_info* info)
 }
 
 // Whether a read at `offset` continues the run of reads before it: the kernel's read-ahead has several
-// requests of a run out at once, served in any order.
+// requests of a run out at once, served in any order. A file's first read starts a run at its start only.
 bool continuesRun(std::atomic<std::uint64_t>& lastEnd, std::uint64_t offset, std::uint32_t wanted,
                   std::uint32_t blockSize)
 {
     const std::uint64_t previousEnd = lastEnd.exchange(offset + wanted);
+    if (previousEnd == noReadYet)
+        return offset == 0;
     const std::uint64_t near = 4 * std::max<std::uint64_t>(blockSize, wanted);
     return previousEnd + near >= offset && previousEnd <= offset + near;
+}
+
+// Only a hint: the kernel asks again for what it does not get.
+void offerPages(MountedArchive& archive, const MountedFile& file, std::uint64_t offset, const char* bytes,
+                std::size_t length)
+{
+    try {
+        archive.feeder->offer(file.inode, offset, std::vector<char>(bytes, bytes + length));
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+// The whole pages of the other files that `blocks` hold go to the page cache as well, once per block:
+// small files packed together are mostly read together, and their block is decoded now.
+void offerNeighbours(MountedArchive& archive, const MountedFile& file, filedriver::BlockSpan blocks)
+{
+    const auto pageSize = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+    std::vector<std::uint32_t> fresh;
+    for (std::uint32_t block = blocks.first; block <= blocks.last; ++block)
+        if (archive.firstShareOf(block))
+            fresh.push_back(block);
+    if (fresh.empty())
+        return;
+    thread_local std::vector<char> bytes;
+    for (const MountedFile* other : archive.neighbours(file, {fresh.front(), fresh.back()})) {
+        const filedriver::MemberBytes held = archive.archive.memberBytesOfBlocks(archive.entry(*other), {fresh.front(), fresh.back()});
+        const PageSpan pages = wholePages(held.start, held.end, other->size, pageSize);
+        if (pages.start == pages.end)
+            continue;
+        try {
+            bytes.resize(pages.end - pages.start);
+        } catch (const std::bad_alloc&) {
+            return;
+        }
+        if (readSpan(archive, nullptr, *other, pages.start, pages.end, bytes.data()) == 0)
+            offerPages(archive, *other, pages.start, bytes.data(), bytes.size());
+    }
 }
 
 void readFile(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, fuse_file_info* info)
@@ -504,14 +620,11 @@ void readFile(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, f
         return;
     }
     fuse_reply_buf(request, bytes.data() + (at - span.start), wanted);
-    if (span.end - span.start > wanted) {
-        const auto end = bytes.begin() + static_cast<std::ptrdiff_t>(span.end - span.start);
-        try {
-            archive.feeder->offer(file.inode, span.start, std::vector<char>(bytes.begin(), end));
-        } catch (const std::bad_alloc&) {
-            // Only a hint: the kernel asks again for what it does not get.
-        }
-    }
+    if (!archive.feeder)
+        return;
+    if (span.end - span.start > wanted)
+        offerPages(archive, file, span.start, bytes.data(), span.end - span.start);
+    offerNeighbours(archive, file, blocks);
 }
 
 void releaseFile(fuse_req_t request, fuse_ino_t, fuse_file_info* info)
@@ -547,6 +660,9 @@ void startSession(void* userdata, fuse_conn_info* connection)
 {
     MountedArchive& archive = *static_cast<MountedArchive*>(userdata);
     archive.declineOpens = archive.opensMayBeDeclined && (connection->capable & FUSE_CAP_NO_OPEN_SUPPORT) != 0;
+    // Every listing with the entries, not only a directory's first.
+    if (connection->capable & FUSE_CAP_READDIRPLUS)
+        connection->want = (connection->want | FUSE_CAP_READDIRPLUS) & ~FUSE_CAP_READDIRPLUS_AUTO;
 }
 
 fuse_lowlevel_ops operations()
@@ -556,6 +672,7 @@ fuse_lowlevel_ops operations()
     ops.lookup = lookUp;
     ops.getattr = getAttributes;
     ops.readdir = readDirectory;
+    ops.readdirplus = readDirectoryPlus;
     ops.open = openFile;
     ops.read = readFile;
     ops.release = releaseFile;
@@ -617,15 +734,21 @@ int serve(fuse_session* session, MountedArchive& archive, bool foreground)
     // yet SIGINT and SIGTERM are to unmount.
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
-    if (fuse_daemonize(foreground ? 1 : 0) == 0 && fuse_set_signal_handlers(session) == 0) {
+    if (fuse_set_signal_handlers(session) != 0)
+        return status;
+    // Before going to the background: the caller's next step may be to unmount.
+    primeEntries(session, archive.mountPoint, primedNames);
+    if (fuse_session_exited(session)) {
+        status = 0;
+    } else if (fuse_daemonize(foreground ? 1 : 0) == 0) {
         archive.feeder = std::make_unique<PageCacheFeeder>(storeInto(session), feederLimit);
         fuse_loop_config* loop = fuse_loop_cfg_create();
         // A signal ends the loop with its number, an unmount with 0: both are a clean end.
         status = fuse_session_loop_mt(session, loop) >= 0 ? 0 : 1;
         fuse_loop_cfg_destroy(loop);
         archive.feeder.reset();
-        fuse_remove_signal_handlers(session);
     }
+    fuse_remove_signal_handlers(session);
     return status;
 }
 

@@ -61,13 +61,21 @@ void PageCacheFeeder::run()
     }
 }
 
+PageSpan wholePages(std::uint64_t start, std::uint64_t end, std::uint64_t fileSize, std::uint64_t pageSize)
+{
+    // A page held in part would be stored as a page of zeros and bytes.
+    const std::uint64_t firstWhole = (start + pageSize - 1) / pageSize * pageSize;
+    const std::uint64_t lastWhole = end >= fileSize ? fileSize : end / pageSize * pageSize;
+    return firstWhole < lastWhole ? PageSpan{firstWhole, lastWhole} : PageSpan{start, start};
+}
+
 PageSpan pagesOfBlocks(std::uint64_t blockStart, std::uint64_t blockEnd, std::uint64_t readStart, std::uint64_t readEnd,
                        std::uint64_t fileSize, std::uint64_t pageSize)
 {
-    // A page that the blocks hold in part would be stored as a page of zeros and bytes.
-    const std::uint64_t firstWhole = (blockStart + pageSize - 1) / pageSize * pageSize;
-    const std::uint64_t lastWhole = blockEnd >= fileSize ? fileSize : blockEnd / pageSize * pageSize;
-    return {std::min(firstWhole, readStart), std::max(lastWhole, readEnd)};
+    const PageSpan whole = wholePages(blockStart, blockEnd, fileSize, pageSize);
+    if (whole.start == whole.end)
+        return {readStart, readEnd};
+    return {std::min(whole.start, readStart), std::max(whole.end, readEnd)};
 }
 
 } // namespace mca

@@ -60,6 +60,9 @@ struct PageSpan {
     std::uint64_t start;
     std::uint64_t end;
 };
+// The whole pages of bytes [start, end) of a file of `fileSize` bytes, the file's last page whole where
+// `end` is the file's end; empty (start == end) where there is none.
+PageSpan wholePages(std::uint64_t start, std::uint64_t end, std::uint64_t fileSize, std::uint64_t pageSize);
 PageSpan pagesOfBlocks(std::uint64_t blockStart, std::uint64_t blockEnd, std::uint64_t readStart, std::uint64_t readEnd,
                        std::uint64_t fileSize, std::uint64_t pageSize);
 

@@ -38,6 +38,29 @@ TEST(PagesOfBlocks, WholePagesOfTheBlocksAndTheReadItself)
     }
 }
 
+// What a block holds of a file it does not read for: whole pages, the file's last page as one.
+TEST(WholePages, OnlyPagesTheBytesFill)
+{
+    struct Case {
+        std::uint64_t start, end, fileSize;
+        std::uint64_t wholeStart, wholeEnd;
+    };
+    const Case cases[] = {
+        {0, 65536, 200000, 0, 65536},            // aligned
+        {0, 51522, 70000, 0, 49152},             // goes on past the block: its partial page left
+        {14014, 65536, 65536, 16384, 65536},     // starts within a page
+        {0, 14, 14, 0, 14},                      // a file of less than a page: its only page
+        {0, 9000, 9000, 0, 9000},                // the last page partial at the file's end
+        {150000, 152000, 200000, 150000, 150000}, // no whole page: nothing
+        {4096, 4096, 8192, 4096, 4096},          // no bytes
+    };
+    for (const Case& c : cases) {
+        const mca::PageSpan span = mca::wholePages(c.start, c.end, c.fileSize, 4096);
+        EXPECT_EQ(std::make_tuple(span.start, span.end), std::make_tuple(c.wholeStart, c.wholeEnd))
+            << c.start << ".." << c.end << " of " << c.fileSize;
+    }
+}
+
 // A store that waits until released, recording what it was given.
 struct HeldStore {
     std::mutex mutex;

@@ -177,6 +177,45 @@ else
 fi
 unmount mnt-pages
 
+# ---- a read brings the other files of its block into the page cache: whole pages only, a file's
+# partial last page included, a file that goes on into the next block only as far as this one holds it
+mkdir -p shared
+head -c 5000 in/random.bin >shared/n1
+printf 'tail of a page' >shared/n2
+: >shared/n3
+tail -c 9000 in/random.bin >shared/n4
+head -c 70000 in/numbers.txt >shared/n5
+"$mca_program" pack --block-size 65536 shared.mca shared/n1 shared/n2 shared/n3 shared/n4 shared/n5
+mount_archive shared.mca mnt-shared
+check "shared block: listed at once" "n1 n2 n3 n4 n5" "$(ls mnt-shared | tr '\n' ' ' | sed 's/ $//')"
+if command -v fincore >/dev/null; then
+    dd if=mnt-shared/n1 of=/dev/null bs=4096 skip=1 count=1 status=none
+    check "shared block: the next files' pages cached" yes \
+        "$(within 5 at_least "$work/mnt-shared/n4" 3 && at_least "$work/mnt-shared/n2" 1 && echo yes)"
+    # n5 starts 14014 bytes into the block: the block holds 51522 of its bytes, 12 whole pages.
+    check "shared block: a file going on into the next block" 12 "$(within 5 at_least "$work/mnt-shared/n5" 12; pages mnt-shared/n5)"
+else
+    echo "mount: shared block check skipped: no fincore (util-linux)"
+fi
+for name in n1 n2 n3 n4 n5; do
+    check "shared block: $name read back" same "$(cmp -s "shared/$name" "mnt-shared/$name" && echo same)"
+done
+unmount mnt-shared
+
+# ---- as an engine reads: one page at random, then the whole file in order, file after file, on a fresh
+# mount and in an order of its own
+mount_archive small.mca mnt-small
+bad=0
+for i in $(shuf -i 1-60); do
+    size=$(stat -c %s "small/s$i")
+    page=$((RANDOM % ((size + 4095) / 4096)))
+    cmp -s <(dd if="mnt-small/s$i" bs=4096 skip=$page count=1 status=none) \
+        <(dd if="small/s$i" bs=4096 skip=$page count=1 status=none) || bad=$((bad + 1))
+    cmp -s "small/s$i" "mnt-small/s$i" || bad=$((bad + 1))
+done
+check "small files: a page, then the whole file" 0 "$bad"
+unmount mnt-small
+
 unmount mnt-all
 
 # ---- the archive file replaced, then deleted, while mounted: the mount serves what it mounted
