@@ -433,7 +433,9 @@ void getAttributes(fuse_req_t request, fuse_ino_t inode, fuse_file_info*)
 }
 
 // The root is the only directory: ".", "..", then the files; an offset is the index of the next entry.
-void readDirectory(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, fuse_file_info*)
+// With `plus`, each file's entry carries what a lookup of its name answers: a listing then leaves the
+// kernel knowing every file, which it opens without asking.
+void listRoot(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, bool plus)
 {
     MountedArchive& archive = mounted(request);
     if (inode != rootInode) {
@@ -444,48 +446,35 @@ void readDirectory(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offs
     std::size_t used = 0;
     for (auto next = static_cast<std::size_t>(std::max<off_t>(offset, 0)); next < archive.files.size() + 2; ++next) {
         const MountedFile* file = next >= 2 ? &archive.files[next - 2] : nullptr;
-        struct stat attributes;
-        archive.fillAttributes(file, attributes);
         const char* name = file ? file->name.c_str() : next == 0 ? "." : "..";
-        const std::size_t entry = fuse_add_direntry(request, buffer.data() + used, size - used, name, &attributes,
-                                                    static_cast<off_t>(next + 1));
-        if (entry > size - used)
-            break;
-        used += entry;
-    }
-    fuse_reply_buf(request, buffer.data(), used);
-}
-
-// As readDirectory, each entry with what a lookup of its name answers: a listing leaves the kernel
-// knowing every file, which it then opens without asking.
-void readDirectoryPlus(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, fuse_file_info*)
-{
-    MountedArchive& archive = mounted(request);
-    if (inode != rootInode) {
-        fuse_reply_err(request, ENOTDIR);
-        return;
-    }
-    std::vector<char> buffer(size);
-    std::size_t used = 0;
-    for (auto next = static_cast<std::size_t>(std::max<off_t>(offset, 0)); next < archive.files.size() + 2; ++next) {
-        const MountedFile* file = next >= 2 ? &archive.files[next - 2] : nullptr;
+        // "." and ".." carry no entry (inode 0): the kernel has them.
         fuse_entry_param entry{};
         archive.fillAttributes(file, entry.attr);
-        // "." and ".." carry no entry (inode 0): the kernel has them.
         if (file) {
             entry.ino = file->inode;
             entry.generation = 1;
             entry.entry_timeout = unchangingTimeout;
             entry.attr_timeout = unchangingTimeout;
         }
-        const char* name = file ? file->name.c_str() : next == 0 ? "." : "..";
-        const std::size_t length = fuse_add_direntry_plus(request, buffer.data() + used, size - used, name, &entry,
-                                                          static_cast<off_t>(next + 1));
+        const auto at = static_cast<off_t>(next + 1);
+        const std::size_t length =
+            plus ? fuse_add_direntry_plus(request, buffer.data() + used, size - used, name, &entry, at)
+                 : fuse_add_direntry(request, buffer.data() + used, size - used, name, &entry.attr, at);
         if (length > size - used)
             break;
         used += length;
     }
     fuse_reply_buf(request, buffer.data(), used);
+}
+
+void readDirectory(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, fuse_file_info*)
+{
+    listRoot(request, inode, size, offset, false);
+}
+
+void readDirectoryPlus(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, fuse_file_info*)
+{
+    listRoot(request, inode, size, offset, true);
 }
 
 void openFile(fuse_req_t request, fuse_ino_t inode, fuse_file_info* info)
