@@ -187,7 +187,8 @@ tail -c 9000 in/random.bin >shared/n4
 head -c 70000 in/numbers.txt >shared/n5
 "$mca_program" pack --block-size 65536 shared.mca shared/n1 shared/n2 shared/n3 shared/n4 shared/n5
 mount_archive shared.mca mnt-shared
-check "shared block: listed at once" "n1 n2 n3 n4 n5" "$(ls mnt-shared | tr '\n' ' ' | sed 's/ $//')"
+# Nothing lists the files before the read: the mount has told the kernel their names itself, without
+# which it could store nothing for them.
 if command -v fincore >/dev/null; then
     dd if=mnt-shared/n1 of=/dev/null bs=4096 skip=1 count=1 status=none
     check "shared block: the next files' pages cached" yes \
@@ -197,6 +198,7 @@ if command -v fincore >/dev/null; then
 else
     echo "mount: shared block check skipped: no fincore (util-linux)"
 fi
+check "shared block: listing" "n1 n2 n3 n4 n5" "$(ls mnt-shared | tr '\n' ' ' | sed 's/ $//')"
 for name in n1 n2 n3 n4 n5; do
     check "shared block: $name read back" same "$(cmp -s "shared/$name" "mnt-shared/$name" && echo same)"
 done
