@@ -3,43 +3,29 @@
 #define FUSE_USE_VERSION 312
 #include <fuse_lowlevel.h>
 
-#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
+#include <dirent.h>
 #include <poll.h>
 #include <pthread.h>
-#include <system_error>
 #include <sys/eventfd.h>
-#include <sys/syscall.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
-#include <vector>
 
 namespace mca {
 namespace {
 
-// One getdents call takes as many entries as the kernel asks the server for at once (up to 1 MiB).
-constexpr std::size_t listingBuffer = 1u << 20;
-
 void listDirectory(const std::string& path, std::size_t most)
 {
-    const int directory = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directory < 0)
+    DIR* directory = opendir(path.c_str());
+    if (!directory)
         return;
-    std::vector<char> buffer(listingBuffer);
-    std::size_t listed = 0;
-    for (long got; listed < most && (got = syscall(SYS_getdents64, directory, buffer.data(), buffer.size())) > 0;) {
-        // Each record starts with d_ino (8), d_off (8), then d_reclen (2).
-        for (long at = 0; at < got; ++listed) {
-            unsigned short length;
-            std::memcpy(&length, buffer.data() + at + 16, sizeof length);
-            at += length;
-        }
+    for (std::size_t listed = 0; listed < most && readdir(directory); ++listed) {
     }
-    close(directory);
+    closedir(directory);
 }
 
 // Serves one request, or none when `wake` says the listing has ended. False once the session can
@@ -64,11 +50,11 @@ bool serveOne(fuse_session* session, int wake, fuse_buf& request)
 
 } // namespace
 
-bool primeEntries(fuse_session* session, const std::string& mountPoint, std::size_t most)
+void primeEntries(fuse_session* session, const std::string& mountPoint, std::size_t most)
 {
     const int wake = eventfd(0, EFD_CLOEXEC);
     if (wake < 0)
-        return false;
+        return;
     std::thread lister;
     // The listing thread takes no signals: they are the serving thread's, which ends the session.
     sigset_t all, before;
@@ -83,7 +69,7 @@ bool primeEntries(fuse_session* session, const std::string& mountPoint, std::siz
     } catch (const std::system_error&) {
         pthread_sigmask(SIG_SETMASK, &before, nullptr);
         close(wake);
-        return false;
+        return;
     }
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
     // Every request the listing makes is served here, so that it always ends, also once a signal has
@@ -94,7 +80,6 @@ bool primeEntries(fuse_session* session, const std::string& mountPoint, std::siz
     std::free(request.mem);
     lister.join();
     close(wake);
-    return true;
 }
 
 } // namespace mca

@@ -18,9 +18,8 @@ namespace mca {
 
 // Lists at most `most` names of the directory mounted on `mountPoint`, serving `session` on the
 // calling thread meanwhile, one request at a time. Returns once the listing ends, whether it got
-// through or not (a failure costs only the lookups it would have saved); a signal that asks the
-// session to end is kept for the caller (fuse_session_exited). False when the listing's thread or its
-// wake-up could not be made: nothing was served then.
-bool primeEntries(fuse_session* session, const std::string& mountPoint, std::size_t most);
+// through or not, or at once where its thread cannot be made: a failure costs only the lookups it
+// would have saved. A signal that asks the session to end is kept for the caller (fuse_session_exited).
+void primeEntries(fuse_session* session, const std::string& mountPoint, std::size_t most);
 
 } // namespace mca

@@ -51,7 +51,7 @@ constexpr unsigned readAheadKilobytes = 4096;
 // Decoded bytes waiting for the page cache, at most.
 constexpr std::size_t feederLimit = 16u << 20;
 // Names the kernel is given at mount time, at most: each costs it an inode (about 1 KiB) until it
-// drops them, and the mount some 10 to 30 microseconds before it returns.
+// drops them, and the mount a few microseconds before it returns.
 constexpr std::size_t primedNames = 32768;
 // Where no read of a file has ended yet.
 constexpr std::uint64_t noReadYet = UINT64_MAX;
