@@ -35,6 +35,9 @@ public:
     // True once a read has found the file no longer the version the source was opened for; the reader
     // then fails as for an archive changed on disk.
     virtual bool changed() const { return false; }
+    // True while the archive's index is read: those reads are the loader's, and tell nothing of how the
+    // file will be read.
+    virtual void readingIndex(bool) {}
     // True where opening the file again costs more than keeping it open (a request to a server): the
     // archive then keeps the source its index came from for its first reader.
     virtual bool keepAfterLoad() const { return false; }

@@ -91,14 +91,23 @@ OrvaArchive::OrvaArchive(const FilePath& path, ArchiveManager* manager) : path(p
 {
     std::unique_ptr<ArchiveSource> source = openArchiveSource(path, std::string());
     loadedVersion = source->version();
-    IndexStream file(*source);
-    loadIndex(file);
+    loadIndexFrom(*source);
     if (source->keepAfterLoad())
         loadSource = std::move(source);
 }
 
 OrvaArchive::OrvaArchive(ArchiveSource& source, const FilePath& path) : path(path), manager(nullptr)
 {
+    loadIndexFrom(source);
+}
+
+void OrvaArchive::loadIndexFrom(ArchiveSource& source)
+{
+    struct ReadingIndex {
+        ArchiveSource& source;
+        explicit ReadingIndex(ArchiveSource& source) : source(source) { source.readingIndex(true); }
+        ~ReadingIndex() { source.readingIndex(false); }
+    } reading(source);
     IndexStream file(source);
     loadIndex(file);
 }

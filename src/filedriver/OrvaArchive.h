@@ -86,6 +86,7 @@ public:
     OrvaArchive(ArchiveSource& source, const FilePath& path);
 
 private:
+    void loadIndexFrom(ArchiveSource& source);
     void loadIndex(IndexStream& file);
     void loadHeader(IndexStream& file);
     void readSizes(IndexStream& file);

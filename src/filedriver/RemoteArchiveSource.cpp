@@ -31,6 +31,16 @@ std::uint64_t RemoteArchiveSource::size() const
     return file->size();
 }
 
+void RemoteArchiveSource::willNeed(std::uint64_t offset, std::uint64_t length)
+{
+    file->willNeed(offset, length);
+}
+
+void RemoteArchiveSource::readingIndex(bool reading)
+{
+    file->setReadAhead(!reading);
+}
+
 std::string RemoteArchiveSource::version() const
 {
     return file->validator();

@@ -6,8 +6,8 @@
 // The constructor throws orva::exception of the remote failure's kind (remote/RemoteFailure.h). readAt
 // throws too where the bytes cannot be had: a file changed on the server as an archive changed on disk
 // (OrvaArchive::failChanged, kind Changed), every other failure with its own kind, so that a lost
-// connection is not taken for a damaged block. willNeed does nothing: the remote file reads ahead by
-// itself for a reader going in order.
+// connection is not taken for a damaged block. willNeed fetches the span ahead (RemoteFile::willNeed),
+// and the remote file reads ahead by itself for a reader going in order.
 
 #include "filedriver/ArchiveSource.h"
 
@@ -27,9 +27,10 @@ public:
 
     std::uint64_t size() const override;
     std::uint32_t readAt(std::uint64_t offset, void* buffer, std::uint32_t length) override;
-    void willNeed(std::uint64_t, std::uint64_t) override {}
+    void willNeed(std::uint64_t offset, std::uint64_t length) override;
     std::string version() const override;
     bool changed() const override { return foundChanged; }
+    void readingIndex(bool reading) override;
     bool keepAfterLoad() const override { return true; }
 
 private:

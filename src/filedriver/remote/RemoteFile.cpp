@@ -144,7 +144,7 @@ bool RemoteFile::readPages(std::uint64_t firstPage, std::uint64_t lastPage, std:
     std::size_t length, RemoteError& error)
 {
     std::unique_lock<std::mutex> hold(lock);
-    bool missed = false;
+    bool noted = false;
     for (;;) {
         if (lasting) {
             error = lasting;
@@ -152,7 +152,10 @@ bool RemoteFile::readPages(std::uint64_t firstPage, std::uint64_t lastPage, std:
         }
         const PageList claimed = claimAbsent(firstPage, lastPage);
         if (!claimed.empty()) {
-            missed = true;
+            // Noted before the answer, so that read-ahead is asked for in the same round trip.
+            if (!noted)
+                noteRead(offset, length, true, false);
+            noted = true;
             hold.unlock();
             if (!loadClaimed(claimed, false, error))
                 return false;
@@ -179,8 +182,37 @@ bool RemoteFile::readPages(std::uint64_t firstPage, std::uint64_t lastPage, std:
         reachedAhead = reachedAhead || entry.ahead;
         entry.ahead = false;
     }
-    noteRead(offset, length, missed, reachedAhead);
+    if (!noted)
+        noteRead(offset, length, false, reachedAhead);
     return true;
+}
+
+void RemoteFile::setReadAhead(bool on)
+{
+    std::lock_guard<std::mutex> hold(lock);
+    readAheadOn = on;
+    streams.clear();
+}
+
+void RemoteFile::willNeed(std::uint64_t offset, std::uint64_t length)
+{
+    if (offset >= size() || length == 0)
+        return;
+    const std::uint64_t end = std::min({size(), offset + length, offset + maxWindow});
+    std::lock_guard<std::mutex> hold(lock);
+    if (lasting || processHeld + (end - offset) > processMemory)
+        return;
+    const std::uint64_t first = offset / pageSize;
+    const std::uint64_t last = (end - 1) / pageSize;
+    // A hint is a read to come: a reader that hints its way in order is read ahead as one that reads,
+    // in large runs, and what that leaves of the hint is fetched on its own.
+    bool absent = false;
+    for (std::uint64_t page = first; page <= last && !absent; ++page)
+        absent = pages.find(page) == pages.end();
+    noteRead(offset, static_cast<std::size_t>(end - offset), absent, false);
+    PageList claimed = claimAbsent(first, last);
+    if (!claimed.empty())
+        queueJob(std::move(claimed), false);
 }
 
 RemoteFile::PageList RemoteFile::claimAbsent(std::uint64_t first, std::uint64_t last)
@@ -246,10 +278,25 @@ bool RemoteFile::fetchMissing(const PageList& missing, std::map<std::uint64_t, s
     return true;
 }
 
+auto RemoteFile::streamOf(std::uint64_t offset) -> std::vector<Stream>::iterator
+{
+    // Readers that decode on several threads, or a kernel reading ahead on several, ask for the bytes
+    // of one pass out of turn, and a hint runs ahead of the reads it announces: a read anywhere in what
+    // a stream has covered continues it.
+    auto best = streams.end();
+    for (auto s = streams.begin(); s != streams.end(); ++s) {
+        const bool continues = offset >= s->begin && offset <= s->next + pageSize;
+        if (continues && (best == streams.end() || s->lastUse > best->lastUse))
+            best = s;
+    }
+    return best;
+}
+
 void RemoteFile::noteRead(std::uint64_t offset, std::size_t length, bool missed, bool reachedAhead)
 {
-    auto stream = std::find_if(streams.begin(), streams.end(),
-        [&](const Stream& s) { return offset >= s.next && offset <= s.next + pageSize; });
+    if (!readAheadOn)
+        return;
+    auto stream = streamOf(offset);
     if (stream == streams.end()) {
         if (streams.size() < maxStreams)
             stream = streams.insert(streams.end(), Stream());
@@ -257,33 +304,47 @@ void RemoteFile::noteRead(std::uint64_t offset, std::size_t length, bool missed,
             stream = std::min_element(streams.begin(), streams.end(),
                 [](const Stream& a, const Stream& b) { return a.lastUse < b.lastUse; });
         *stream = Stream();
+        stream->begin = offset;
     }
-    stream->misses += missed ? 1 : 0;
-    stream->next = offset + length;
+    ++stream->reads;
+    stream->next = std::max<std::uint64_t>(stream->next, offset + length);
     stream->lastUse = ++useClock;
-    // The second miss in order, not the first: a reader of the tables that goes on to one block of the
-    // member after them is not a reader in order yet.
-    if ((missed && stream->misses >= 2) || reachedAhead)
+    // From the second read of a pass on: one read on its own is no reader in order yet.
+    if ((missed || reachedAhead) && stream->reads >= 2)
         planReadAhead(*stream);
 }
 
 void RemoteFile::planReadAhead(Stream& stream)
 {
-    stream.window = stream.window == 0 ? firstWindow : std::min(stream.window * 2, maxWindow);
+    // A first window that outlasts a round trip of a fast reader, then, once the reader has come to what
+    // was read ahead, the largest at once: a window grown step by step costs a round trip a step.
+    stream.window = stream.window == 0 ? firstWindow : maxWindow;
     const std::uint64_t want = std::min(size(), stream.next + stream.window);
     const std::uint64_t from = std::max(stream.aheadEnd, stream.next);
-    const std::uint64_t chunkBytes = std::max(firstWindow, stream.window / maxInFlight);
+    const std::uint64_t chunkBytes = std::max(leastChunk, stream.window / maxInFlight);
     // Runs of a chunk at least (but the file's last one), not a page per read.
     if (from >= want || (want - from < chunkBytes && want < size()) || processHeld + (want - from) > processMemory)
         return;
-    const std::uint64_t chunkPages = chunkBytes / pageSize;
+    // Right ahead of the reader, runs start small and double, so that the first of them comes soon.
+    std::uint64_t runBytes = from < stream.next + leastChunk ? leastChunk : chunkBytes;
     const std::uint64_t lastPage = (want - 1) / pageSize;
-    for (std::uint64_t first = from / pageSize; first <= lastPage; first += chunkPages) {
-        PageList claimed = claimAbsent(first, std::min(lastPage, first + chunkPages - 1));
+    for (std::uint64_t first = from / pageSize; first <= lastPage;) {
+        std::uint64_t last = std::min(lastPage, first + runBytes / pageSize - 1);
+        // No short run left over at the end.
+        if ((lastPage - last) * pageSize < runBytes / 2)
+            last = lastPage;
+        PageList claimed = claimAbsent(first, last);
         if (!claimed.empty())
-            jobs.push_back(std::move(claimed));
+            queueJob(std::move(claimed), true);
+        first = last + 1;
+        runBytes = std::min(runBytes * 2, chunkBytes);
     }
     stream.aheadEnd = want;
+}
+
+void RemoteFile::queueJob(PageList pages, bool ahead)
+{
+    jobs.push_back(Job{std::move(pages), ahead});
     while (idleHelpers < jobs.size() && helpers.size() < maxInFlight)
         helpers.emplace_back([this] { runHelper(); }), ++idleHelpers;
     jobWaiting.notify_all();
@@ -296,12 +357,12 @@ void RemoteFile::runHelper()
         jobWaiting.wait(hold, [this] { return stopping || !jobs.empty(); });
         if (stopping)
             return;
-        const PageList job = std::move(jobs.front());
+        const Job job = std::move(jobs.front());
         jobs.pop_front();
         --idleHelpers;
         hold.unlock();
         RemoteError ignored; // a reader that needs these pages fetches them itself
-        loadClaimed(job, true, ignored);
+        loadClaimed(job.pages, job.ahead, ignored);
         hold.lock();
         ++idleHelpers;
     }

@@ -6,12 +6,15 @@
 // RemoteSource.h for the request rules). The file is then held in pages of 64 KiB:
 // - read() fetches the pages of its span that are neither in memory nor in the disk cache, from the
 //   first missing one to the last, in one request, so a read of uncached bytes costs exactly one;
-// - a reader going in order (up to 4 such streams at once, each a read starting where one of them
-//   ended, or up to 64 KiB past that) is read ahead from the second of its reads that misses on, and
-//   whenever its read reaches a page fetched ahead: runs of 256 KiB doubling to 8 MiB ahead of it, each
-//   at least a quarter of that, in up to 4 requests in flight on helper threads of the file;
-// - memory: a file holds at most 18 MiB of pages (those used longest ago go first), and read-ahead
-//   stops while all remote files of the process together hold 128 MiB;
+// - a reader going in order (up to 4 such streams at once; a read continues a stream when it starts
+//   anywhere between the stream's first read and 64 KiB past its furthest one, as readers decoding on
+//   several threads read out of turn) is read ahead from its second read that misses or reaches a page
+//   fetched ahead, in the same round trip as a miss: firstWindow ahead of its furthest read, then
+//   maxWindow, in runs growing from 256 KiB right ahead of it to a maxInFlight-th of the window, up to
+//   maxInFlight requests in flight on helper threads of the file. willNeed() counts as a read, so a
+//   reader that hints its way in order is read ahead too;
+// - memory: a file holds at most fileMemory of pages (those used longest ago go first), and read-ahead
+//   stops while all remote files of the process together hold processMemory;
 // - pages fetched are kept in the disk cache (DiskCache.h) under the URL without its query, the
 //   validator and the size, so a later run reads them without requests.
 // A file found changed on the server stays failed: every later read reports Changed.
@@ -43,9 +46,10 @@ class RemoteFile {
 public:
     static constexpr std::size_t pageSize = 64 * 1024;
     static constexpr std::size_t openBytes = 64 * 1024;
-    static constexpr std::uint64_t firstWindow = 256 * 1024;
-    static constexpr std::uint64_t maxWindow = 8 * 1024 * 1024;
-    static constexpr unsigned maxInFlight = 4;
+    static constexpr std::uint64_t firstWindow = 8 * 1024 * 1024;
+    static constexpr std::uint64_t maxWindow = 16 * 1024 * 1024;
+    static constexpr std::uint64_t leastChunk = 256 * 1024;
+    static constexpr unsigned maxInFlight = 8;
     static constexpr std::uint64_t fileMemory = 2 * maxWindow + 2 * 1024 * 1024;
     static constexpr std::uint64_t processMemory = 128 * 1024 * 1024;
 
@@ -64,6 +68,13 @@ public:
     std::string validator() const;
     // Reads [offset, offset + length), which must lie within size(), into `destination`.
     bool read(std::uint64_t offset, void* destination, std::size_t length, RemoteError& error);
+    // The bytes of [offset, offset + length) are about to be read: the pages of up to maxWindow of them
+    // that are not held are fetched on a helper thread, as read-ahead is. Only a hint: nothing fails,
+    // and nothing is asked for while the process holds processMemory.
+    void willNeed(std::uint64_t offset, std::uint64_t length);
+    // Off while an archive's index is read, whose reads tell nothing of the reads to come; on again,
+    // read-ahead starts afresh from the next reader in order. On when opened.
+    void setReadAhead(bool on);
     // The disk cache's folder for this file version, empty when it has none (for tests and tools).
     std::string cacheFolder() const;
 
@@ -80,13 +91,18 @@ private:
         std::uint64_t lastUse = 0;
     };
     struct Stream {
-        std::uint64_t next = 0; // where a read in order starts
-        unsigned misses = 0;    // reads in order that needed a page not held
+        std::uint64_t begin = 0; // where its first read started
+        std::uint64_t next = 0;  // where the furthest read ended
+        unsigned reads = 0;
         std::uint64_t window = 0;
         std::uint64_t aheadEnd = 0; // read-ahead asked for up to here
         std::uint64_t lastUse = 0;
     };
     using PageList = std::vector<std::uint64_t>;
+    struct Job {
+        PageList pages;
+        bool ahead = false; // read ahead, rather than hinted by the reader
+    };
 
     RemoteFile(std::unique_ptr<RemoteSource> source, std::unique_ptr<DiskCache> cache);
     void takeFirstBytes(const std::vector<char>& bytes);
@@ -98,9 +114,13 @@ private:
     bool fetchMissing(const PageList& missing, std::map<std::uint64_t, std::vector<char>>& loaded, RemoteError& error);
     // Under `lock`: enters the pages of [first, last] that are absent as not ready, and lists them.
     PageList claimAbsent(std::uint64_t first, std::uint64_t last);
+    // Under `lock`: the stream that a read at `offset` continues, or end().
+    std::vector<Stream>::iterator streamOf(std::uint64_t offset);
     // Under `lock`.
     void noteRead(std::uint64_t offset, std::size_t length, bool missed, bool reachedAhead);
     void planReadAhead(Stream& stream);
+    // Under `lock`: hands claimed pages to the helpers, starting one where all are busy.
+    void queueJob(PageList pages, bool ahead);
     void evictOverflow();
     void runHelper();
 
@@ -115,7 +135,8 @@ private:
     std::uint64_t useClock = 0;
     RemoteError lasting; // Changed, once seen
     std::vector<Stream> streams;
-    std::deque<PageList> jobs;
+    bool readAheadOn = true;
+    std::deque<Job> jobs;
     std::vector<std::thread> helpers;
     unsigned idleHelpers = 0;
     bool stopping = false;

@@ -17,7 +17,8 @@ using std::chrono::milliseconds;
 
 constexpr int maxRedirects = 5;
 constexpr milliseconds firstPause{250};
-constexpr std::size_t maxIdleConnections = 8;
+// A remote file's read-ahead helpers and a reader or two each keep one.
+constexpr std::size_t maxIdleConnections = 10;
 
 bool retriedStatus(int status)
 {

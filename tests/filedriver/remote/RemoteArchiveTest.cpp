@@ -224,6 +224,35 @@ TEST_F(RemoteArchive, AMembersFirstBytesCostOneRequestAfterTheOpen)
     EXPECT_EQ(server->requestsFor("/" + name + ".mca").size(), 2u);
 }
 
+TEST_F(RemoteArchive, AnIndexPastTheFirst64KiBCostsOneMoreRequestAndReadingAfterItNoReadAhead)
+{
+    // Some thousands of names make an index of more than 64 KiB.
+    std::vector<std::pair<std::wstring, std::string>> members;
+    for (int i = 0; i < 3000; ++i)
+        members.push_back({L"a-long-directory-name/member-" + std::to_wstring(i) + L".txt", std::to_string(i)});
+    members.push_back({L"roads.dat", patternBytes(400 * 1024, 14)});
+    serveArchive(members, name, 0);
+    const filedriver::ArchiveInfo info(url("/" + name + ".mca"));
+    EXPECT_EQ(server->requestsFor("/" + name + ".mca").size(), 2u);
+    FileDriver member(url("/" + name + ".mca/roads.dat"), filedriver::OpenRead);
+    std::string bytes(4096, '\0');
+    ASSERT_EQ(member.seek(200 * 1024, filedriver::SeekBegin), 200 * 1024);
+    EXPECT_EQ(member.read(bytes.data(), 4096), 4096u);
+    EXPECT_EQ(bytes, patternBytes(400 * 1024, 14).substr(200 * 1024, 4096));
+    EXPECT_EQ(server->requestsFor("/" + name + ".mca").size(), 3u);
+}
+
+TEST_F(RemoteArchive, AMemberReadInOrderIsReadAheadInFewRequests)
+{
+    const std::string roads = patternBytes(6 * 1024 * 1024, 15);
+    serveArchive({{L"roads.dat", roads}}, name, 0);
+    FileDriver member(url("/" + name + ".mca/roads.dat"), filedriver::OpenReadBuffered);
+    EXPECT_EQ(readWhole(member), roads);
+    // 384 blocks of 16 KiB: a request for each would be a reader that waits for every block.
+    const auto logged = server->requestsFor("/" + name + ".mca");
+    EXPECT_LE(logged.size(), 16u);
+}
+
 TEST_F(RemoteArchive, TheQueryGoesToTheArchiveInEitherPlaceAndIsShownNowhere)
 {
     const std::string roads = patternBytes(70 * 1024, 9);

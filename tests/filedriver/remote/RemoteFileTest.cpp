@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -108,12 +109,37 @@ TEST_F(Remote, OpeningCostsOneRequestForTheFirst64KiB)
     ASSERT_EQ(logged.size(), 1u);
     EXPECT_EQ(logged[0].method, "GET");
     EXPECT_EQ(logged[0].range, "bytes=0-65535");
-    // Going on in order past what the open brought (an archive's tables, then its first block) costs
-    // one request, not a read-ahead yet.
+}
+
+TEST_F(Remote, AReadPastTheOpeningBytesCostsOneRequestUntilASecondReadGoesOnInOrder)
+{
+    const std::string bytes = patternBytes(12 * MiB + 5);
+    server->putFile(path, bytes);
+    const auto file = open(server->http(path));
+    ASSERT_TRUE(file) << error.message;
+    // What the open brought was an archive's index: the reader of one block after it is no reader in
+    // order, and costs one request.
+    file->setReadAhead(false);
+    EXPECT_EQ(readAt(*file, 0, 1000), bytes.substr(0, 1000));
+    file->setReadAhead(true);
     EXPECT_EQ(readAt(*file, 64 * KiB, 4 * KiB), bytes.substr(64 * KiB, 4 * KiB));
-    logged = server->requestsFor(path);
+    auto logged = server->requestsFor(path);
     ASSERT_EQ(logged.size(), 2u);
     EXPECT_EQ(logged[1].range, "bytes=65536-131071");
+    // The next read in order that misses asks for what it needs and, in the same round trip, for runs
+    // ahead of it, the nearest smallest.
+    EXPECT_EQ(readAt(*file, 128 * KiB, 4 * KiB), bytes.substr(128 * KiB, 4 * KiB));
+    logged = server->requestsFor(path);
+    ASSERT_GE(logged.size(), 4u);
+    // Logged as they end, which is in any order.
+    std::vector<std::string> ranges;
+    for (std::size_t i = 2; i < logged.size(); ++i)
+        ranges.push_back(logged[i].range);
+    std::sort(ranges.begin(), ranges.end(), [](const std::string& a, const std::string& b) {
+        return std::stoull(a.substr(6)) < std::stoull(b.substr(6));
+    });
+    EXPECT_EQ(ranges[0], "bytes=131072-196607");
+    EXPECT_EQ(ranges[1], "bytes=196608-393215");
 }
 
 TEST_F(Remote, SmallAndEmptyFilesOpen)
@@ -163,7 +189,7 @@ TEST_F(Remote, ARandomReadOfUncachedBytesCostsOneRequestAndAdjacentPagesComeToge
 
 TEST_F(Remote, AReaderInOrderIsReadAheadInGrowingRunsWithinItsMemory)
 {
-    const std::string bytes = patternBytes(24 * MiB + 123);
+    const std::string bytes = patternBytes(2 * RemoteFile::fileMemory + 123);
     server->putFile(path, bytes);
     const auto file = open(server->http(path));
     ASSERT_TRUE(file) << error.message;
@@ -179,7 +205,7 @@ TEST_F(Remote, AReaderInOrderIsReadAheadInGrowingRunsWithinItsMemory)
     std::string ranges;
     for (const auto& request : logged)
         ranges += " " + request.range.substr(6);
-    EXPECT_LT(logged.size(), 40u) << ranges;
+    EXPECT_LT(logged.size(), bytes.size() / MiB) << ranges;
     std::uint64_t largest = 0;
     for (const auto& request : logged) {
         const auto dash = request.range.find('-');
@@ -188,6 +214,25 @@ TEST_F(Remote, AReaderInOrderIsReadAheadInGrowingRunsWithinItsMemory)
         largest = std::max(largest, last - first + 1);
     }
     EXPECT_GE(largest, 2 * MiB);
+}
+
+TEST_F(Remote, AHintFetchesItsSpanInOneRequestAheadOfTheReads)
+{
+    const std::string bytes = patternBytes(4 * MiB);
+    server->putFile(path, bytes);
+    const auto file = open(server->http(path));
+    ASSERT_TRUE(file) << error.message;
+    file->willNeed(MiB + 100, 300 * KiB);
+    // Read backwards, as a reader of several blocks may: the hinted pages are there or on their way.
+    for (std::uint64_t at = MiB + 300 * KiB; at > MiB + 100; at -= 50 * KiB)
+        EXPECT_EQ(readAt(*file, at - 50 * KiB, 50 * KiB), bytes.substr(at - 50 * KiB, 50 * KiB)) << at;
+    const auto logged = server->requestsFor(path);
+    ASSERT_EQ(logged.size(), 2u);
+    EXPECT_EQ(logged[1].range, "bytes=1048576-1376255");
+    // Hints are bounded by what may be held, and past the end they do nothing.
+    file->willNeed(bytes.size(), MiB);
+    file->willNeed(0, 0);
+    EXPECT_EQ(server->requestsFor(path).size(), 2u);
 }
 
 TEST_F(Remote, ReadsFromManyThreadsAtOnceGetTheirOwnBytes)
@@ -530,20 +575,28 @@ TEST_F(RemoteDiskCache, AHalfWrittenEntryIsNeverServed)
 
 TEST_F(RemoteDiskCache, StaysWithinItsCapDroppingTheOldestUsedFirst)
 {
-    const std::string bytes = patternBytes(6 * MiB);
+    const std::string bytes = patternBytes(2 * MiB);
     server->putFile(path, bytes);
     settings.cacheBytes = MiB;
     const auto file = open(server->http(path));
     ASSERT_TRUE(file) << error.message;
-    for (std::uint64_t at = 64 * KiB; at < bytes.size(); at += 64 * KiB) {
-        ASSERT_EQ(readAt(*file, at, KiB), bytes.substr(at, KiB));
-        std::this_thread::sleep_for(std::chrono::milliseconds(5)); // apart in modification time
-    }
+    // From the end backwards, one page a read, none read ahead: the older pages first, then, a second
+    // later (Windows' file times tell seconds only), the newer ones.
+    const auto readPages = [&](std::uint64_t from, std::uint64_t to) {
+        for (std::uint64_t page = from; page >= to; --page)
+            ASSERT_EQ(readAt(*file, page * 64 * KiB, KiB), bytes.substr(page * 64 * KiB, KiB));
+    };
+    readPages(0x1f, 0x0a);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    readPages(0x09, 0x01);
     EXPECT_LE(folderBytes(settings.cacheDirectory), MiB + MiB / 16 + 64 * KiB);
-    // The last pages read are kept, the first are gone.
+    // The newer pages are kept, the older ones went to make room.
     const fs::path folder = file->cacheFolder();
-    EXPECT_TRUE(fs::exists(folder / "000000000000005f.page"));
-    EXPECT_FALSE(fs::exists(folder / "0000000000000001.page"));
+    for (unsigned page = 0x09; page >= 0x01; --page) {
+        char entry[32];
+        std::snprintf(entry, sizeof entry, "%016x.page", page);
+        EXPECT_TRUE(fs::exists(folder / entry)) << entry;
+    }
 }
 
 TEST_F(RemoteDiskCache, IsOffAtCapZero)
