@@ -231,8 +231,12 @@ bool RemoteFile::loadClaimed(const PageList& claimed, bool ahead, RemoteError& e
     std::map<std::uint64_t, std::vector<char>> loaded;
     PageList missing;
     for (std::uint64_t page : claimed) {
+        if (!cache) {
+            missing.push_back(page);
+            continue;
+        }
         std::vector<char> bytes(pageLength(page));
-        if (cache && cache->load(page, bytes.data(), bytes.size()))
+        if (cache->load(page, bytes.data(), bytes.size()))
             loaded[page] = std::move(bytes);
         else
             missing.push_back(page);
@@ -265,11 +269,12 @@ bool RemoteFile::fetchMissing(const PageList& missing, std::map<std::uint64_t, s
 {
     const std::uint64_t start = missing.front() * pageSize;
     const std::uint64_t end = missing.back() * pageSize + pageLength(missing.back());
-    std::vector<char> span(static_cast<std::size_t>(end - start));
-    if (!source->fetch(start, span.size(), span.data(), error))
+    // Not zero-filled first: up to 16 MiB that the answer overwrites at once.
+    const auto span = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(end - start));
+    if (!source->fetch(start, static_cast<std::size_t>(end - start), span.get(), error))
         return false;
     for (std::uint64_t page : missing) {
-        const auto from = span.begin() + static_cast<std::ptrdiff_t>(page * pageSize - start);
+        const char* const from = span.get() + (page * pageSize - start);
         std::vector<char> bytes(from, from + static_cast<std::ptrdiff_t>(pageLength(page)));
         if (cache)
             cache->store(page, bytes.data(), bytes.size());

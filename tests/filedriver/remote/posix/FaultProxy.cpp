@@ -29,6 +29,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -186,23 +187,31 @@ bool relayAnswer(int client, int& upstream, std::string& upstreamBuffer, Fault f
     const std::uint64_t stopAt = fault == Fault::None || fault == Fault::Shift || length == 0 ? length : length / 2;
     if (!sendAll(client, head.data(), head.size()))
         return false;
+    // The body goes straight from one socket to the other through one buffer: the proxy stands for the
+    // network, and should take as little of the machine as it can.
+    thread_local std::vector<char> chunk(256 * 1024);
     std::uint64_t relayed = 0;
     while (relayed < length) {
-        if (upstreamBuffer.empty()) {
-            char chunk[65536];
-            const ssize_t got = recv(upstream, chunk, sizeof chunk, 0);
+        const bool fresh = upstreamBuffer.empty();
+        std::size_t available = upstreamBuffer.size();
+        if (fresh) {
+            const ssize_t got = recv(upstream, chunk.data(), chunk.size(), 0);
             if (got <= 0)
                 return false;
-            upstreamBuffer.assign(chunk, static_cast<std::size_t>(got));
+            available = static_cast<std::size_t>(got);
         }
-        std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(upstreamBuffer.size(), length - relayed));
+        const char* const data = fresh ? chunk.data() : upstreamBuffer.data();
+        std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(available, length - relayed));
         take = static_cast<std::size_t>(std::min<std::uint64_t>(take, stopAt - relayed));
+        if (take > 0 && !sendAll(client, data, take))
+            return false;
+        if (fresh)
+            upstreamBuffer.assign(data + take, available - take);
+        else
+            upstreamBuffer.erase(0, take);
+        relayed += take;
         if (take == 0)
             break;
-        if (!sendAll(client, upstreamBuffer.data(), take))
-            return false;
-        upstreamBuffer.erase(0, take);
-        relayed += take;
     }
     if (relayed == length)
         return true;
