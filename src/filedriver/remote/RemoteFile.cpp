@@ -202,17 +202,13 @@ void RemoteFile::willNeed(std::uint64_t offset, std::uint64_t length)
     std::lock_guard<std::mutex> hold(lock);
     if (lasting || processHeld + (end - offset) > processMemory)
         return;
-    const std::uint64_t first = offset / pageSize;
-    const std::uint64_t last = (end - 1) / pageSize;
-    // A hint is a read to come: a reader that hints its way in order is read ahead as one that reads,
-    // in large runs, and what that leaves of the hint is fetched on its own.
-    bool absent = false;
-    for (std::uint64_t page = first; page <= last && !absent; ++page)
-        absent = pages.find(page) == pages.end();
-    noteRead(offset, static_cast<std::size_t>(end - offset), absent, false);
-    PageList claimed = claimAbsent(first, last);
-    if (!claimed.empty())
+    // A hint is a read to come: a reader that hints its way in order is read ahead, past the hint, as
+    // one that reads.
+    PageList claimed = claimAbsent(offset / pageSize, (end - 1) / pageSize);
+    const bool missed = !claimed.empty();
+    if (missed)
         queueJob(std::move(claimed), false);
+    noteRead(offset, static_cast<std::size_t>(end - offset), missed, false);
 }
 
 RemoteFile::PageList RemoteFile::claimAbsent(std::uint64_t first, std::uint64_t last)

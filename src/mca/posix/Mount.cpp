@@ -274,20 +274,19 @@ void MountedArchive::fillAttributes(const MountedFile* file, struct stat& attrib
 
 std::vector<const MountedFile*> MountedArchive::neighbours(const MountedFile& file, filedriver::BlockSpan blocks) const
 {
-    const std::vector<filedriver::FileEntry>& members = archive.members();
     const std::uint64_t start = std::uint64_t(blocks.first) * blockSize;
     const std::uint64_t end = (std::uint64_t(blocks.last) + 1) * blockSize;
+    const auto dataStart = [&](std::uint32_t i) -> std::uint64_t { return entry(files[i]).dataOffset; };
+    const auto reachesIn = [&](std::uint32_t i) { return dataStart(i) + files[i].size > start; };
     // The first file starting in the blocks, then back over those that start before and reach in.
     auto at = std::lower_bound(byData.begin(), byData.end(), start,
-                               [&](std::uint32_t i, std::uint64_t offset) { return members[files[i].member].dataOffset < offset; });
-    while (at != byData.begin() && members[files[*(at - 1)].member].dataOffset + files[*(at - 1)].size > start)
+                               [&](std::uint32_t i, std::uint64_t offset) { return dataStart(i) < offset; });
+    while (at != byData.begin() && reachesIn(*(at - 1)))
         --at;
     std::vector<const MountedFile*> found;
-    for (; at != byData.end() && members[files[*at].member].dataOffset < end; ++at) {
-        const MountedFile& other = files[*at];
-        if (&other != &file && members[other.member].dataOffset + other.size > start)
-            found.push_back(&other);
-    }
+    for (; at != byData.end() && dataStart(*at) < end; ++at)
+        if (&files[*at] != &file && reachesIn(*at))
+            found.push_back(&files[*at]);
     return found;
 }
 
