@@ -1,11 +1,15 @@
 #include "filedriver/ArchiveBlocks.h"
 
 #include "filedriver/ArchiveManager.h"
+#include "filedriver/BlockDecodeAhead.h"
 #include "filedriver/OrvaArchive.h"
+#include "filedriver/remote/RemoteSettings.h"
 #include "orva/Log.h"
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 namespace filedriver {
 namespace {
@@ -33,6 +37,12 @@ constexpr std::uint64_t deflateMostExpansion = 1032;
                       "ArchiveCursor.read: integrity failed %d", check);
 }
 
+// GLEANER_DECODE_AHEAD=0 keeps a program to the threads it makes itself.
+bool decodingAheadWanted()
+{
+    return remote::environmentText("GLEANER_DECODE_AHEAD").value_or("1") != "0";
+}
+
 std::size_t hintBytes(std::uint32_t blocks)
 {
     return (std::size_t(blocks) + 7) / 8;
@@ -58,6 +68,7 @@ ArchiveBlocks::ArchiveBlocks(const ArchiveHeader& header, std::vector<StoredBloc
 {
 }
 
+ArchiveBlocks::ArchiveBlocks() = default;
 ArchiveBlocks::ArchiveBlocks(ArchiveBlocks&&) noexcept = default;
 ArchiveBlocks& ArchiveBlocks::operator=(ArchiveBlocks&&) noexcept = default;
 ArchiveBlocks::~ArchiveBlocks() = default;
@@ -83,10 +94,19 @@ std::uint64_t ArchiveBlocks::storedOffset(std::uint32_t block) const
 void ArchiveBlocks::open(std::unique_ptr<ArchiveSource> opened)
 {
     source = std::move(opened);
+    if (header.compressionType == 0 || !manager || header.blockCount < 2 || std::thread::hardware_concurrency() < 2
+        || !decodingAheadWanted())
+        return;
+    try {
+        ahead = std::make_unique<BlockDecodeAhead>(*this, header.compressionType);
+    } catch (const std::system_error&) {
+        // No thread to spare: readers decode alone, as on one processor.
+    }
 }
 
 void ArchiveBlocks::close()
 {
+    ahead.reset();
     source.reset();
 }
 
@@ -177,6 +197,26 @@ int ArchiveBlocks::fill(std::uint32_t block, ByteBuffer& into, BlockDecoder& dec
     return produced != expected ? 8 : 0;
 }
 
+bool ArchiveBlocks::fillAhead(std::uint32_t block, BlockDecoder& decoder)
+{
+    ByteBuffer* const buffer = manager->claimBlock(owner, static_cast<std::int32_t>(block));
+    if (!buffer)
+        return false;
+    int check = 0;
+    try {
+        check = fill(block, *buffer, decoder);
+    } catch (...) {
+        // The reader that needs the block meets the failure itself.
+        check = -1;
+    }
+    if (check != 0) {
+        manager->abandonBlock(owner, static_cast<std::int32_t>(block));
+        return false;
+    }
+    manager->releaseBlock(owner, static_cast<std::int32_t>(block));
+    return true;
+}
+
 int ArchiveBlocks::decodeRun(std::uint32_t first, std::uint32_t count, std::uint8_t* out, BlockDecoder& decoder,
                              std::uint32_t& decoded, std::size_t& bytes)
 {
@@ -255,9 +295,27 @@ void ArchiveBlocks::forgetCached()
         cachedHint[i].store(0, std::memory_order_relaxed);
 }
 
-CachedBlock::CachedBlock(ArchiveBlocks& blocks, std::uint32_t block, BlockDecoder& decoder)
+namespace {
+
+ByteBuffer* acquireHelping(ArchiveManager& manager, const OrvaArchive* owner, std::int32_t block, bool& filled,
+                           BlockDecoder& decoder, BlockDecodeAhead* helper)
+{
+    while (helper) {
+        if (ByteBuffer* buffer = manager.acquireUnlessFilling(owner, block, filled))
+            return buffer;
+        if (!helper->decodeOne(decoder))
+            break;
+    }
+    return manager.acquireBlock(owner, block, filled);
+}
+
+} // namespace
+
+CachedBlock::CachedBlock(ArchiveBlocks& blocks, std::uint32_t block, BlockDecoder& decoder, BlockDecodeAhead* helper)
     : blocks(blocks), block(static_cast<std::int32_t>(block)),
-      buffer(block < blocks.count() ? blocks.manager->acquireBlock(blocks.owner, this->block, filled) : nullptr)
+      buffer(block < blocks.count()
+                 ? acquireHelping(*blocks.manager, blocks.owner, this->block, filled, decoder, helper)
+                 : nullptr)
 {
     if (!buffer)
         integrityFailed(2, -1);
@@ -280,7 +338,10 @@ CachedBlock::CachedBlock(ArchiveBlocks& blocks, std::uint32_t block, BlockDecode
 
 CachedBlock::~CachedBlock()
 {
-    blocks.manager->releaseBlock(blocks.owner, block);
+    if (spent)
+        blocks.manager->releaseSpentBlock(blocks.owner, block);
+    else
+        blocks.manager->releaseBlock(blocks.owner, block);
 }
 
 CachedRun::CachedRun(ArchiveBlocks& blocks, std::uint32_t first, std::uint32_t count)

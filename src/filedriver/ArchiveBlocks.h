@@ -29,6 +29,7 @@
 namespace filedriver {
 
 class ArchiveManager;
+class BlockDecodeAhead;
 class OrvaArchive;
 
 struct StoredBlock {
@@ -65,7 +66,7 @@ public:
     // How many blocks of `blockSize` bytes hold `dataLength` bytes (for a layout still being planned).
     static std::uint64_t countFor(std::uint64_t dataLength, std::uint32_t blockSize);
 
-    ArchiveBlocks() = default;
+    ArchiveBlocks();
     // `owner` keys the blocks in `manager`'s cache (none: blocks read past the cache only).
     ArchiveBlocks(const ArchiveHeader& header, std::vector<StoredBlock> stored, const OrvaArchive* owner,
                   ArchiveManager* manager);
@@ -87,9 +88,14 @@ public:
     // Where block `block` is stored in the archive file.
     std::uint64_t storedOffset(std::uint32_t block) const;
 
-    // The source of the stored bytes, while readers are attached.
+    // The source of the stored bytes, while readers are attached. A compressed archive in the cache, on a
+    // machine of several processors, decodes ahead for readers in order while open; close stops that
+    // before it lets the source go.
     void open(std::unique_ptr<ArchiveSource> source);
     void close();
+    // Where readers in order tell where they read, and find help decoding (BlockDecodeAhead.h); null where
+    // there is none. Valid while open.
+    BlockDecodeAhead* decodingAhead() const { return ahead.get(); }
     bool isOpen() const { return source != nullptr; }
 
     // The block that holds the data stream's byte `position`, checked as a read of it is (1, 2).
@@ -128,6 +134,10 @@ private:
     int fault(std::uint32_t block, std::uint32_t& expected, std::uint64_t& fileOffset) const;
     // Reads and decodes `block` into `into`; the failed check's number (0: none).
     int fill(std::uint32_t block, ByteBuffer& into, BlockDecoder& decoder);
+    // Decodes `block` into the cache unless the cache has it or it fails; nothing thrown or logged.
+    // Whether it was decoded.
+    bool fillAhead(std::uint32_t block, BlockDecoder& decoder);
+    friend class BlockDecodeAhead;
 
     ArchiveHeader header{};
     std::vector<StoredBlock> storedBlocks;
@@ -135,6 +145,8 @@ private:
     std::unique_ptr<std::atomic<std::uint8_t>[]> cachedHint;
     // Open while readers are attached; they read it without a lock (OrvaArchive says who opens it).
     std::unique_ptr<ArchiveSource> source;
+    // While open; reads `source`, so it goes first.
+    std::unique_ptr<BlockDecodeAhead> ahead;
     const OrvaArchive* owner = nullptr;
     ArchiveManager* manager = nullptr;
 };
@@ -143,17 +155,22 @@ private:
 // hold it. Throws the block's failure; a block left unfilled by it is abandoned, never served as filled.
 class CachedBlock {
 public:
-    CachedBlock(ArchiveBlocks& blocks, std::uint32_t block, BlockDecoder& decoder);
+    // With `helper`, a block that another thread is filling is not waited for while the helper has a
+    // block further on to decode.
+    CachedBlock(ArchiveBlocks& blocks, std::uint32_t block, BlockDecoder& decoder, BlockDecodeAhead* helper = nullptr);
     ~CachedBlock();
     CachedBlock(const CachedBlock&) = delete;
     CachedBlock& operator=(const CachedBlock&) = delete;
 
     const ByteBuffer& bytes() const { return *buffer; }
+    // The holder is the block's last reader in order: it goes first when the cache needs room.
+    void spend() { spent = true; }
 
 private:
     ArchiveBlocks& blocks;
     const std::int32_t block;
     bool filled = false;
+    bool spent = false;
     ByteBuffer* const buffer;
 };
 

@@ -1,6 +1,7 @@
 #include "filedriver/ArchiveCursor.h"
 
 #include "filedriver/ArchiveManager.h"
+#include "filedriver/BlockDecodeAhead.h"
 #include "orva/Log.h"
 
 #include <algorithm>
@@ -138,10 +139,16 @@ std::uint32_t ArchiveCursor::readDecoded(std::uint32_t block, std::uint32_t with
     // member wants it too, and many small members read in turn would otherwise each decode it twice.
     const bool sharedLast =
         std::uint64_t(member().dataOffset) + member().dataSize < blocks.startOf(lastBlock) + blocks.lengthOf(lastBlock);
+    // Readers in order, within a member or from one member to the next, tell the thread decoding ahead.
+    BlockDecodeAhead* const ahead = blocks.decodingAhead();
+    const bool streaming =
+        ahead && (sequential || streamPosition == member().dataOffset) && ahead->readingAt(block, latestToldAhead);
+    if (streaming && sequential)
+        return readDecodedAlongside(block, within, buffer, wanted, *ahead);
     if (!sequential || (sharedLast && block == lastBlock)) {
         if (!sequential)
             runBlocks = 2;
-        const CachedBlock held(blocks, block, reader.decoder());
+        const CachedBlock held(blocks, block, reader.decoder(), ahead);
         const std::uint32_t n = std::min(static_cast<std::uint32_t>(held.bytes().size()) - within, wanted);
         if (n > 0)
             std::memcpy(buffer, held.bytes().data() + within, n);
@@ -184,6 +191,27 @@ std::uint32_t ArchiveCursor::readDecoded(std::uint32_t block, std::uint32_t with
     }
     readAheadSize = bytes;
     readAheadStart = streamPosition - within;
+    return copyReadAhead(streamPosition, buffer, wanted);
+}
+
+std::uint32_t ArchiveCursor::readDecodedAlongside(std::uint32_t block, std::uint32_t within, std::uint8_t* buffer,
+                                                  std::uint32_t wanted, BlockDecodeAhead& ahead)
+{
+    // Block by block through the cache, where the thread decoding ahead puts the next ones; what is left
+    // of the member in this block is kept for the reads that follow.
+    CachedBlock held(blocks, block, reader.decoder(), &ahead);
+    const std::uint64_t streamPosition = blocks.startOf(block) + within;
+    const std::uint64_t memberEnd = std::uint64_t(member().dataOffset) + member().dataSize;
+    // Where the next member begins in the block, its reader wants the block next.
+    if (memberEnd >= blocks.startOf(block) + held.bytes().size())
+        held.spend();
+    const auto rest = static_cast<std::size_t>(
+        std::min<std::uint64_t>(held.bytes().size(), memberEnd - blocks.startOf(block)) - within);
+    readAheadStart = noReadAhead;
+    // As much room as a run takes: a reader that goes from one way to the other allocates once.
+    std::memcpy(readAheadRoom(std::size_t(blocksAhead(blocks.blockSize())) * blocks.blockSize()), held.bytes().data() + within, rest);
+    readAheadSize = rest;
+    readAheadStart = streamPosition;
     return copyReadAhead(streamPosition, buffer, wanted);
 }
 

@@ -57,6 +57,9 @@ private:
     // The same for a compressed archive, through the block cache.
     std::uint32_t readDecoded(std::uint32_t block, std::uint32_t within, bool sequential, std::uint8_t* buffer,
                               std::uint32_t wanted);
+    // The same for a reader in order of an archive that decodes ahead: through the cache, helping.
+    std::uint32_t readDecodedAlongside(std::uint32_t block, std::uint32_t within, std::uint8_t* buffer,
+                                       std::uint32_t wanted, BlockDecodeAhead& ahead);
     bool inReadAhead(std::uint64_t streamPosition) const;
     std::uint32_t copyReadAhead(std::uint64_t streamPosition, std::uint8_t* buffer, std::uint32_t wanted) const;
     // readAhead with room for `size` bytes, grown if it must be; its bytes are then undefined.
@@ -74,6 +77,8 @@ private:
     std::size_t readAheadCapacity = 0;
     std::size_t readAheadSize = 0;
     std::uint64_t readAheadStart = noReadAhead;
+    // The latest block this cursor told the archive's decoding ahead of (BlockDecodeAhead::readingAt).
+    std::uint32_t latestToldAhead = 0xffffffff;
     // Where in the data stream the previous read ended (none yet: beyond any 32-bit position).
     std::uint64_t sequentialPosition = 0x100000000;
     // Blocks the next run of reads that follow each other takes: doubled from 2 with every run, back to

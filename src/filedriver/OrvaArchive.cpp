@@ -114,7 +114,8 @@ void OrvaArchive::loadIndexFrom(ArchiveSource& source)
 
 OrvaArchive::~OrvaArchive()
 {
-    // Its address may be given to another archive next.
+    // Its address may be given to another archive next; nothing may enter a block after this.
+    storedBlocks.close();
     if (manager)
         manager->invalidateBlocks(this);
 }
@@ -407,10 +408,11 @@ void OrvaArchive::detachReader()
     std::lock_guard<std::mutex> lock(readersMutex);
     if (--readers > 0)
         return;
+    // Closed first: decoding ahead ends there, and enters no block after the invalidation.
+    storedBlocks.close();
     storedBlocks.forgetCached();
     if (manager)
         manager->invalidateBlocks(this);
-    storedBlocks.close();
 }
 
 } // namespace filedriver

@@ -20,35 +20,50 @@
 #include <thread>
 #include <vector>
 
-// Defined in ArchiveManagerTest.cpp.
 namespace archivetest {
+// Defined in ArchiveManagerTest.cpp.
 std::string logOf(const std::function<void()>& action);
 std::string whatOf(const std::function<void()>& action);
 std::size_t occurrences(const std::string& text, const std::string& part);
+
+// Shared with BlockDecodeAheadTest.cpp.
+using Members = std::vector<std::pair<std::wstring, filedriver::ByteBuffer>>;
+
+std::wstring makeArchive(const testsupport::TempDir& tmp, const std::wstring& file, const Members& members,
+                         std::uint32_t blockSize, std::uint32_t compressionType)
+{
+    filedriver::ArchiveWriterOptions options;
+    options.blockSize = blockSize;
+    options.compressionType = compressionType;
+    EXPECT_TRUE(filedriver::writeArchive(tmp.wide(file), members, options));
+    return tmp.wide(file);
+}
+
+std::wstring memberPath(const std::wstring& archive, const std::wstring& name)
+{
+    return archive + filedriver::Separators[0] + name;
+}
+
+// Whether the cache holds `block` decoded, leaving it as it was.
+bool cacheHolds(filedriver::OrvaArchive* archive, std::int32_t block)
+{
+    bool filled = false;
+    filedriver::archiveManager.acquireBlock(archive, block, filled);
+    if (filled)
+        filedriver::archiveManager.releaseBlock(archive, block);
+    else
+        filedriver::archiveManager.abandonBlock(archive, block);
+    return filled;
+}
+
 } // namespace archivetest
 
 namespace {
 
 using namespace archivetest;
 using namespace filedriver;
-using Members = std::vector<std::pair<std::wstring, ByteBuffer>>;
 
 const auto sample = testsupport::sampleBytes;
-
-std::wstring makeArchive(const testsupport::TempDir& tmp, const std::wstring& file, const Members& members,
-                         std::uint32_t blockSize, std::uint32_t compressionType)
-{
-    ArchiveWriterOptions options;
-    options.blockSize = blockSize;
-    options.compressionType = compressionType;
-    EXPECT_TRUE(writeArchive(tmp.wide(file), members, options));
-    return tmp.wide(file);
-}
-
-std::wstring memberPath(const std::wstring& archive, const std::wstring& name)
-{
-    return archive + Separators[0] + name;
-}
 
 ByteBuffer readAt(FileDriver& file, std::int32_t offset, std::uint32_t length)
 {
@@ -235,29 +250,16 @@ TEST(ArchiveCursorRead, ReadingThroughAMemberLeavesTheCacheToRandomReaders)
         got.insert(got.end(), part.begin(), part.end());
     }
     EXPECT_TRUE(got == bytes);
-    bool filled = false;
-    archiveManager.acquireBlock(loaded, 3, filled);
-    EXPECT_TRUE(filled);
-    archiveManager.releaseBlock(loaded, 3);
-    archiveManager.acquireBlock(loaded, 200, filled);
-    EXPECT_FALSE(filled);
-    archiveManager.abandonBlock(loaded, 200);
+    // Decoded ahead on another processor, the blocks in order went through the cache, but as the first to
+    // give way: the one block random readers shared is still there.
+    EXPECT_TRUE(cacheHolds(loaded, 3));
+    if (loaded->blocks().decodingAhead())
+        return;
+    EXPECT_FALSE(cacheHolds(loaded, 200));
     // Readers in order ask the cache only where a cursor has entered a block.
     EXPECT_TRUE(loaded->blocks().mayBeCached(0, 4));
     EXPECT_TRUE(loaded->blocks().mayBeCached(3, 1));
     EXPECT_FALSE(loaded->blocks().mayBeCached(4, 200));
-}
-
-// Whether the cache holds `block` decoded, leaving it as it was.
-bool cacheHolds(OrvaArchive* archive, std::int32_t block)
-{
-    bool filled = false;
-    archiveManager.acquireBlock(archive, block, filled);
-    if (filled)
-        archiveManager.releaseBlock(archive, block);
-    else
-        archiveManager.abandonBlock(archive, block);
-    return filled;
 }
 
 // A member read whole in reads of `pieceSize`: the first alone goes through the cache, the others read on
@@ -289,8 +291,9 @@ TEST(ArchiveCursorRead, AMembersLastBlockSharedWithTheNextGoesThroughTheCache)
         EXPECT_TRUE(readInOrder(memberPath(archive, L"b"), piece) == members[1].second);
         EXPECT_TRUE(cacheHolds(loaded, 4));
         EXPECT_TRUE(readInOrder(memberPath(archive, L"c"), piece) == members[2].second);
-        // A block of one member alone stays out of the cache when read in order.
-        EXPECT_FALSE(cacheHolds(loaded, 7));
+        // A block of one member alone stays out of the cache when read in order (where nothing decodes
+        // ahead, which enters blocks as the first to give way).
+        EXPECT_TRUE(loaded->blocks().decodingAhead() || !cacheHolds(loaded, 7));
     }
 }
 

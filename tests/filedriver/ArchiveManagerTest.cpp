@@ -270,6 +270,87 @@ TEST(ArchiveManagerCacheRuns, OnlyFilledBlocksAreHeldInOrderAndNothingIsEntered)
     }
 }
 
+TEST(ArchiveManagerCacheAhead, AClaimTakesOnlyABlockNobodyHasAndNeverWaitsNorThrows)
+{
+    ArchiveManager cache;
+    bool filled = false;
+    cache.acquireBlock(fakeA, 1, filled);
+    cache.releaseBlock(fakeA, 1); // filled
+    cache.acquireBlock(fakeA, 2, filled); // being filled by this thread
+    cache.acquireBlock(fakeA, 3, filled);
+    cache.abandonBlock(fakeA, 3); // an entry, not filled
+    EXPECT_EQ(cache.claimBlock(fakeA, 1), nullptr);
+    EXPECT_EQ(cache.claimBlock(fakeA, 2), nullptr);
+    ByteBuffer* const three = cache.claimBlock(fakeA, 3);
+    ByteBuffer* const four = cache.claimBlock(fakeA, 4);
+    ASSERT_TRUE(three && four);
+    *four = ByteBuffer(2, 9);
+    cache.releaseBlock(fakeA, 4);
+    cache.abandonBlock(fakeA, 3);
+    EXPECT_EQ(cache.acquireBlock(fakeA, 4, filled), four);
+    EXPECT_TRUE(filled);
+    cache.releaseBlock(fakeA, 4);
+    cache.releaseBlock(fakeA, 2);
+    // Every entry held: no claim, and nothing logged.
+    for (int block = 100; block < 100 + capacity; ++block)
+        cache.acquireBlock(fakeB, block, filled);
+    const std::string log = logOf([&] { EXPECT_EQ(cache.claimBlock(fakeA, 5), nullptr); });
+    EXPECT_EQ(log, "");
+}
+
+TEST(ArchiveManagerCacheAhead, ABlockAnotherThreadFillsIsNotWaitedForWhenAskedSo)
+{
+    ArchiveManager cache;
+    bool filled = false;
+    ByteBuffer* buffer = nullptr;
+    std::thread([&] { buffer = cache.claimBlock(fakeA, 7); }).join();
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_EQ(cache.acquireUnlessFilling(fakeA, 7, filled), nullptr);
+    // Its filler ends: then it is held as any hit.
+    std::thread([&] {
+        *buffer = ByteBuffer(3, 1);
+        cache.releaseBlock(fakeA, 7);
+    }).join();
+    EXPECT_EQ(cache.acquireUnlessFilling(fakeA, 7, filled), buffer);
+    EXPECT_TRUE(filled);
+    cache.releaseBlock(fakeA, 7);
+}
+
+TEST(ArchiveManagerCacheAhead, ASpentBlockGoesFirstUnlessAnotherReaderUsedIt)
+{
+    struct Row {
+        const char* uses; // before the spending reader's acquire: 'm' a miss (entered), 'c' a claim, 'h' a hit
+        bool first;       // given way before the oldest block
+    } const rows[] = {
+        {"", true},    // the spending reader's own miss
+        {"c", true},   // decoded ahead for it
+        {"m", false},  // a random reader's block
+        {"ch", false}, // decoded ahead, and a random reader used it too
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.uses);
+        ArchiveManager cache;
+        bool filled = false;
+        ByteBuffer* buffers[capacity] = {};
+        for (int block = 0; block < capacity - 1; ++block) {
+            buffers[block] = cache.acquireBlock(fakeA, block, filled);
+            cache.releaseBlock(fakeA, block);
+        }
+        constexpr int newest = capacity - 1;
+        for (const char* use = row.uses; *use; ++use) {
+            if (*use == 'c')
+                buffers[newest] = cache.claimBlock(fakeA, newest);
+            else
+                buffers[newest] = cache.acquireBlock(fakeA, newest, filled);
+            cache.releaseBlock(fakeA, newest);
+        }
+        buffers[newest] = cache.acquireBlock(fakeA, newest, filled);
+        cache.releaseSpentBlock(fakeA, newest);
+        EXPECT_EQ(cache.acquireBlock(fakeB, 0, filled), buffers[row.first ? newest : 0]);
+        cache.releaseBlock(fakeB, 0);
+    }
+}
+
 TEST(ArchiveManagerCacheRuns, HeldBlocksStayAndAFullCacheNeitherThrowsNorWaits)
 {
     ArchiveManager cache;

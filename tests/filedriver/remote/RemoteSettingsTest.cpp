@@ -1,5 +1,6 @@
 #include "filedriver/remote/RemoteSettings.h"
 
+#include "support/ScopedVariable.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -11,26 +12,7 @@ namespace {
 
 using namespace filedriver::remote;
 
-// Sets a variable for the life of the object, then removes it.
-class Variable {
-public:
-    Variable(const char* name, const std::string& value) : name(name) { put(value); }
-    ~Variable() { put(std::string()); }
-
-private:
-    void put(const std::string& value)
-    {
-#ifdef _WIN32
-        _putenv_s(name, value.c_str());
-#else
-        if (value.empty())
-            unsetenv(name);
-        else
-            setenv(name, value.c_str(), 1);
-#endif
-    }
-    const char* name;
-};
+using Variable = testsupport::ScopedVariable;
 
 TEST(RemoteSettings, TakeTheEnvironmentsValues)
 {
