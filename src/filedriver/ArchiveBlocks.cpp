@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <system_error>
 #include <thread>
 
 namespace filedriver {
@@ -97,11 +96,7 @@ void ArchiveBlocks::open(std::unique_ptr<ArchiveSource> opened)
     if (header.compressionType == 0 || !manager || header.blockCount < 2 || std::thread::hardware_concurrency() < 2
         || !decodingAheadWanted())
         return;
-    try {
-        ahead = std::make_unique<BlockDecodeAhead>(*this, header.compressionType);
-    } catch (const std::system_error&) {
-        // No thread to spare: readers decode alone, as on one processor.
-    }
+    ahead = std::make_unique<BlockDecodeAhead>(*this, header.compressionType);
 }
 
 void ArchiveBlocks::close()
@@ -197,26 +192,6 @@ int ArchiveBlocks::fill(std::uint32_t block, ByteBuffer& into, BlockDecoder& dec
     return produced != expected ? 8 : 0;
 }
 
-bool ArchiveBlocks::fillAhead(std::uint32_t block, BlockDecoder& decoder)
-{
-    ByteBuffer* const buffer = manager->claimBlock(owner, static_cast<std::int32_t>(block));
-    if (!buffer)
-        return false;
-    int check = 0;
-    try {
-        check = fill(block, *buffer, decoder);
-    } catch (...) {
-        // The reader that needs the block meets the failure itself.
-        check = -1;
-    }
-    if (check != 0) {
-        manager->abandonBlock(owner, static_cast<std::int32_t>(block));
-        return false;
-    }
-    manager->releaseBlock(owner, static_cast<std::int32_t>(block));
-    return true;
-}
-
 int ArchiveBlocks::decodeRun(std::uint32_t first, std::uint32_t count, std::uint8_t* out, BlockDecoder& decoder,
                              std::uint32_t& decoded, std::size_t& bytes)
 {
@@ -295,27 +270,9 @@ void ArchiveBlocks::forgetCached()
         cachedHint[i].store(0, std::memory_order_relaxed);
 }
 
-namespace {
-
-ByteBuffer* acquireHelping(ArchiveManager& manager, const OrvaArchive* owner, std::int32_t block, bool& filled,
-                           BlockDecoder& decoder, BlockDecodeAhead* helper)
-{
-    while (helper) {
-        if (ByteBuffer* buffer = manager.acquireUnlessFilling(owner, block, filled))
-            return buffer;
-        if (!helper->decodeOne(decoder))
-            break;
-    }
-    return manager.acquireBlock(owner, block, filled);
-}
-
-} // namespace
-
-CachedBlock::CachedBlock(ArchiveBlocks& blocks, std::uint32_t block, BlockDecoder& decoder, BlockDecodeAhead* helper)
+CachedBlock::CachedBlock(ArchiveBlocks& blocks, std::uint32_t block, BlockDecoder& decoder)
     : blocks(blocks), block(static_cast<std::int32_t>(block)),
-      buffer(block < blocks.count()
-                 ? acquireHelping(*blocks.manager, blocks.owner, this->block, filled, decoder, helper)
-                 : nullptr)
+      buffer(block < blocks.count() ? blocks.manager->acquireBlock(blocks.owner, this->block, filled) : nullptr)
 {
     if (!buffer)
         integrityFailed(2, -1);
@@ -338,10 +295,7 @@ CachedBlock::CachedBlock(ArchiveBlocks& blocks, std::uint32_t block, BlockDecode
 
 CachedBlock::~CachedBlock()
 {
-    if (spent)
-        blocks.manager->releaseSpentBlock(blocks.owner, block);
-    else
-        blocks.manager->releaseBlock(blocks.owner, block);
+    blocks.manager->releaseBlock(blocks.owner, block);
 }
 
 CachedRun::CachedRun(ArchiveBlocks& blocks, std::uint32_t first, std::uint32_t count)

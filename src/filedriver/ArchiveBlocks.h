@@ -134,9 +134,6 @@ private:
     int fault(std::uint32_t block, std::uint32_t& expected, std::uint64_t& fileOffset) const;
     // Reads and decodes `block` into `into`; the failed check's number (0: none).
     int fill(std::uint32_t block, ByteBuffer& into, BlockDecoder& decoder);
-    // Decodes `block` into the cache unless the cache has it or it fails; nothing thrown or logged.
-    // Whether it was decoded.
-    bool fillAhead(std::uint32_t block, BlockDecoder& decoder);
     friend class BlockDecodeAhead;
 
     ArchiveHeader header{};
@@ -155,22 +152,17 @@ private:
 // hold it. Throws the block's failure; a block left unfilled by it is abandoned, never served as filled.
 class CachedBlock {
 public:
-    // With `helper`, a block that another thread is filling is not waited for while the helper has a
-    // block further on to decode.
-    CachedBlock(ArchiveBlocks& blocks, std::uint32_t block, BlockDecoder& decoder, BlockDecodeAhead* helper = nullptr);
+    CachedBlock(ArchiveBlocks& blocks, std::uint32_t block, BlockDecoder& decoder);
     ~CachedBlock();
     CachedBlock(const CachedBlock&) = delete;
     CachedBlock& operator=(const CachedBlock&) = delete;
 
     const ByteBuffer& bytes() const { return *buffer; }
-    // The holder is the block's last reader in order: it goes first when the cache needs room.
-    void spend() { spent = true; }
 
 private:
     ArchiveBlocks& blocks;
     const std::int32_t block;
     bool filled = false;
-    bool spent = false;
     ByteBuffer* const buffer;
 };
 

@@ -141,14 +141,19 @@ std::uint32_t ArchiveCursor::readDecoded(std::uint32_t block, std::uint32_t with
         std::uint64_t(member().dataOffset) + member().dataSize < blocks.startOf(lastBlock) + blocks.lengthOf(lastBlock);
     // Readers in order, within a member or from one member to the next, tell the thread decoding ahead.
     BlockDecodeAhead* const ahead = blocks.decodingAhead();
-    const bool streaming =
-        ahead && (sequential || streamPosition == member().dataOffset) && ahead->readingAt(block, latestToldAhead);
-    if (streaming && sequential)
-        return readDecodedAlongside(block, within, buffer, wanted, *ahead);
+    const bool inOrder = sequential || streamPosition == member().dataOffset;
+    if (ahead && inOrder && ahead->readingAt(block, sequential, latestToldAhead) && sequential)
+        if (const std::uint32_t n = readDecodedAlongside(block, within, buffer, wanted, *ahead))
+            return n;
     if (!sequential || (sharedLast && block == lastBlock)) {
         if (!sequential)
             runBlocks = 2;
-        const CachedBlock held(blocks, block, reader.decoder(), ahead);
+        // A member's first read finds its block where the reader of the member before it left it, and a
+        // buffered stream going back a little finds the block it left.
+        const std::uint32_t inBlock = std::min(blocks.lengthOf(block) - within, wanted);
+        if (ahead && ahead->copy(block, within, buffer, inBlock, reader.decoder(), false))
+            return inBlock;
+        const CachedBlock held(blocks, block, reader.decoder());
         const std::uint32_t n = std::min(static_cast<std::uint32_t>(held.bytes().size()) - within, wanted);
         if (n > 0)
             std::memcpy(buffer, held.bytes().data() + within, n);
@@ -197,22 +202,21 @@ std::uint32_t ArchiveCursor::readDecoded(std::uint32_t block, std::uint32_t with
 std::uint32_t ArchiveCursor::readDecodedAlongside(std::uint32_t block, std::uint32_t within, std::uint8_t* buffer,
                                                   std::uint32_t wanted, BlockDecodeAhead& ahead)
 {
-    // Block by block through the cache, where the thread decoding ahead puts the next ones; what is left
-    // of the member in this block is kept for the reads that follow.
-    CachedBlock held(blocks, block, reader.decoder(), &ahead);
-    const std::uint64_t streamPosition = blocks.startOf(block) + within;
-    const std::uint64_t memberEnd = std::uint64_t(member().dataOffset) + member().dataSize;
-    // Where the next member begins in the block, its reader wants the block next.
-    if (memberEnd >= blocks.startOf(block) + held.bytes().size())
-        held.spend();
-    const auto rest = static_cast<std::size_t>(
-        std::min<std::uint64_t>(held.bytes().size(), memberEnd - blocks.startOf(block)) - within);
+    // Block by block from the ring decoded ahead; the member's bytes in this block are kept for the reads
+    // that follow, and for a buffered stream that goes back a little.
+    const std::uint64_t blockStart = blocks.startOf(block);
+    const std::uint64_t memberStart = member().dataOffset;
+    const std::uint64_t from = std::max(blockStart, memberStart);
+    const std::uint64_t to = std::min(blockStart + blocks.lengthOf(block), memberStart + member().dataSize);
     readAheadStart = noReadAhead;
     // As much room as a run takes: a reader that goes from one way to the other allocates once.
-    std::memcpy(readAheadRoom(std::size_t(blocksAhead(blocks.blockSize())) * blocks.blockSize()), held.bytes().data() + within, rest);
-    readAheadSize = rest;
-    readAheadStart = streamPosition;
-    return copyReadAhead(streamPosition, buffer, wanted);
+    std::uint8_t* const room = readAheadRoom(std::size_t(blocksAhead(blocks.blockSize())) * blocks.blockSize());
+    if (!ahead.copy(block, static_cast<std::uint32_t>(from - blockStart), room, static_cast<std::size_t>(to - from),
+                    reader.decoder(), true))
+        return 0;
+    readAheadSize = static_cast<std::size_t>(to - from);
+    readAheadStart = from;
+    return copyReadAhead(blockStart + within, buffer, wanted);
 }
 
 std::uint32_t ArchiveCursor::readStored(std::uint32_t block, std::uint32_t within, bool sequential,

@@ -57,7 +57,8 @@ private:
     // The same for a compressed archive, through the block cache.
     std::uint32_t readDecoded(std::uint32_t block, std::uint32_t within, bool sequential, std::uint8_t* buffer,
                               std::uint32_t wanted);
-    // The same for a reader in order of an archive that decodes ahead: through the cache, helping.
+    // The same for a reader in order of an archive that decodes ahead, from its ring of decoded blocks;
+    // 0 where the ring has not got the block (it failed a check there).
     std::uint32_t readDecodedAlongside(std::uint32_t block, std::uint32_t within, std::uint8_t* buffer,
                                        std::uint32_t wanted, BlockDecodeAhead& ahead);
     bool inReadAhead(std::uint64_t streamPosition) const;

@@ -97,13 +97,7 @@ bool ArchiveManager::releaseArchive(const FilePath& path)
 ByteBuffer* ArchiveManager::acquireBlock(const OrvaArchive* archive, std::int32_t block, bool& filled)
 {
     std::unique_lock<synchronisation::Mutex> lock(mutex);
-    return acquireLocked(lock, BlockKey{archive, block}, filled, true);
-}
-
-ByteBuffer* ArchiveManager::acquireUnlessFilling(const OrvaArchive* archive, std::int32_t block, bool& filled)
-{
-    std::unique_lock<synchronisation::Mutex> lock(mutex);
-    return acquireLocked(lock, BlockKey{archive, block}, filled, false);
+    return acquireLocked(lock, BlockKey{archive, block}, filled);
 }
 
 std::size_t ArchiveManager::holdCachedBlocks(const OrvaArchive* archive, std::int32_t first, std::size_t count,
@@ -125,79 +119,48 @@ std::size_t ArchiveManager::holdCachedBlocks(const OrvaArchive* archive, std::in
 }
 
 ByteBuffer* ArchiveManager::acquireLocked(std::unique_lock<synchronisation::Mutex>& lock, const BlockKey& key,
-                                          bool& filled, bool waitForFiller)
+                                          bool& filled)
 {
     const std::thread::id me = std::this_thread::get_id();
     auto found = blockTable.find(key);
     while (found != blockTable.end() && found->second.filling && found->second.filler != me) {
-        if (!waitForFiller)
-            return nullptr;
         fillingEnded.wait(lock);
         found = blockTable.find(key);
     }
-    if (found == blockTable.end())
-        found = enterLocked(key);
-    if (found == blockTable.end())
-        orva::throwLogged(orva::ErrorKind::Other, sourcePath, cacheFullSite, "ArchiveManager: all %u cache blocks are in use",
-                          static_cast<unsigned>(BlockCacheCapacity));
-    return holdLocked(found->second, filled);
-}
-
-ArchiveManager::BlockTable::iterator ArchiveManager::enterLocked(const BlockKey& key)
-{
-    if (blockTable.size() < BlockCacheCapacity) {
+    if (found != blockTable.end()) {
+    } else if (blockTable.size() < BlockCacheCapacity) {
+        found = blockTable.emplace(key, BlockEntry{static_cast<std::int32_t>(blockBuffers.size()), ++blockSequence,
+                                                   false, 0, false, {}})
+                    .first;
         blockBuffers.emplace_back();
-        ++blockSequence;
-        return blockTable
-            .emplace(key, BlockEntry{static_cast<std::int32_t>(blockBuffers.size() - 1), blockSequence, false, 0, false, {},
-                                     false, blockSequence})
-            .first;
+    } else {
+        // The entry not held with the lowest score gives way; of equal scores, the first in key order.
+        // A walk of the table: a miss costs a block's decoding anyway, and hits stay cheap.
+        auto candidate = blockTable.end();
+        for (auto at = blockTable.begin(); at != blockTable.end(); ++at)
+            if (at->second.holders == 0
+                && (candidate == blockTable.end() || at->second.score < candidate->second.score
+                    || (at->second.score == candidate->second.score && at->first < candidate->first)))
+                candidate = at;
+        if (candidate == blockTable.end())
+            orva::throwLogged(orva::ErrorKind::Other, sourcePath, cacheFullSite, "ArchiveManager: all %u cache blocks are in use",
+                              static_cast<unsigned>(BlockCacheCapacity));
+        // The table's node is reused for the new key: a full cache allocates nothing.
+        auto node = blockTable.extract(candidate);
+        node.key() = key;
+        node.mapped() = BlockEntry{node.mapped().slot, ++blockSequence, false, 0, false, {}};
+        found = blockTable.insert(std::move(node)).position;
     }
-    // The entry not held with the lowest score gives way; of equal scores, the first in key order.
-    // A walk of the table: a miss costs a block's decoding anyway, and hits stay cheap.
-    auto candidate = blockTable.end();
-    for (auto at = blockTable.begin(); at != blockTable.end(); ++at)
-        if (at->second.holders == 0
-            && (candidate == blockTable.end() || at->second.score < candidate->second.score
-                || (at->second.score == candidate->second.score && at->first < candidate->first)))
-            candidate = at;
-    if (candidate == blockTable.end())
-        return candidate;
-    // The table's node is reused for the new key: a full cache allocates nothing.
-    auto node = blockTable.extract(candidate);
-    node.key() = key;
-    ++blockSequence;
-    node.mapped() = BlockEntry{node.mapped().slot, blockSequence, false, 0, false, {}, false, blockSequence};
-    return blockTable.insert(std::move(node)).position;
-}
-
-ByteBuffer* ArchiveManager::holdLocked(BlockEntry& entry, bool& filled)
-{
+    BlockEntry& entry = found->second;
     entry.score += 1;
     entry.holders += 1;
     // The filler's own thread counts the block as filled, as every holder did before threads.
     filled = entry.filled || entry.filling;
     if (!filled) {
         entry.filling = true;
-        entry.filler = std::this_thread::get_id();
+        entry.filler = me;
     }
     return &blockBuffers[static_cast<std::size_t>(entry.slot)];
-}
-
-ByteBuffer* ArchiveManager::claimBlock(const OrvaArchive* archive, std::int32_t block)
-{
-    std::lock_guard<synchronisation::Mutex> lock(mutex);
-    const BlockKey key{archive, block};
-    auto found = blockTable.find(key);
-    if (found == blockTable.end())
-        found = enterLocked(key);
-    else if (found->second.filled || found->second.filling)
-        return nullptr;
-    if (found == blockTable.end())
-        return nullptr;
-    found->second.claimed = true;
-    bool filled = false;
-    return holdLocked(found->second, filled);
 }
 
 void ArchiveManager::releaseLocked(const BlockKey& key, bool keepFilled)
@@ -225,20 +188,6 @@ void ArchiveManager::release(const OrvaArchive* archive, std::int32_t block, boo
 void ArchiveManager::releaseBlock(const OrvaArchive* archive, std::int32_t block)
 {
     release(archive, block, true);
-}
-
-void ArchiveManager::releaseSpentBlock(const OrvaArchive* archive, std::int32_t block)
-{
-    std::lock_guard<synchronisation::Mutex> lock(mutex);
-    const BlockKey key{archive, block};
-    releaseLocked(key, true);
-    const auto found = blockTable.find(key);
-    if (found == blockTable.end() || found->second.holders > 0)
-        return;
-    // Its uses: the claim's or the miss's acquire, and this reader's.
-    BlockEntry& entry = found->second;
-    if (entry.score - entry.entered <= (entry.claimed ? 2 : 1))
-        entry.score = 0;
 }
 
 void ArchiveManager::abandonBlock(const OrvaArchive* archive, std::int32_t block)

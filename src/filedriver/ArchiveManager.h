@@ -67,17 +67,6 @@ public:
     // The cache buffer of (archive, block); `filled` tells whether it holds the block's bytes already.
     ByteBuffer* acquireBlock(const OrvaArchive* archive, std::int32_t block, bool& filled);
     void releaseBlock(const OrvaArchive* archive, std::int32_t block);
-    // As acquireBlock, but null, holding nothing, where another thread is filling the block: the caller
-    // may do other work before it asks again.
-    ByteBuffer* acquireUnlessFilling(const OrvaArchive* archive, std::int32_t block, bool& filled);
-    // The cache buffer of (archive, block) for the caller to fill, held as acquireBlock holds an unfilled
-    // one; null where the cache has the block filled or being filled, or every entry is held. Never
-    // waits nor throws: for decoding ahead, which leaves alone a block that is there.
-    ByteBuffer* claimBlock(const OrvaArchive* archive, std::int32_t block);
-    // Releases a filled block that a reader in order has done with, as the first to give way unless
-    // another reader has used it too: reading through an archive does not push out the blocks that
-    // random readers share.
-    void releaseSpentBlock(const OrvaArchive* archive, std::int32_t block);
     // Releases a block that its holder could not fill, so that nobody is served it as filled.
     void abandonBlock(const OrvaArchive* archive, std::int32_t block);
 
@@ -118,21 +107,10 @@ private:
         // A holder is filling the buffer; others wait for it rather than read half a block.
         bool filling = false;
         std::thread::id filler;
-        // Entered by a claim (decoding ahead), not by a reader's miss: the reader in order that takes it
-        // then is its first real use.
-        bool claimed = false;
-        std::int32_t entered = 0; // the score it entered with
     };
 
-    using BlockTable = std::unordered_map<BlockKey, BlockEntry, BlockKeyHash>;
-
-    // The parts of acquiring and releasing done under `mutex`. acquireLocked answers null, where another
-    // thread fills the block, unless it may wait for it.
-    ByteBuffer* acquireLocked(std::unique_lock<synchronisation::Mutex>& lock, const BlockKey& key, bool& filled,
-                              bool waitForFiller);
-    // A new entry for `key`, made or given way by another; end() where every entry is held.
-    BlockTable::iterator enterLocked(const BlockKey& key);
-    ByteBuffer* holdLocked(BlockEntry& entry, bool& filled);
+    // The parts of acquiring and releasing done under `mutex`.
+    ByteBuffer* acquireLocked(std::unique_lock<synchronisation::Mutex>& lock, const BlockKey& key, bool& filled);
     void releaseLocked(const BlockKey& key, bool keepFilled);
     void release(const OrvaArchive* archive, std::int32_t block, bool keepFilled);
 
@@ -141,7 +119,7 @@ private:
     // Guarded by `mutex`.
     std::map<FilePath, std::shared_ptr<OrvaArchive>> archives;
     // Guarded by `mutex`. Looked up on every read: a hit does no more than find and count.
-    BlockTable blockTable;
+    std::unordered_map<BlockKey, BlockEntry, BlockKeyHash> blockTable;
     // Guards archives, blockTable, blockBuffers and the entry counter.
     synchronisation::Mutex mutex;
     // Waited on under `mutex` for a block being filled.

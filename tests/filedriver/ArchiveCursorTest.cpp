@@ -250,12 +250,17 @@ TEST(ArchiveCursorRead, ReadingThroughAMemberLeavesTheCacheToRandomReaders)
         got.insert(got.end(), part.begin(), part.end());
     }
     EXPECT_TRUE(got == bytes);
-    // Decoded ahead on another processor, the blocks in order went through the cache, but as the first to
-    // give way: the one block random readers shared is still there.
-    EXPECT_TRUE(cacheHolds(loaded, 3));
+    bool filled = false;
+    archiveManager.acquireBlock(loaded, 3, filled);
+    EXPECT_TRUE(filled);
+    archiveManager.releaseBlock(loaded, 3);
+    // Where blocks are decoded ahead, readers in order take them from a ring of their own: what follows
+    // is the rule of a reader decoding alone.
     if (loaded->blocks().decodingAhead())
         return;
-    EXPECT_FALSE(cacheHolds(loaded, 200));
+    archiveManager.acquireBlock(loaded, 200, filled);
+    EXPECT_FALSE(filled);
+    archiveManager.abandonBlock(loaded, 200);
     // Readers in order ask the cache only where a cursor has entered a block.
     EXPECT_TRUE(loaded->blocks().mayBeCached(0, 4));
     EXPECT_TRUE(loaded->blocks().mayBeCached(3, 1));
@@ -284,6 +289,9 @@ TEST(ArchiveCursorRead, AMembersLastBlockSharedWithTheNextGoesThroughTheCache)
     const std::wstring archive = makeArchive(tmp, L"s.mca", members, blockSize, 1);
     OrvaArchive* const loaded = archiveManager.getArchive(archive);
     const FileDriver held(memberPath(archive, L"c"), OpenRead);
+    // Where blocks are decoded ahead, the next member's reader takes the shared block from their ring.
+    if (loaded->blocks().decodingAhead())
+        GTEST_SKIP() << "this machine decodes ahead: the rule of a reader decoding alone does not apply";
     for (const std::uint32_t piece : {1000u, 4096u}) {
         SCOPED_TRACE(piece);
         EXPECT_TRUE(readInOrder(memberPath(archive, L"a"), piece) == members[0].second);
@@ -291,9 +299,8 @@ TEST(ArchiveCursorRead, AMembersLastBlockSharedWithTheNextGoesThroughTheCache)
         EXPECT_TRUE(readInOrder(memberPath(archive, L"b"), piece) == members[1].second);
         EXPECT_TRUE(cacheHolds(loaded, 4));
         EXPECT_TRUE(readInOrder(memberPath(archive, L"c"), piece) == members[2].second);
-        // A block of one member alone stays out of the cache when read in order (where nothing decodes
-        // ahead, which enters blocks as the first to give way).
-        EXPECT_TRUE(loaded->blocks().decodingAhead() || !cacheHolds(loaded, 7));
+        // A block of one member alone stays out of the cache when read in order.
+        EXPECT_FALSE(cacheHolds(loaded, 7));
     }
 }
 
