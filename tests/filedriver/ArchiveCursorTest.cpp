@@ -1,5 +1,7 @@
 #include "filedriver/ArchiveCursor.h"
 
+#include "ArchiveTestHelpers.h"
+
 #include "filedriver/ArchiveManager.h"
 #include "filedriver/ArchiveWriter.h"
 #include "filedriver/FileDriver.h"
@@ -20,14 +22,8 @@
 #include <thread>
 #include <vector>
 
+// Declared in ArchiveTestHelpers.h.
 namespace archivetest {
-// Defined in ArchiveManagerTest.cpp.
-std::string logOf(const std::function<void()>& action);
-std::string whatOf(const std::function<void()>& action);
-std::size_t occurrences(const std::string& text, const std::string& part);
-
-// Shared with BlockDecodeAheadTest.cpp.
-using Members = std::vector<std::pair<std::wstring, filedriver::ByteBuffer>>;
 
 std::wstring makeArchive(const testsupport::TempDir& tmp, const std::wstring& file, const Members& members,
                          std::uint32_t blockSize, std::uint32_t compressionType)
@@ -44,7 +40,6 @@ std::wstring memberPath(const std::wstring& archive, const std::wstring& name)
     return archive + filedriver::Separators[0] + name;
 }
 
-// Whether the cache holds `block` decoded, leaving it as it was.
 bool cacheHolds(filedriver::OrvaArchive* archive, std::int32_t block)
 {
     bool filled = false;
@@ -54,6 +49,16 @@ bool cacheHolds(filedriver::OrvaArchive* archive, std::int32_t block)
     else
         filedriver::archiveManager.abandonBlock(archive, block);
     return filled;
+}
+
+filedriver::ByteBuffer readInOrder(const std::wstring& path, std::uint32_t pieceSize)
+{
+    filedriver::FileDriver file(path, filedriver::OpenRead);
+    filedriver::ByteBuffer got;
+    filedriver::ByteBuffer piece(pieceSize);
+    for (std::uint32_t n; (n = file.read(piece.data(), pieceSize)) > 0;)
+        got.insert(got.end(), piece.begin(), piece.begin() + n);
+    return got;
 }
 
 } // namespace archivetest
@@ -265,18 +270,6 @@ TEST(ArchiveCursorRead, ReadingThroughAMemberLeavesTheCacheToRandomReaders)
     EXPECT_TRUE(loaded->blocks().mayBeCached(0, 4));
     EXPECT_TRUE(loaded->blocks().mayBeCached(3, 1));
     EXPECT_FALSE(loaded->blocks().mayBeCached(4, 200));
-}
-
-// A member read whole in reads of `pieceSize`: the first alone goes through the cache, the others read on
-// in order.
-ByteBuffer readInOrder(const std::wstring& path, std::uint32_t pieceSize)
-{
-    FileDriver file(path, OpenRead);
-    ByteBuffer got;
-    ByteBuffer piece(pieceSize);
-    for (std::uint32_t n; (n = file.read(piece.data(), pieceSize)) > 0;)
-        got.insert(got.end(), piece.begin(), piece.begin() + n);
-    return got;
 }
 
 TEST(ArchiveCursorRead, AMembersLastBlockSharedWithTheNextGoesThroughTheCache)

@@ -1,5 +1,7 @@
 #include "filedriver/ArchiveLookup.h"
 
+#include "ArchiveTestHelpers.h"
+
 #include "orva/WideText.h"
 #include "support/TempDir.h"
 
@@ -8,12 +10,6 @@
 #include <filesystem>
 #include <functional>
 #include <string>
-
-// Defined in ArchiveManagerTest.cpp.
-namespace archivetest {
-std::string logOf(const std::function<void()>& action);
-void writeSmallArchive(const std::wstring& path);
-} // namespace archivetest
 
 namespace {
 

@@ -1,6 +1,8 @@
 #include "filedriver/ArchiveManager.h"
 #include "filedriver/FileDriver.h"
 
+#include "ArchiveTestHelpers.h"
+
 #include "filedriver/ArchiveWriter.h"
 #include "orva/Log.h"
 #include "orva/WideText.h"
@@ -24,7 +26,7 @@
 #include <thread>
 #include <vector>
 
-// Shared with ArchiveCursorTest.cpp and ArchiveLookupTest.cpp.
+// Declared in ArchiveTestHelpers.h.
 namespace archivetest {
 
 // Runs `action` with the error log going to a file of its own; returns what was logged.

@@ -1,5 +1,7 @@
 #include "filedriver/BlockDecodeAhead.h"
 
+#include "ArchiveTestHelpers.h"
+
 #include "filedriver/ArchiveManager.h"
 #include "filedriver/FileDriver.h"
 #include "support/SampleBytes.h"
@@ -13,18 +15,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-// Defined in ArchiveManagerTest.cpp and ArchiveCursorTest.cpp.
-namespace archivetest {
-std::string logOf(const std::function<void()>& action);
-std::string whatOf(const std::function<void()>& action);
-std::size_t occurrences(const std::string& text, const std::string& part);
-using Members = std::vector<std::pair<std::wstring, filedriver::ByteBuffer>>;
-std::wstring makeArchive(const testsupport::TempDir& tmp, const std::wstring& file, const Members& members,
-                         std::uint32_t blockSize, std::uint32_t compressionType);
-std::wstring memberPath(const std::wstring& archive, const std::wstring& name);
-bool cacheHolds(filedriver::OrvaArchive* archive, std::int32_t block);
-} // namespace archivetest
 
 namespace {
 
@@ -41,16 +31,6 @@ Members mixedMembers()
     for (std::size_t i = 0; i < std::size(sizes); ++i)
         members.emplace_back(L"m" + std::to_wstring(i), testsupport::sampleBytes(sizes[i], unsigned(i + 1)));
     return members;
-}
-
-ByteBuffer readWhole(const std::wstring& path, std::uint32_t pieceSize)
-{
-    FileDriver file(path, OpenRead);
-    ByteBuffer got;
-    ByteBuffer piece(pieceSize);
-    for (std::uint32_t n; (n = file.read(piece.data(), pieceSize)) > 0;)
-        got.insert(got.end(), piece.begin(), piece.begin() + n);
-    return got;
 }
 
 // Waits, 10 s at most, until `holds` answers true.
@@ -74,7 +54,7 @@ TEST(BlockDecodeAhead, EveryMemberReadInTableOrderGivesItsBytesInReadsOfAnySize)
     for (const std::uint32_t piece : {1u, 1000u, 4096u, 65543u})
         for (int pass = 0; pass < 2; ++pass)
             for (const auto& [name, bytes] : members)
-                ASSERT_TRUE(readWhole(memberPath(archive, name), piece) == bytes) << piece << " " << pass;
+                ASSERT_TRUE(readInOrder(memberPath(archive, name), piece) == bytes) << piece << " " << pass;
 }
 
 TEST(BlockDecodeAhead, TheBlocksAfterAReaderInOrderAreDecodedAheadAndNoFurther)
@@ -168,7 +148,7 @@ TEST(BlockDecodeAheadThreads, ReadersInOrderAndAtRandomOnSeveralThreadsSeeNoWron
                 for (int pass = 0; pass < 3; ++pass)
                     for (const auto& [name, bytes] : members) {
                         if (t % 2 == 0) {
-                            ASSERT_TRUE(readWhole(memberPath(archive, name), 1000 + 97 * t) == bytes);
+                            ASSERT_TRUE(readInOrder(memberPath(archive, name), 1000 + 97 * t) == bytes);
                             continue;
                         }
                         FileDriver file(memberPath(archive, name), OpenRead);
