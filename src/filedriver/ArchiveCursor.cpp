@@ -1,7 +1,6 @@
 #include "filedriver/ArchiveCursor.h"
 
 #include "filedriver/ArchiveManager.h"
-#include "filedriver/BlockDecodeAhead.h"
 #include "orva/Log.h"
 
 #include <algorithm>

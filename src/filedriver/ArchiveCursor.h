@@ -13,6 +13,7 @@
 // never served later as good. The cursor never writes: write returns 0, put does nothing.
 
 #include "filedriver/AFileCore.h"
+#include "filedriver/BlockDecodeAhead.h"
 #include "filedriver/BlockReader.h"
 #include "filedriver/FilePath.h"
 
@@ -79,7 +80,7 @@ private:
     std::size_t readAheadSize = 0;
     std::uint64_t readAheadStart = noReadAhead;
     // The latest block this cursor told the archive's decoding ahead of (BlockDecodeAhead::readingAt).
-    std::uint32_t latestToldAhead = 0xffffffff;
+    std::uint32_t latestToldAhead = BlockDecodeAhead::none;
     // Where in the data stream the previous read ended (none yet: beyond any 32-bit position).
     std::uint64_t sequentialPosition = 0x100000000;
     // Blocks the next run of reads that follow each other takes: doubled from 2 with every run, back to

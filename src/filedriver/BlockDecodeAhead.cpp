@@ -22,18 +22,6 @@ BlockDecodeAhead::~BlockDecodeAhead()
         thread.join();
 }
 
-void BlockDecodeAhead::startThread()
-{
-    if (thread.joinable() || noThread)
-        return;
-    try {
-        thread = std::thread([this] { run(); });
-    } catch (const std::system_error&) {
-        // No thread to spare: readers decode into the ring themselves, as on one processor.
-        noThread = true;
-    }
-}
-
 bool BlockDecodeAhead::readingAt(std::uint32_t block, bool sequential, std::uint32_t& readersLatest)
 {
     {
@@ -49,8 +37,8 @@ bool BlockDecodeAhead::readingAt(std::uint32_t block, bool sequential, std::uint
             next = end = block + 1;
         if (!onward)
             return false;
-        reserveRing();
-        startThread();
+        if (!streamed.load(std::memory_order_relaxed))
+            firstStream();
         next = std::max(next, block + 1);
         end = std::max(end, std::min(blocks.count(), block + 1 + window));
     }
@@ -58,16 +46,19 @@ bool BlockDecodeAhead::readingAt(std::uint32_t block, bool sequential, std::uint
     return true;
 }
 
-void BlockDecodeAhead::reserveRing()
+void BlockDecodeAhead::firstStream()
 {
-    // Every slot at once, so that reading allocates nothing once the first stream is under way.
+    streamed.store(true, std::memory_order_relaxed);
+    // Every slot at once, so that reading allocates nothing once the stream is under way.
     constexpr std::uint32_t largestReserved = 16u << 20;
-    if (ringReserved || blocks.blockSize() > largestReserved)
-        return;
-    for (Slot& slot : slots)
-        if (!slot.decoding)
+    if (blocks.blockSize() <= largestReserved)
+        for (Slot& slot : slots)
             slot.bytes.reserve(blocks.blockSize());
-    ringReserved = true;
+    try {
+        thread = std::thread([this] { run(); });
+    } catch (const std::system_error&) {
+        // No thread to spare: readers decode into the ring themselves, as on one processor.
+    }
 }
 
 BlockDecodeAhead::Slot* BlockDecodeAhead::find(std::uint32_t block)
@@ -124,6 +115,9 @@ void BlockDecodeAhead::decodeInto(std::uint32_t block, Slot& slot, BlockDecoder&
 bool BlockDecodeAhead::copy(std::uint32_t block, std::uint32_t within, std::uint8_t* out, std::size_t length,
                             BlockDecoder& with, bool decodeHere)
 {
+    // Random readers of an archive never read in order take no lock here.
+    if (!decodeHere && !streamed.load(std::memory_order_relaxed))
+        return false;
     std::unique_lock<std::mutex> lock(mutex);
     for (bool decodedHere = false;;) {
         Slot* slot = find(block);

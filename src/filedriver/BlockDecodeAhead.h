@@ -19,6 +19,7 @@
 
 #include "filedriver/ArchiveBlocks.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -67,8 +68,8 @@ private:
     // block of the window not in the ring, with a slot for it.
     Slot* find(std::uint32_t block);
     Slot* spareSlot();
-    void reserveRing();
-    void startThread();
+    // Under `mutex`, once: room for the ring, and the thread.
+    void firstStream();
     bool claimNext(std::uint32_t& block, Slot*& slot);
     // Decodes `block` into `slot` with `lock` let go meanwhile; a failure leaves the slot empty.
     void decodeInto(std::uint32_t block, Slot& slot, BlockDecoder& decoder, std::unique_lock<std::mutex>& lock);
@@ -84,8 +85,8 @@ private:
     std::uint32_t next = 0;
     std::uint32_t end = 0;
     bool stopping = false;
-    bool ringReserved = false;
-    bool noThread = false; // it could not be started
+    // Set under `mutex` at the first stream; read without it, where a stale false only misses the ring.
+    std::atomic<bool> streamed{false};
     Slot slots[window + 2];
     std::thread thread; // started under `mutex`
 };
