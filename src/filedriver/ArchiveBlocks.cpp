@@ -185,6 +185,10 @@ int ArchiveBlocks::fill(std::uint32_t block, ByteBuffer& into, BlockDecoder& dec
         decoder.stored.resize(storedSize);
     if (source->readAt(fileOffset, decoder.stored.data(), storedSize) != storedSize)
         return shortRead;
+    // A buffer that takes the short last block has a whole block's room, so that it does not grow again
+    // when it takes another block (cache buffers and the decoding-ahead ring take any).
+    if (expected < header.blockSize && header.blockSize <= mostReservedBlock)
+        into.reserve(header.blockSize);
     into.resize(expected);
     const std::int64_t produced = decoder.codec->decompressInto(decoder.stored.data(), storedSize, into.data(), expected);
     if (produced < 0)

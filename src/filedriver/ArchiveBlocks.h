@@ -62,6 +62,9 @@ class ArchiveBlocks {
 public:
     // The longest run decoded or held at once.
     static constexpr std::uint32_t mostRunBlocks = 16;
+    // Buffers get room for a whole block ahead of need up to this block size (a damaged header may claim
+    // any).
+    static constexpr std::uint32_t mostReservedBlock = 16u << 20;
 
     // How many blocks of `blockSize` bytes hold `dataLength` bytes (for a layout still being planned).
     static std::uint64_t countFor(std::uint64_t dataLength, std::uint32_t blockSize);

@@ -50,8 +50,7 @@ void BlockDecodeAhead::firstStream()
 {
     streamed.store(true, std::memory_order_relaxed);
     // Every slot at once, so that reading allocates nothing once the stream is under way.
-    constexpr std::uint32_t largestReserved = 16u << 20;
-    if (blocks.blockSize() <= largestReserved)
+    if (blocks.blockSize() <= ArchiveBlocks::mostReservedBlock)
         for (Slot& slot : slots)
             slot.bytes.reserve(blocks.blockSize());
     try {
