@@ -19,19 +19,12 @@ for preset in linux asan tsan windows; do
         continue
     fi
     if [[ $preset == windows ]]; then
-        # Boot the build's own Wine prefix once, before test discovery runs the programs in it. Then keep
-        # its server up: one that ends 3 s after its last program can end just as the next one connects,
-        # which fails that program ("wine client error: ... Connection reset by peer"). A test that owns
-        # the server (the launcher's end-to-end test) still ends it, and servers end as usual after it.
+        # Boot the build's own Wine prefix once, before test discovery runs the programs in it.
         (build/windows/wine-run.sh wineboot --init && WINEPREFIX=$PWD/build/windows/wineprefix wineserver -w) >/dev/null 2>&1
-        WINEPREFIX=$PWD/build/windows/wineprefix wineserver -p >/dev/null 2>&1
     fi
     log=build/$preset/ctest.log
     ctest --preset "$preset" 2>&1 | tee "$log"
     [[ ${PIPESTATUS[0]} == 0 ]] || status=1
-    if [[ $preset == windows ]]; then
-        WINEPREFIX=$PWD/build/windows/wineprefix timeout 60 wineserver -k >/dev/null 2>&1
-    fi
     # "100% tests passed, 0 tests failed out of 42"
     if summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1); then
         total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$summary")
