@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 namespace filedriver::remote {
 namespace {
@@ -32,23 +33,14 @@ std::unique_ptr<RemoteFile> RemoteFile::open(std::string_view text, const Remote
         error.set(RemoteErrorKind::Other, "not a well-formed http or https URL");
         return nullptr;
     }
-    std::vector<char> first;
-    std::unique_ptr<RemoteSource> source = RemoteSource::open(*url, settings, openBytes, first, error);
-    if (!source)
+    std::unique_ptr<RemoteFile> file(new RemoteFile(RemoteSource::create(*url, settings), url->cacheKey()));
+    if (!file->startOpening(error))
         return nullptr;
-    std::unique_ptr<DiskCache> cache;
-    const std::string validator = source->validatorText();
-    if (!validator.empty())
-        cache = DiskCache::open(settings.cacheDirectory, settings.cacheBytes,
-            url->cacheKey() + "\n" + validator + "\n" + std::to_string(source->size()) + "\n" +
-                std::to_string(pageSize));
-    std::unique_ptr<RemoteFile> file(new RemoteFile(std::move(source), std::move(cache)));
-    file->takeFirstBytes(first);
     return file;
 }
 
-RemoteFile::RemoteFile(std::unique_ptr<RemoteSource> source, std::unique_ptr<DiskCache> cache)
-    : source(std::move(source)), cache(std::move(cache))
+RemoteFile::RemoteFile(std::unique_ptr<RemoteSource> source, std::string cacheKey)
+    : source(std::move(source)), cacheKey(std::move(cacheKey))
 {
 }
 
@@ -57,12 +49,178 @@ RemoteFile::~RemoteFile()
     {
         std::lock_guard<std::mutex> hold(lock);
         stopping = true;
+        tail.stop = true;
         jobs.clear();
     }
     jobWaiting.notify_all();
+    tailRoom.notify_all();
+    if (tail.thread.joinable())
+        tail.thread.join();
     for (std::thread& helper : helpers)
         helper.join();
     processHeld -= held;
+}
+
+bool RemoteFile::startOpening(RemoteError& error)
+{
+    tail.thread = std::thread([this] { runOpening(); });
+    std::unique_lock<std::mutex> hold(lock);
+    pageDone.wait(hold, [this] { return tail.state != Tail::State::Opening; });
+    if (tail.state == Tail::State::Failed) {
+        error = tail.failure;
+        return false;
+    }
+    return true;
+}
+
+void RemoteFile::runOpening()
+{
+    constexpr std::size_t length = openBytes + openTail;
+    // Not zero-filled first: the answer overwrites what it brings, and the rest is never read.
+    const auto bytes = std::make_unique_for_overwrite<char[]>(length);
+    const std::function<bool(std::uint64_t)> arrived = [&](std::uint64_t end) {
+        return tookOpeningBytes(bytes.get(), end);
+    };
+    RemoteError failure;
+    const bool done = source->open(openBytes, length, bytes.get(), arrived, failure);
+    if (done && tail.state == Tail::State::Opening) { // an empty file: no byte came
+        becomeOpen(0);
+        std::lock_guard<std::mutex> hold(lock);
+        tail.state = Tail::State::Open;
+    }
+    std::lock_guard<std::mutex> hold(lock);
+    if (tail.state == Tail::State::Opening) {
+        tail.state = Tail::State::Failed;
+        tail.failure = failure;
+    } else if (!done && failure.kind == RemoteErrorKind::Changed) {
+        lasting = failure;
+    }
+    endTail();
+    pageDone.notify_all();
+}
+
+bool RemoteFile::tookOpeningBytes(const char* bytes, std::uint64_t end)
+{
+    // Only this thread changes the state from Opening.
+    if (tail.state == Tail::State::Opening) {
+        if (end < std::min<std::uint64_t>(size(), openBytes))
+            return true;
+        becomeOpen(end);
+        takeTailPages(bytes, end);
+        std::lock_guard<std::mutex> hold(lock);
+        tail.state = Tail::State::Open;
+        pageDone.notify_all();
+    } else {
+        takeTailPages(bytes, end);
+    }
+    // Held back while no reader comes near: the server then waits too, and a reader elsewhere ends the
+    // answer having cost little more than its opening bytes.
+    std::unique_lock<std::mutex> hold(lock);
+    tailRoom.wait(hold, [this] { return tail.stop || !tail.active || tail.next * pageSize <= readFrontier + tailReach; });
+    // An answer about to end by itself is let end, so that its connection is kept.
+    const bool more = end < std::min<std::uint64_t>(size(), openBytes + openTail);
+    return !more || (tail.active && !tail.stop);
+}
+
+void RemoteFile::becomeOpen(std::uint64_t end)
+{
+    const std::string validator = source->validatorText();
+    const RemoteSettings& settings = source->settings();
+    if (!validator.empty())
+        cache = DiskCache::open(settings.cacheDirectory, settings.cacheBytes,
+            cacheKey + "\n" + validator + "\n" + std::to_string(size()) + "\n" + std::to_string(pageSize));
+    const std::uint64_t filePages = (size() + pageSize - 1) / pageSize;
+    const std::uint64_t openingPages = std::min<std::uint64_t>(filePages, openBytes / pageSize);
+    std::uint64_t lastPage = std::min<std::uint64_t>(filePages, (openBytes + openTail) / pageSize);
+    // What the disk cache holds after the opening bytes is read from it, not from the network.
+    if (lastPage > openingPages && cache) {
+        std::vector<char> probe(pageLength(openingPages));
+        if (cache->load(openingPages, probe.data(), probe.size()))
+            lastPage = openingPages;
+    }
+    // Whatever came past the opening pages is kept, tail or not.
+    lastPage = std::max<std::uint64_t>(lastPage, std::min<std::uint64_t>(end / pageSize, filePages));
+    std::lock_guard<std::mutex> hold(lock);
+    tail.next = 0;
+    tail.end = lastPage;
+    if (lastPage > 0)
+        claimAbsent(0, lastPage - 1);
+    tail.active = lastPage > 0;
+    tail.stop = lastPage == openingPages;
+}
+
+void RemoteFile::takeTailPages(const char* bytes, std::uint64_t end)
+{
+    std::uint64_t from = 0;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (!tail.active)
+            return;
+        from = tail.next;
+    }
+    std::uint64_t to = from;
+    while (to < tail.end && to * pageSize + pageLength(to) <= end)
+        ++to;
+    if (to == from)
+        return;
+    std::vector<std::vector<char>> taken;
+    for (std::uint64_t page = from; page < to; ++page) {
+        const char* const start = bytes + page * pageSize;
+        taken.emplace_back(start, start + pageLength(page));
+        if (cache)
+            cache->store(page, taken.back().data(), taken.back().size());
+    }
+    std::lock_guard<std::mutex> hold(lock);
+    if (!tail.active) // ended meanwhile: its pages are readers' now
+        return;
+    for (std::uint64_t page = from; page < to; ++page) {
+        Page& entry = pages[page];
+        entry.bytes = std::move(taken[page - from]);
+        entry.ready = true;
+        entry.ahead = page * pageSize >= openBytes;
+        entry.lastUse = ++useClock;
+        held += entry.bytes.size();
+        processHeld += entry.bytes.size();
+    }
+    tail.next = to;
+    tail.active = to < tail.end;
+    evictOverflow();
+    pageDone.notify_all();
+}
+
+void RemoteFile::endTail()
+{
+    tail.stop = true;
+    tailRoom.notify_all();
+    if (!tail.active)
+        return;
+    for (std::uint64_t page = tail.next; page < tail.end; ++page) {
+        const auto entry = pages.find(page);
+        if (entry != pages.end() && !entry->second.ready)
+            pages.erase(entry);
+    }
+    tail.active = false;
+    pageDone.notify_all();
+}
+
+void RemoteFile::moveFrontier(std::uint64_t end)
+{
+    if (end <= readFrontier)
+        return;
+    readFrontier = end;
+    if (tail.active)
+        tailRoom.notify_all();
+}
+
+void RemoteFile::endTailUnlessNear(std::uint64_t offset)
+{
+    // An archive's index is read where it lies: only a reader's reads tell where the reading goes.
+    if (!tail.active || !readAheadOn)
+        return;
+    const std::uint64_t page = offset / pageSize;
+    if (page < tail.next || (page < tail.end && (page - tail.next) * pageSize <= tailReach))
+        return;
+    endTail();
 }
 
 std::uint64_t RemoteFile::size() const
@@ -104,22 +262,6 @@ std::size_t RemoteFile::pageLength(std::uint64_t page) const
     return static_cast<std::size_t>(std::min<std::uint64_t>(pageSize, size() - page * pageSize));
 }
 
-void RemoteFile::takeFirstBytes(const std::vector<char>& bytes)
-{
-    std::lock_guard<std::mutex> hold(lock);
-    for (std::uint64_t page = 0; page * pageSize < bytes.size(); ++page) {
-        const std::size_t length = pageLength(page);
-        if (page * pageSize + length > bytes.size())
-            break;
-        Page& entry = pages[page];
-        entry.bytes.assign(bytes.begin() + static_cast<std::ptrdiff_t>(page * pageSize),
-            bytes.begin() + static_cast<std::ptrdiff_t>(page * pageSize + length));
-        entry.ready = true;
-        held += length;
-        processHeld += length;
-    }
-}
-
 bool RemoteFile::read(std::uint64_t offset, void* destination, std::size_t length, RemoteError& error)
 {
     if (offset > size() || length > size() - offset) {
@@ -144,6 +286,8 @@ bool RemoteFile::readPages(std::uint64_t firstPage, std::uint64_t lastPage, std:
     std::size_t length, RemoteError& error)
 {
     std::unique_lock<std::mutex> hold(lock);
+    endTailUnlessNear(offset);
+    moveFrontier(offset + length);
     bool noted = false;
     for (;;) {
         if (lasting) {
@@ -202,6 +346,8 @@ void RemoteFile::willNeed(std::uint64_t offset, std::uint64_t length)
     std::lock_guard<std::mutex> hold(lock);
     if (lasting || processHeld + (end - offset) > processMemory)
         return;
+    endTailUnlessNear(offset);
+    moveFrontier(end);
     // A hint is a read to come: a reader that hints its way in order is read ahead, past the hint, as
     // one that reads.
     PageList claimed = claimAbsent(offset / pageSize, (end - 1) / pageSize);
@@ -321,7 +467,8 @@ void RemoteFile::planReadAhead(Stream& stream)
     // was read ahead, the largest at once: a window grown step by step costs a round trip a step.
     stream.window = stream.window == 0 ? firstWindow : maxWindow;
     const std::uint64_t want = std::min(size(), stream.next + stream.window);
-    const std::uint64_t from = std::max(stream.aheadEnd, stream.next);
+    // The opening answer's pages still to come are on their way as read-ahead's are.
+    const std::uint64_t from = std::max({stream.aheadEnd, stream.next, tail.active ? tail.end * pageSize : 0});
     const std::uint64_t chunkBytes = std::max(leastChunk, stream.window / maxInFlight);
     // Runs of a chunk at least (but the file's last one), not a page per read.
     if (from >= want || (want - from < chunkBytes && want < size()) || processHeld + (want - from) > processMemory)

@@ -2,8 +2,14 @@
 // A file on a web server, read at any offset: what the library's readers of stored bytes use for an
 // http:// or https:// path.
 //
-// Opening costs one request (the first 64 KiB, which also gives the size and the validator; see
-// RemoteSource.h for the request rules). The file is then held in pages of 64 KiB:
+// Opening costs one request (see RemoteSource.h for the request rules), which asks for the first
+// openBytes + openTail bytes: open() returns once the first openBytes are in (they give the size and
+// the validator), and the rest of that answer goes on coming, on a thread of the file, kept at most
+// tailReach ahead of the furthest read, for a reader that reads on in order from there, as an archive's
+// reader of its first member does: it then waits for no second round trip. A read or hint elsewhere
+// (more than tailReach past what has come), the disk cache holding what follows, or a break in the
+// answer ends it; its pages not come yet are then asked for as any others. The file is held in pages
+// of 64 KiB:
 // - read() fetches the pages of its span that are neither in memory nor in the disk cache, from the
 //   first missing one to the last, in one request, so a read of uncached bytes costs exactly one;
 // - a reader going in order (up to 4 such streams at once; a read continues a stream when it starts
@@ -47,6 +53,8 @@ public:
     static constexpr std::size_t pageSize = 64 * 1024;
     static constexpr std::size_t openBytes = 64 * 1024;
     static constexpr std::uint64_t firstWindow = 8 * 1024 * 1024;
+    static constexpr std::uint64_t openTail = firstWindow;
+    static constexpr std::uint64_t tailReach = 4 * 1024 * 1024;
     static constexpr std::uint64_t maxWindow = 16 * 1024 * 1024;
     static constexpr std::uint64_t leastChunk = 256 * 1024;
     static constexpr unsigned maxInFlight = 8;
@@ -104,8 +112,31 @@ private:
         bool ahead = false; // read ahead, rather than hinted by the reader
     };
 
-    RemoteFile(std::unique_ptr<RemoteSource> source, std::unique_ptr<DiskCache> cache);
-    void takeFirstBytes(const std::vector<char>& bytes);
+    // The opening answer, which goes on past the opening bytes while a reader in order wants it.
+    // Guarded by `lock`, but `thread`, which only the opener and the destructor touch.
+    struct Tail {
+        enum class State { Opening, Open, Failed } state = State::Opening;
+        RemoteError failure;    // when Failed
+        std::uint64_t next = 0; // the first page not taken yet
+        std::uint64_t end = 0;  // the pages claimed for it end here
+        bool active = false;    // pages still to come
+        bool stop = false;
+        std::thread thread;
+    };
+
+    RemoteFile(std::unique_ptr<RemoteSource> source, std::string cacheKey);
+    bool startOpening(RemoteError& error);
+    void runOpening();
+    // On the opening thread: `end` bytes of `bytes` are in. Whether to go on.
+    bool tookOpeningBytes(const char* bytes, std::uint64_t end);
+    // The opening bytes are in: the disk cache, their pages, and the claim of the pages to come.
+    void becomeOpen(std::uint64_t end);
+    void takeTailPages(const char* bytes, std::uint64_t end);
+    // Under `lock`: the pages claimed for the tail and not come are given back to readers.
+    void endTail();
+    void endTailUnlessNear(std::uint64_t offset);
+    // Under `lock`.
+    void moveFrontier(std::uint64_t end);
     std::size_t pageLength(std::uint64_t page) const;
     bool readPages(std::uint64_t firstPage, std::uint64_t lastPage, std::uint64_t offset, char* destination,
         std::size_t length, RemoteError& error);
@@ -125,15 +156,20 @@ private:
     void runHelper();
 
     const std::unique_ptr<RemoteSource> source;
-    const std::unique_ptr<DiskCache> cache;
+    const std::string cacheKey;
+    // Made by the opening thread before the file is open; read without `lock` after.
+    std::unique_ptr<DiskCache> cache;
 
     mutable std::mutex lock;
     std::condition_variable pageDone;  // a claimed page became ready or was given up
     std::condition_variable jobWaiting;
+    std::condition_variable tailRoom; // the reads went on, or the tail is to end
+    std::uint64_t readFrontier = 0;   // where the furthest read or hint ends
     std::map<std::uint64_t, Page> pages;
     std::uint64_t held = 0;
     std::uint64_t useClock = 0;
     RemoteError lasting; // Changed, once seen
+    Tail tail;
     std::vector<Stream> streams;
     bool readAheadOn = true;
     std::deque<Job> jobs;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <ctime>
 #include <optional>
 #include <random>
@@ -50,6 +51,9 @@ struct FetchAttempt {
     std::uint64_t last = 0;  // the last byte wanted
     char* destination = nullptr;
     bool opening = false; // size and validator still to be learnt
+    const std::function<bool(std::uint64_t)>* arrived = nullptr; // told the end of what is in
+    bool ended = false; // by `arrived`
+    std::uint64_t retriedUntil = UINT64_MAX; // a try broken after this byte is not retried
 
     // What one try did:
     enum class Verdict { Done, Retry, Fail } verdict = Verdict::Done;
@@ -105,6 +109,10 @@ public:
             return fail(RemoteErrorKind::Other, display + ": the server sent more bytes than the range it answered");
         std::copy(bytes, bytes + length, state.destination + state.received);
         state.received += length;
+        if (state.arrived && !(*state.arrived)(state.first + state.received)) {
+            state.ended = true;
+            return false;
+        }
         return true;
     }
 
@@ -230,20 +238,22 @@ RemoteSource::RemoteSource(const Url& url, const RemoteSettings& settings)
 
 RemoteSource::~RemoteSource() = default;
 
-std::unique_ptr<RemoteSource> RemoteSource::open(const Url& url, const RemoteSettings& settings,
-    std::size_t firstBytes, std::vector<char>& received, RemoteError& error)
+std::unique_ptr<RemoteSource> RemoteSource::create(const Url& url, const RemoteSettings& settings)
 {
-    std::unique_ptr<RemoteSource> source(new RemoteSource(url, settings));
-    received.assign(firstBytes, '\0');
+    return std::unique_ptr<RemoteSource>(new RemoteSource(url, settings));
+}
+
+bool RemoteSource::open(std::size_t firstBytes, std::size_t length, char* destination,
+    const std::function<bool(std::uint64_t)>& arrived, RemoteError& error)
+{
     FetchAttempt state;
     state.first = 0;
-    state.last = firstBytes - 1;
-    state.destination = received.data();
+    state.last = length - 1;
+    state.destination = destination;
     state.opening = true;
-    if (!source->fetchWithRetries(state, error))
-        return nullptr;
-    received.resize(static_cast<std::size_t>(std::min<std::uint64_t>(firstBytes, source->fileSize)));
-    return source;
+    state.arrived = &arrived;
+    state.retriedUntil = firstBytes;
+    return fetchWithRetries(state, error);
 }
 
 std::string RemoteSource::validatorText() const
@@ -275,6 +285,8 @@ bool RemoteSource::fetchWithRetries(FetchAttempt& state, RemoteError& error)
         state.first += state.received;
         state.destination += state.received;
         if (state.verdict == FetchAttempt::Verdict::Done)
+            return true;
+        if (state.verdict == FetchAttempt::Verdict::Retry && state.first >= state.retriedUntil)
             return true;
         if (state.verdict == FetchAttempt::Verdict::Fail) {
             error = state.failure;
@@ -322,7 +334,7 @@ void RemoteSource::attempt(FetchAttempt& state)
         std::unique_ptr<HttpConnection> connection = takeConnection();
         const ExchangeOutcome outcome = connection->exchange(request, sink);
         giveBack(std::move(connection));
-        if (state.verdict != FetchAttempt::Verdict::Done)
+        if (state.verdict != FetchAttempt::Verdict::Done || state.ended)
             return;
         if (!sink.location.empty()) {
             const auto next = resolveRedirect(current, sink.location);

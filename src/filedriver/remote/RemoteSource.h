@@ -24,6 +24,7 @@
 #include "filedriver/remote/Url.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -35,11 +36,17 @@ struct FetchAttempt; // one request's progress, RemoteSource.cpp's own
 
 class RemoteSource {
 public:
-    // Asks for the first `firstBytes` bytes (one request, plus retries and redirects) and keeps what
-    // comes (fewer for a shorter file) in `received`. nullptr with `error` set on failure.
-    static std::unique_ptr<RemoteSource> open(const Url& url, const RemoteSettings& settings,
-        std::size_t firstBytes, std::vector<char>& received, RemoteError& error);
+    // No request yet: open() makes the first.
+    static std::unique_ptr<RemoteSource> create(const Url& url, const RemoteSettings& settings);
     ~RemoteSource();
+
+    // The opening request (one, plus retries and redirects): asks for the first `length` bytes and puts
+    // what comes (fewer for a shorter file) into `destination`, calling `arrived` with how many are in
+    // after each piece; the size and the validator are known by its first call. It is retried only
+    // until the first `firstBytes` are in: after them, a broken answer ends as `arrived` returning
+    // false does, as a success with what came. False with `error` set on failure.
+    bool open(std::size_t firstBytes, std::size_t length, char* destination,
+        const std::function<bool(std::uint64_t)>& arrived, RemoteError& error);
 
     std::uint64_t size() const { return fileSize; }
     // "etag <tag>", "modified <date>" or empty: part of the disk cache's key.

@@ -25,6 +25,10 @@ using testsupport::caught;
 using testsupport::HttpTestServer;
 using testsupport::patternBytes;
 
+// Past the open's answer (its first 64 KiB and the 8 MiB that come on for a reader in order): a read
+// there asks the server again.
+constexpr std::size_t pastOpening = 8 * 1024 * 1024 + 64 * 1024;
+
 void putVariable(const char* name, const std::string& value)
 {
 #ifdef _WIN32
@@ -184,10 +188,11 @@ TEST_F(RemoteArchive, FailuresArriveWithTheirKinds)
 TEST_F(RemoteArchive, AnArchiveChangedOnTheServerFailsAsOneChangedOnDisk)
 {
     const std::string roads = patternBytes(400 * 1024, 6);
-    serveArchive({{L"roads.dat", roads}}, name, 0);
-    // Beyond the first request's 64 KiB, so that reading it asks the server again.
+    const std::string pad = patternBytes(pastOpening, 5);
+    serveArchive({{L"pad.bin", pad}, {L"roads.dat", roads}}, name, 0);
+    // Past the open's answer, so that reading it asks the server again.
     FileDriver file(url("/" + name + ".mca?tok=s3cret/roads.dat"), filedriver::OpenRead);
-    serveArchive({{L"roads.dat", patternBytes(400 * 1024, 7)}}, name, 0);
+    serveArchive({{L"pad.bin", pad}, {L"roads.dat", patternBytes(400 * 1024, 7)}}, name, 0);
     std::string bytes(300 * 1024, '\0');
     const auto changed = caught([&] { file.read(bytes.data(), static_cast<std::uint32_t>(bytes.size())); });
     EXPECT_EQ(changed.kind, orva::ErrorKind::Changed) << changed.what;
@@ -197,13 +202,14 @@ TEST_F(RemoteArchive, AnArchiveChangedOnTheServerFailsAsOneChangedOnDisk)
 
 TEST_F(RemoteArchive, APlainFileChangedOnTheServerReadsNothingMore)
 {
-    server->putFile(name + ".bin", patternBytes(300 * 1024, 10));
+    server->putFile(name + ".bin", patternBytes(pastOpening + 300 * 1024, 10));
     FileDriver file(url("/" + name + ".bin"), filedriver::OpenRead);
-    server->putFile(name + ".bin", patternBytes(300 * 1024, 11));
+    server->putFile(name + ".bin", patternBytes(pastOpening + 300 * 1024, 11));
     std::string bytes(100 * 1024, '\0');
-    EXPECT_EQ(file.seek(200 * 1024, filedriver::SeekBegin), 200 * 1024);
+    const std::int32_t at = pastOpening + 200 * 1024;
+    EXPECT_EQ(file.seek(at, filedriver::SeekBegin), at);
     EXPECT_EQ(file.read(bytes.data(), static_cast<std::uint32_t>(bytes.size())), 0u);
-    EXPECT_EQ(file.tell(), 200 * 1024);
+    EXPECT_EQ(file.tell(), at);
 }
 
 TEST_F(RemoteArchive, OpeningAnArchiveCostsOneRequestWhenItsIndexLiesInTheFirst64KiB)
@@ -213,27 +219,35 @@ TEST_F(RemoteArchive, OpeningAnArchiveCostsOneRequestWhenItsIndexLiesInTheFirst6
     EXPECT_EQ(server->requestsFor("/" + name + ".mca").size(), 1u);
 }
 
-TEST_F(RemoteArchive, AMembersFirstBytesCostOneRequestAfterTheOpen)
+TEST_F(RemoteArchive, AMembersFirstBytesCostOneRequestAfterTheOpenUnlessItsAnswerBringsThem)
 {
-    // roads.dat's blocks lie past the first 64 KiB, which the open fetched.
-    serveArchive({{L"pad.bin", patternBytes(200 * 1024, 12)}, {L"roads.dat", patternBytes(300 * 1024, 13)}}, name, 0);
-    FileDriver member(url("/" + name + ".mca/roads.dat"), filedriver::OpenRead);
-    std::string bytes(4096, '\0');
-    EXPECT_EQ(member.read(bytes.data(), 4096), 4096u);
-    EXPECT_EQ(bytes, patternBytes(300 * 1024, 13).substr(0, 4096));
-    EXPECT_EQ(server->requestsFor("/" + name + ".mca").size(), 2u);
+    // roads.dat's blocks lie past the first 64 KiB, near enough for the open's answer to bring them,
+    // then past all that answer asks for.
+    for (const std::size_t padding : {std::size_t{200 * 1024}, pastOpening}) {
+        SCOPED_TRACE(padding);
+        const std::string served = name + std::to_string(padding);
+        serveArchive({{L"pad.bin", patternBytes(padding, 12)}, {L"roads.dat", patternBytes(300 * 1024, 13)}}, served, 0);
+        FileDriver member(url("/" + served + ".mca/roads.dat"), filedriver::OpenRead);
+        std::string bytes(4096, '\0');
+        EXPECT_EQ(member.read(bytes.data(), 4096), 4096u);
+        EXPECT_EQ(bytes, patternBytes(300 * 1024, 13).substr(0, 4096));
+        EXPECT_EQ(server->requestsFor("/" + served + ".mca").size(), padding < pastOpening ? 1u : 2u);
+    }
 }
 
-TEST_F(RemoteArchive, AnIndexPastTheFirst64KiBCostsOneMoreRequestAndReadingAfterItNoReadAhead)
+TEST_F(RemoteArchive, AnIndexPastTheFirst64KiBComesWithTheOpeningAnswerAndReadingAfterItNoReadAhead)
 {
-    // Some thousands of names make an index of more than 64 KiB.
+    // Some thousands of names make an index of more than 64 KiB; roads.dat lies past the open's answer.
     std::vector<std::pair<std::wstring, std::string>> members;
     for (int i = 0; i < 3000; ++i)
         members.push_back({L"a-long-directory-name/member-" + std::to_wstring(i) + L".txt", std::to_string(i)});
+    members.push_back({L"pad.bin", patternBytes(pastOpening, 16)});
     members.push_back({L"roads.dat", patternBytes(400 * 1024, 14)});
     serveArchive(members, name, 0);
-    const filedriver::ArchiveInfo info(url("/" + name + ".mca"));
-    EXPECT_EQ(server->requestsFor("/" + name + ".mca").size(), 2u);
+    // nginx logs a request when its answer ends: the open's ends with the archive, or at a read elsewhere.
+    { const filedriver::ArchiveInfo info(url("/" + name + ".mca")); }
+    filedriver::releaseArchive(url("/" + name + ".mca"));
+    EXPECT_EQ(server->requestsFor("/" + name + ".mca").size(), 1u);
     FileDriver member(url("/" + name + ".mca/roads.dat"), filedriver::OpenRead);
     std::string bytes(4096, '\0');
     ASSERT_EQ(member.seek(200 * 1024, filedriver::SeekBegin), 200 * 1024);

@@ -28,6 +28,8 @@ namespace fs = std::filesystem;
 
 constexpr std::size_t KiB = 1024;
 constexpr std::size_t MiB = 1024 * 1024;
+// Where the open's answer ends: a read there or past it ends that answer and asks on its own.
+constexpr std::size_t past = RemoteFile::openBytes + RemoteFile::openTail;
 
 bool underWine()
 {
@@ -89,6 +91,17 @@ protected:
     }
 
     std::size_t requests() const { return server->requestsFor(path).size(); }
+    // The requests after the open's, in the order they ended (the open's answer may end after them).
+    std::vector<testsupport::LoggedRequest> laterRequests() const
+    {
+        auto logged = server->requestsFor(path);
+        const auto opening = std::find_if(logged.begin(), logged.end(), [](const auto& request) {
+            return request.range == "bytes=0-" + std::to_string(past - 1);
+        });
+        if (opening != logged.end())
+            logged.erase(opening);
+        return logged;
+    }
 
     std::optional<HttpTestServer> server;
     std::string path;
@@ -96,49 +109,87 @@ protected:
     RemoteError error;
 };
 
-TEST_F(Remote, OpeningCostsOneRequestForTheFirst64KiB)
+TEST_F(Remote, OpeningCostsOneRequestThatAReaderInOrderReadsOn)
 {
-    const std::string bytes = patternBytes(3 * MiB + 5);
+    const std::string bytes = patternBytes(past + 3 * MiB + 5);
     server->putFile(path, bytes);
     const auto file = open(server->http(path));
     ASSERT_TRUE(file) << error.message;
     EXPECT_EQ(file->size(), bytes.size());
     EXPECT_EQ(readAt(*file, 0, 1000), bytes.substr(0, 1000));
     EXPECT_EQ(readAt(*file, 64 * KiB - 10, 10), bytes.substr(64 * KiB - 10, 10));
-    auto logged = server->requestsFor(path);
-    ASSERT_EQ(logged.size(), 1u);
-    EXPECT_EQ(logged[0].method, "GET");
-    EXPECT_EQ(logged[0].range, "bytes=0-65535");
+    // In order from there to the end of the open's answer, in reads of 100 KiB: no other request.
+    for (std::uint64_t at = 64 * KiB; at < past; at += 100 * KiB) {
+        const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(100 * KiB, past - at));
+        ASSERT_EQ(readAt(*file, at, length), bytes.substr(at, length)) << at;
+    }
+    // Logged as each ends: the open's answer among read-ahead past it, which never asks for its bytes.
+    const auto logged = server->requestsFor(path);
+    const auto opening = std::count_if(logged.begin(), logged.end(), [](const auto& request) {
+        return request.method == "GET" && request.range == "bytes=0-" + std::to_string(past - 1);
+    });
+    EXPECT_EQ(opening, 1);
+    for (const auto& request : laterRequests())
+        EXPECT_GE(std::stoull(request.range.substr(6)), past) << request.range;
+}
+
+TEST_F(Remote, AReadElsewhereEndsTheOpeningAnswerAndCostsOneRequest)
+{
+    const std::string bytes = patternBytes(past + 2 * MiB);
+    server->putFile(path, bytes);
+    auto file = open(server->http(path));
+    ASSERT_TRUE(file) << error.message;
+    // Unread, the answer is held back near the opening bytes.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_LE(file->bytesHeld(), RemoteFile::openBytes + RemoteFile::tailReach + 2 * RemoteFile::pageSize);
+    EXPECT_EQ(readAt(*file, past + MiB, 10), bytes.substr(past + MiB, 10));
+    // Its pages not come are anybody's: a read of them costs one request.
+    EXPECT_EQ(readAt(*file, past - 100, 10), bytes.substr(past - 100, 10));
+    EXPECT_EQ(requests(), 3u);
+    const auto later = laterRequests();
+    ASSERT_EQ(later.size(), 2u);
+    EXPECT_EQ(later[0].range, "bytes=" + std::to_string(past + MiB) + "-" + std::to_string(past + MiB + 64 * KiB - 1));
+    EXPECT_EQ(later[1].range, "bytes=" + std::to_string(past - 64 * KiB) + "-" + std::to_string(past - 1));
+    // Closing a file whose answer is still coming ends it at once.
+    file = open(server->http(path));
+    ASSERT_TRUE(file) << error.message;
+    const auto start = Clock::now();
+    file.reset();
+    EXPECT_LT(secondsSince(start), 2.0);
 }
 
 TEST_F(Remote, AReadPastTheOpeningBytesCostsOneRequestUntilASecondReadGoesOnInOrder)
 {
-    const std::string bytes = patternBytes(12 * MiB + 5);
+    const std::string bytes = patternBytes(past + 12 * MiB + 5);
     server->putFile(path, bytes);
     const auto file = open(server->http(path));
     ASSERT_TRUE(file) << error.message;
-    // What the open brought was an archive's index: the reader of one block after it is no reader in
+    // What the open brought was an archive's index: the reader of one block elsewhere is no reader in
     // order, and costs one request.
     file->setReadAhead(false);
     EXPECT_EQ(readAt(*file, 0, 1000), bytes.substr(0, 1000));
     file->setReadAhead(true);
-    EXPECT_EQ(readAt(*file, 64 * KiB, 4 * KiB), bytes.substr(64 * KiB, 4 * KiB));
-    auto logged = server->requestsFor(path);
-    ASSERT_EQ(logged.size(), 2u);
-    EXPECT_EQ(logged[1].range, "bytes=65536-131071");
+    EXPECT_EQ(readAt(*file, past + 64 * KiB, 4 * KiB), bytes.substr(past + 64 * KiB, 4 * KiB));
+    EXPECT_EQ(requests(), 2u);
+    const auto later = laterRequests();
+    ASSERT_EQ(later.size(), 1u);
+    const auto range = [](std::uint64_t first, std::uint64_t last) {
+        return "bytes=" + std::to_string(past + first) + "-" + std::to_string(past + last);
+    };
+    EXPECT_EQ(later[0].range, range(65536, 131071));
     // The next read in order that misses asks for what it needs and, in the same round trip, for runs
     // ahead of it, the nearest smallest.
-    EXPECT_EQ(readAt(*file, 128 * KiB, 4 * KiB), bytes.substr(128 * KiB, 4 * KiB));
+    EXPECT_EQ(readAt(*file, past + 128 * KiB, 4 * KiB), bytes.substr(past + 128 * KiB, 4 * KiB));
     // Read-ahead ends on helper threads, logged as each request ends: waited for, 10 s at most.
     const auto logs = [&](const std::string& range) {
         const auto now = server->requestsFor(path);
         return std::any_of(now.begin(), now.end(), [&](const auto& request) { return request.range == range; });
     };
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!logs("bytes=196608-393215") && std::chrono::steady_clock::now() < deadline)
+    while (!logs(range(196608, 393215)) && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_TRUE(logs("bytes=131072-196607"));
-    EXPECT_TRUE(logs("bytes=196608-393215"));
+    EXPECT_TRUE(logs(range(131072, 196607)));
+    EXPECT_TRUE(logs(range(196608, 393215)));
 }
 
 TEST_F(Remote, SmallAndEmptyFilesOpen)
@@ -162,25 +213,25 @@ TEST_F(Remote, SmallAndEmptyFilesOpen)
 
 TEST_F(Remote, ARandomReadOfUncachedBytesCostsOneRequestAndAdjacentPagesComeTogether)
 {
-    const std::string bytes = patternBytes(4 * MiB);
+    const std::string bytes = patternBytes(past + 4 * MiB);
     server->putFile(path, bytes);
     const auto file = open(server->http(path));
     ASSERT_TRUE(file) << error.message;
-    EXPECT_EQ(readAt(*file, 2 * MiB + 100, 4 * KiB), bytes.substr(2 * MiB + 100, 4 * KiB));
+    EXPECT_EQ(readAt(*file, past + 2 * MiB + 100, 4 * KiB), bytes.substr(past + 2 * MiB + 100, 4 * KiB));
     EXPECT_EQ(requests(), 2u);
     // 150 KiB across three pages: one request, for exactly those pages.
-    EXPECT_EQ(readAt(*file, MiB + 10, 150 * KiB), bytes.substr(MiB + 10, 150 * KiB));
-    auto logged = server->requestsFor(path);
-    ASSERT_EQ(logged.size(), 3u);
-    EXPECT_EQ(logged[2].range, "bytes=1048576-1245183");
+    EXPECT_EQ(readAt(*file, past + MiB + 10, 150 * KiB), bytes.substr(past + MiB + 10, 150 * KiB));
+    auto logged = laterRequests();
+    ASSERT_EQ(logged.size(), 2u);
+    EXPECT_EQ(logged[1].range, "bytes=" + std::to_string(past + MiB) + "-" + std::to_string(past + MiB + 192 * KiB - 1));
     // Held in memory now: no request.
-    EXPECT_EQ(readAt(*file, MiB + 20, 100 * KiB), bytes.substr(MiB + 20, 100 * KiB));
+    EXPECT_EQ(readAt(*file, past + MiB + 20, 100 * KiB), bytes.substr(past + MiB + 20, 100 * KiB));
     EXPECT_EQ(readAt(*file, bytes.size() - 7, 7), bytes.substr(bytes.size() - 7));
-    logged = server->requestsFor(path);
-    EXPECT_EQ(logged.size(), 4u);
+    EXPECT_EQ(requests(), 4u);
     // Every request after the open is conditional on the validator, and one after another they take
-    // the same connection.
-    for (std::size_t i = 1; i < logged.size(); ++i) {
+    // the same connection (the open's answer ended early, and its connection with it).
+    logged = laterRequests();
+    for (std::size_t i = 0; i < logged.size(); ++i) {
         EXPECT_FALSE(logged[i].condition.empty()) << i;
         EXPECT_EQ(logged[i].connection, logged[0].connection) << i;
     }
@@ -217,17 +268,18 @@ TEST_F(Remote, AReaderInOrderIsReadAheadInGrowingRunsWithinItsMemory)
 
 TEST_F(Remote, AHintFetchesItsSpanInOneRequestAheadOfTheReads)
 {
-    const std::string bytes = patternBytes(4 * MiB);
+    const std::string bytes = patternBytes(past + 4 * MiB);
     server->putFile(path, bytes);
     const auto file = open(server->http(path));
     ASSERT_TRUE(file) << error.message;
-    file->willNeed(MiB + 100, 300 * KiB);
+    file->willNeed(past + MiB + 100, 300 * KiB);
     // Read backwards, as a reader of several blocks may: the hinted pages are there or on their way.
-    for (std::uint64_t at = MiB + 300 * KiB; at > MiB + 100; at -= 50 * KiB)
+    for (std::uint64_t at = past + MiB + 300 * KiB; at > past + MiB + 100; at -= 50 * KiB)
         EXPECT_EQ(readAt(*file, at - 50 * KiB, 50 * KiB), bytes.substr(at - 50 * KiB, 50 * KiB)) << at;
-    const auto logged = server->requestsFor(path);
-    ASSERT_EQ(logged.size(), 2u);
-    EXPECT_EQ(logged[1].range, "bytes=1048576-1376255");
+    EXPECT_EQ(requests(), 2u);
+    const auto logged = laterRequests();
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_EQ(logged[0].range, "bytes=" + std::to_string(past + MiB) + "-" + std::to_string(past + MiB + 320 * KiB - 1));
     // Hints are bounded by what may be held, and past the end they do nothing.
     file->willNeed(bytes.size(), MiB);
     file->willNeed(0, 0);
@@ -275,19 +327,19 @@ TEST_F(Remote, MissingFilesAreNotFoundAndOtherAnswersFailAtOnce)
 
 TEST_F(Remote, AFileReplacedOnTheServerIsReportedChangedAndNeverMixed)
 {
-    const std::string before = patternBytes(MiB, 1);
+    const std::string before = patternBytes(past + MiB, 1);
     server->putFile(path, before);
     const auto file = open(server->http(path));
     ASSERT_TRUE(file) << error.message;
-    EXPECT_EQ(readAt(*file, 200 * KiB, KiB), before.substr(200 * KiB, KiB));
+    EXPECT_EQ(readAt(*file, past + 200 * KiB, KiB), before.substr(past + 200 * KiB, KiB));
     // The same size, other bytes, another time: only the validator tells.
-    server->putFile(path, patternBytes(MiB, 2), 50);
+    server->putFile(path, patternBytes(past + MiB, 2), 50);
     std::string got(KiB, 'x');
-    EXPECT_FALSE(file->read(600 * KiB, got.data(), got.size(), error));
+    EXPECT_FALSE(file->read(past + 600 * KiB, got.data(), got.size(), error));
     EXPECT_EQ(error.kind, RemoteErrorKind::Changed) << error.message;
     EXPECT_EQ(got, std::string(KiB, 'x'));
     // Even bytes held from before are refused from now on.
-    EXPECT_FALSE(file->read(200 * KiB, got.data(), got.size(), error));
+    EXPECT_FALSE(file->read(past + 200 * KiB, got.data(), got.size(), error));
     EXPECT_EQ(error.kind, RemoteErrorKind::Changed);
     EXPECT_EQ(server->requestsFor(path).back().status, "412");
 }
@@ -338,33 +390,55 @@ TEST_F(Remote, RetriesAreBoundedInCountAndInTime)
 
 TEST_F(Remote, ConnectionsResetCutOrStalledMidBodyGoOnWhereTheyStopped)
 {
-    const std::string bytes = patternBytes(4 * MiB);
+    // The faults strike halfway through a body: within the opening bytes of a file of 100 KiB.
+    const std::string bytes = patternBytes(100 * KiB);
     server->putFile(path, bytes);
     settings.stallTimeout = std::chrono::seconds(1);
     for (const std::string fault : {"reset1", "cut1", "stall1"}) {
         const auto file = open(server->proxied(fault, path));
         ASSERT_TRUE(file) << fault << ": " << error.message;
-        EXPECT_EQ(readAt(*file, 0, 64 * KiB), bytes.substr(0, 64 * KiB)) << fault;
+        EXPECT_EQ(readAt(*file, 0, bytes.size()), bytes) << fault;
     }
     // Each open's cut answer was followed by one for the rest (from the first byte that did not come
-    // through the client library), conditional on the validator the cut answer gave.
+    // through the client library, to the file's end where its head did, else to the range's end),
+    // conditional on the validator the cut answer gave.
     const auto logged = server->requestsFor(path);
     ASSERT_EQ(logged.size(), 6u);
+    const std::string last = "-" + std::to_string(bytes.size() - 1);
     for (std::size_t i = 0; i < logged.size(); i += 2) {
-        EXPECT_EQ(logged[i].range, "bytes=0-65535");
-        EXPECT_EQ(logged[i + 1].range.substr(logged[i + 1].range.find('-')), "-65535");
+        EXPECT_EQ(logged[i].range, "bytes=0-" + std::to_string(past - 1));
+        const std::string restEnd = logged[i + 1].range.substr(logged[i + 1].range.find('-'));
+        EXPECT_TRUE(restEnd == last || restEnd == "-" + std::to_string(past - 1)) << restEnd;
         EXPECT_FALSE(logged[i + 1].condition.empty());
     }
 #ifndef _WIN32
     // libcurl hands over what came before the fault: the rest starts past it.
     for (std::size_t i = 1; i < logged.size(); i += 2)
-        EXPECT_NE(logged[i].range, "bytes=0-65535") << i;
+        EXPECT_NE(logged[i].range, "bytes=0" + last) << i;
 #endif
+}
+
+TEST_F(Remote, AnOpeningAnswerBrokenPastItsOpeningBytesEndsThereAndIsNotRetried)
+{
+    const std::string bytes = patternBytes(4 * MiB);
+    server->putFile(path, bytes);
+    settings.stallTimeout = std::chrono::seconds(1);
+    for (const std::string fault : {"reset1", "cut1", "stall1"}) {
+        const std::size_t before = server->requestsFor(path).size();
+        const auto file = open(server->proxied(fault, path));
+        ASSERT_TRUE(file) << fault << ": " << error.message;
+        // Past the break (halfway, 2 MiB in): asked for on its own, once the answer has ended.
+        EXPECT_EQ(readAt(*file, 3 * MiB, 64 * KiB), bytes.substr(3 * MiB, 64 * KiB)) << fault;
+        EXPECT_EQ(readAt(*file, 0, 64 * KiB), bytes.substr(0, 64 * KiB)) << fault;
+        const auto logged = server->requestsFor(path);
+        ASSERT_EQ(logged.size(), before + 2) << fault;
+        EXPECT_EQ(logged.back().range.substr(0, 14), "bytes=3145728-") << fault;
+    }
 }
 
 TEST_F(Remote, AnswersForOtherBytesThanAskedAreRefused)
 {
-    const std::string bytes = patternBytes(MiB);
+    const std::string bytes = patternBytes(past + MiB);
     server->putFile(path, bytes);
     // The open's answer, then a later one.
     EXPECT_FALSE(open(server->proxied("shift1", path)));
@@ -372,12 +446,15 @@ TEST_F(Remote, AnswersForOtherBytesThanAskedAreRefused)
     const auto file = open(server->proxied("from1+shift1", path));
     ASSERT_TRUE(file) << error.message;
     std::string got(KiB, 'x');
-    EXPECT_FALSE(file->read(500 * KiB, got.data(), got.size(), error));
+    EXPECT_FALSE(file->read(past + 500 * KiB, got.data(), got.size(), error));
     EXPECT_EQ(error.kind, RemoteErrorKind::Other);
-    EXPECT_NE(error.message.find("answered bytes 458753-524288 for bytes 458752-524287"), std::string::npos)
+    const std::uint64_t first = past + 458752;
+    EXPECT_NE(error.message.find("answered bytes " + std::to_string(first + 1) + "-" + std::to_string(first + 64 * KiB) +
+                                 " for bytes " + std::to_string(first) + "-" + std::to_string(first + 64 * KiB - 1)),
+        std::string::npos)
         << error.message;
     EXPECT_EQ(got, std::string(KiB, 'x'));
-    EXPECT_EQ(readAt(*file, 500 * KiB, KiB), bytes.substr(500 * KiB, KiB));
+    EXPECT_EQ(readAt(*file, past + 500 * KiB, KiB), bytes.substr(past + 500 * KiB, KiB));
 }
 
 TEST_F(Remote, AnUnreachableServerFailsWithinTheRetryTime)
@@ -399,16 +476,16 @@ TEST_F(Remote, AnUnreachableServerFailsWithinTheRetryTime)
 
 TEST_F(Remote, RedirectsAreFollowedAndPermanentOnesRemembered)
 {
-    const std::string bytes = patternBytes(2 * MiB);
+    const std::string bytes = patternBytes(past + 2 * MiB);
     server->putFile(path, bytes);
     auto file = open(server->http("/found" + path));
     ASSERT_TRUE(file) << error.message;
-    EXPECT_EQ(readAt(*file, MiB, 10), bytes.substr(MiB, 10));
+    EXPECT_EQ(readAt(*file, past + MiB, 10), bytes.substr(past + MiB, 10));
     EXPECT_EQ(server->requestsFor("/found" + path).size(), 2u); // asked again for each request
 
     file = open(server->http("/moved" + path));
     ASSERT_TRUE(file) << error.message;
-    EXPECT_EQ(readAt(*file, MiB, 10), bytes.substr(MiB, 10));
+    EXPECT_EQ(readAt(*file, past + MiB, 10), bytes.substr(past + MiB, 10));
     EXPECT_EQ(server->requestsFor("/moved" + path).size(), 1u); // remembered after the open
 
     EXPECT_FALSE(open(server->http("/loop" + path)));
@@ -441,13 +518,13 @@ TEST_F(RemoteTls, ACertificateOfAnUnknownCaIsRefusedAndNotRetried)
 
 TEST_F(RemoteTls, HttpsIsVerifiedAgainstTheSystemAndTheExtraCaFile)
 {
-    const std::string bytes = patternBytes(300 * KiB);
+    const std::string bytes = patternBytes(past + 300 * KiB);
     server->putFile(path, bytes);
     auto file = open(server->https(path));
     if (!file && wineTlsFails())
         GTEST_SKIP() << "Wine's TLS did not take the test CA here: " << error.message;
     ASSERT_TRUE(file) << error.message;
-    EXPECT_EQ(readAt(*file, 200 * KiB, 50 * KiB), bytes.substr(200 * KiB, 50 * KiB));
+    EXPECT_EQ(readAt(*file, past + 200 * KiB, 50 * KiB), bytes.substr(past + 200 * KiB, 50 * KiB));
     EXPECT_EQ(requests(), 2u);
 #ifndef _WIN32
     // And without it, refused again (not so under Wine, see above).
@@ -500,12 +577,12 @@ TEST_F(Remote, CredentialsComeFromTheUrlANetrcFileOrABearerToken)
 
 TEST_F(Remote, TheQueryIsSentWithEveryRequestAndShownNowhere)
 {
-    const std::string bytes = patternBytes(MiB);
+    const std::string bytes = patternBytes(past + MiB);
     server->putFile(path, bytes);
     const auto file = open(server->http("/signed" + path + "?sig=s3cret"));
     ASSERT_TRUE(file) << error.message;
     EXPECT_EQ(file->displayName().find("s3cret"), std::string::npos);
-    EXPECT_EQ(readAt(*file, 700 * KiB, 10), bytes.substr(700 * KiB, 10));
+    EXPECT_EQ(readAt(*file, past + 700 * KiB, 10), bytes.substr(past + 700 * KiB, 10));
     const auto logged = server->requestsFor("/signed" + path);
     ASSERT_EQ(logged.size(), 2u);
     for (const auto& request : logged)
@@ -528,14 +605,14 @@ protected:
     {
         const auto file = open(url);
         ASSERT_TRUE(file) << error.message;
-        for (std::uint64_t at : {1 * MiB + 5, 3 * MiB + 77, 2 * MiB + 1000, 3 * MiB + 70})
+        for (std::uint64_t at : {past + 1 * MiB + 5, past + 3 * MiB + 77, past + 2 * MiB + 1000, past + 3 * MiB + 70})
             EXPECT_EQ(readAt(*file, at, 4 * KiB), bytes.substr(at, 4 * KiB)) << at;
     }
 };
 
 TEST_F(RemoteDiskCache, ASecondRunCostsOnlyTheOpeningRequest)
 {
-    const std::string bytes = patternBytes(4 * MiB);
+    const std::string bytes = patternBytes(past + 4 * MiB);
     server->putFile(path, bytes);
     readSpots(server->http(path), bytes);
     EXPECT_EQ(requests(), 4u);
@@ -551,14 +628,15 @@ TEST_F(RemoteDiskCache, ASecondRunCostsOnlyTheOpeningRequest)
 
 TEST_F(RemoteDiskCache, AHalfWrittenEntryIsNeverServed)
 {
-    const std::string bytes = patternBytes(4 * MiB);
+    const std::string bytes = patternBytes(past + 4 * MiB);
     server->putFile(path, bytes);
     readSpots(server->http(path), bytes);
     // As a crash or a power cut may leave them: an entry cut short, another's bytes flipped, and a
     // temporary file never renamed.
+    // Entries of the pages read, not of the open's answer.
     std::vector<fs::path> entries;
     for (const auto& entry : fs::recursive_directory_iterator(settings.cacheDirectory))
-        if (entry.path().extension() == ".page")
+        if (entry.path().extension() == ".page" && std::stoull(entry.path().stem().string(), nullptr, 16) * 64 * KiB >= past)
             entries.push_back(entry.path());
     ASSERT_GE(entries.size(), 2u);
     fs::resize_file(entries[0], fs::file_size(entries[0]) / 2);
@@ -574,15 +652,19 @@ TEST_F(RemoteDiskCache, AHalfWrittenEntryIsNeverServed)
 
 TEST_F(RemoteDiskCache, StaysWithinItsCapDroppingTheOldestUsedFirst)
 {
-    const std::string bytes = patternBytes(2 * MiB);
+    // Past the open's answer, whose pages the cache would hold too.
+    constexpr std::uint64_t first = past / (64 * KiB);
+    const std::string bytes = patternBytes(past + 2 * MiB);
     server->putFile(path, bytes);
     settings.cacheBytes = MiB;
     const auto file = open(server->http(path));
     ASSERT_TRUE(file) << error.message;
+    ASSERT_EQ(readAt(*file, bytes.size() - KiB, KiB), bytes.substr(bytes.size() - KiB)); // ends that answer
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     // From the end backwards, one page a read, none read ahead: the older pages first, then, a second
     // later (Windows' file times tell seconds only), the newer ones.
     const auto readPages = [&](std::uint64_t from, std::uint64_t to) {
-        for (std::uint64_t page = from; page >= to; --page)
+        for (std::uint64_t page = first + from; page >= first + to; --page)
             ASSERT_EQ(readAt(*file, page * 64 * KiB, KiB), bytes.substr(page * 64 * KiB, KiB));
     };
     readPages(0x1f, 0x0a);
@@ -593,7 +675,7 @@ TEST_F(RemoteDiskCache, StaysWithinItsCapDroppingTheOldestUsedFirst)
     const fs::path folder = file->cacheFolder();
     for (unsigned page = 0x09; page >= 0x01; --page) {
         char entry[32];
-        std::snprintf(entry, sizeof entry, "%016x.page", page);
+        std::snprintf(entry, sizeof entry, "%016llx.page", static_cast<unsigned long long>(first + page));
         EXPECT_TRUE(fs::exists(folder / entry)) << entry;
     }
 }
