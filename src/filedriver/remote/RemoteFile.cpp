@@ -1,18 +1,23 @@
 #include "filedriver/remote/RemoteFile.h"
 
 #include "filedriver/remote/DiskCache.h"
+#include "filedriver/remote/ProcessForks.h"
 #include "filedriver/remote/RemoteSource.h"
 #include "filedriver/remote/Url.h"
 
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <set>
 
 namespace filedriver::remote {
 namespace {
 
 constexpr std::size_t maxStreams = 4;
 constexpr std::uint64_t maxSpanPages = RemoteFile::maxWindow / RemoteFile::pageSize;
+
+std::mutex openFilesLock;
+std::set<RemoteFile*> openFiles; // guarded by openFilesLock
 
 } // namespace
 
@@ -42,18 +47,27 @@ std::unique_ptr<RemoteFile> RemoteFile::open(std::string_view text, const Remote
 RemoteFile::RemoteFile(std::unique_ptr<RemoteSource> source, std::string cacheKey)
     : source(std::move(source)), cacheKey(std::move(cacheKey))
 {
+    static std::once_flag handlersSet;
+    std::call_once(handlersSet, [] { setForkHandlers(beforeFork, afterForkInParent, afterForkInChild); });
+    std::lock_guard<std::mutex> hold(openFilesLock);
+    openFiles.insert(this);
 }
 
 RemoteFile::~RemoteFile()
 {
     {
+        std::lock_guard<std::mutex> hold(openFilesLock);
+        openFiles.erase(this);
+    }
+    {
         std::lock_guard<std::mutex> hold(lock);
+        adoptAfterFork();
         stopping = true;
         tail.stop = true;
         jobs.clear();
     }
-    jobWaiting.notify_all();
-    tailRoom.notify_all();
+    jobWaiting->notify_all();
+    tailRoom->notify_all();
     if (tail.thread.joinable())
         tail.thread.join();
     for (std::thread& helper : helpers)
@@ -65,7 +79,7 @@ bool RemoteFile::startOpening(RemoteError& error)
 {
     tail.thread = std::thread([this] { runOpening(); });
     std::unique_lock<std::mutex> hold(lock);
-    pageDone.wait(hold, [this] { return tail.state != Tail::State::Opening; });
+    pageDone->wait(hold, [this] { return tail.state != Tail::State::Opening; });
     if (tail.state == Tail::State::Failed) {
         error = tail.failure;
         return false;
@@ -96,7 +110,7 @@ void RemoteFile::runOpening()
         lasting = failure;
     }
     endTail();
-    pageDone.notify_all();
+    pageDone->notify_all();
 }
 
 bool RemoteFile::tookOpeningBytes(const char* bytes, std::uint64_t end)
@@ -109,14 +123,14 @@ bool RemoteFile::tookOpeningBytes(const char* bytes, std::uint64_t end)
         takeTailPages(bytes, end);
         std::lock_guard<std::mutex> hold(lock);
         tail.state = Tail::State::Open;
-        pageDone.notify_all();
+        pageDone->notify_all();
     } else {
         takeTailPages(bytes, end);
     }
     // Held back while no reader comes near: the server then waits too, and a reader elsewhere ends the
     // answer having cost little more than its opening bytes.
     std::unique_lock<std::mutex> hold(lock);
-    tailRoom.wait(hold, [this] { return tail.stop || !tail.active || tail.next * pageSize <= readFrontier + tailReach; });
+    tailRoom->wait(hold, [this] { return tail.stop || !tail.active || tail.next * pageSize <= readFrontier + tailReach; });
     // An answer about to end by itself is let end, so that its connection is kept.
     const bool more = end < std::min<std::uint64_t>(size(), openBytes + openTail);
     return !more || (tail.active && !tail.stop);
@@ -185,13 +199,13 @@ void RemoteFile::takeTailPages(const char* bytes, std::uint64_t end)
     tail.next = to;
     tail.active = to < tail.end;
     evictOverflow();
-    pageDone.notify_all();
+    pageDone->notify_all();
 }
 
 void RemoteFile::endTail()
 {
     tail.stop = true;
-    tailRoom.notify_all();
+    tailRoom->notify_all();
     if (!tail.active)
         return;
     for (std::uint64_t page = tail.next; page < tail.end; ++page) {
@@ -200,7 +214,57 @@ void RemoteFile::endTail()
             pages.erase(entry);
     }
     tail.active = false;
-    pageDone.notify_all();
+    pageDone->notify_all();
+}
+
+void RemoteFile::adoptAfterFork()
+{
+    if (!forked)
+        return;
+    forked = false;
+    for (auto* condition : {&pageDone, &jobWaiting, &tailRoom}) {
+        (void)condition->release();
+        *condition = std::make_unique<std::condition_variable>();
+    }
+    endTail();
+    if (tail.thread.joinable())
+        tail.thread.detach();
+    for (std::thread& helper : helpers)
+        helper.detach();
+    helpers.clear();
+    idleHelpers = 0;
+    jobs.clear();
+    for (auto page = pages.begin(); page != pages.end();)
+        page = page->second.ready ? std::next(page) : pages.erase(page);
+    pageDone->notify_all();
+}
+
+void RemoteFile::beforeFork()
+{
+    openFilesLock.lock();
+    for (RemoteFile* file : openFiles) {
+        file->lock.lock();
+        file->source->holdForFork();
+    }
+}
+
+void RemoteFile::afterForkInParent()
+{
+    for (RemoteFile* file : openFiles) {
+        file->source->releaseAfterFork();
+        file->lock.unlock();
+    }
+    openFilesLock.unlock();
+}
+
+void RemoteFile::afterForkInChild()
+{
+    for (RemoteFile* file : openFiles) {
+        file->forked = true;
+        file->source->releaseAfterFork();
+        file->lock.unlock();
+    }
+    openFilesLock.unlock();
 }
 
 void RemoteFile::moveFrontier(std::uint64_t end)
@@ -209,7 +273,7 @@ void RemoteFile::moveFrontier(std::uint64_t end)
         return;
     readFrontier = end;
     if (tail.active)
-        tailRoom.notify_all();
+        tailRoom->notify_all();
 }
 
 void RemoteFile::endTailUnlessNear(std::uint64_t offset)
@@ -286,6 +350,7 @@ bool RemoteFile::readPages(std::uint64_t firstPage, std::uint64_t lastPage, std:
     std::size_t length, RemoteError& error)
 {
     std::unique_lock<std::mutex> hold(lock);
+    adoptAfterFork();
     endTailUnlessNear(offset);
     moveFrontier(offset + length);
     bool noted = false;
@@ -310,7 +375,7 @@ bool RemoteFile::readPages(std::uint64_t firstPage, std::uint64_t lastPage, std:
         for (std::uint64_t page = firstPage; page <= lastPage && !waiting; ++page)
             waiting = !pages[page].ready;
         if (waiting) {
-            pageDone.wait(hold);
+            pageDone->wait(hold);
             continue;
         }
         break;
@@ -344,6 +409,7 @@ void RemoteFile::willNeed(std::uint64_t offset, std::uint64_t length)
         return;
     const std::uint64_t end = std::min({size(), offset + length, offset + maxWindow});
     std::lock_guard<std::mutex> hold(lock);
+    adoptAfterFork();
     if (lasting || processHeld + (end - offset) > processMemory)
         return;
     endTailUnlessNear(offset);
@@ -402,7 +468,7 @@ bool RemoteFile::loadClaimed(const PageList& claimed, bool ahead, RemoteError& e
     if (!fetched && error.kind == RemoteErrorKind::Changed)
         lasting = error;
     evictOverflow();
-    pageDone.notify_all();
+    pageDone->notify_all();
     return fetched;
 }
 
@@ -495,14 +561,14 @@ void RemoteFile::queueJob(PageList pages, bool ahead)
     jobs.push_back(Job{std::move(pages), ahead});
     while (idleHelpers < jobs.size() && helpers.size() < maxInFlight)
         helpers.emplace_back([this] { runHelper(); }), ++idleHelpers;
-    jobWaiting.notify_all();
+    jobWaiting->notify_all();
 }
 
 void RemoteFile::runHelper()
 {
     std::unique_lock<std::mutex> hold(lock);
     for (;;) {
-        jobWaiting.wait(hold, [this] { return stopping || !jobs.empty(); });
+        jobWaiting->wait(hold, [this] { return stopping || !jobs.empty(); });
         if (stopping)
             return;
         const Job job = std::move(jobs.front());

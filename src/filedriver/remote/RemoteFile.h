@@ -27,6 +27,9 @@
 //
 // Thread-safe: read() from several threads at once. `lock` guards the pages, the streams and the
 // read-ahead queue; no request and no disk access is made while it is held.
+// Fork: a child forked while files are open (a daemon going to the background) finds every file's lock
+// free (they are all taken around the fork, the list of open files' lock first); there the file's
+// threads, which stay in the parent, are let go and what they were fetching is asked for anew.
 
 #include "filedriver/remote/RemoteError.h"
 #include "filedriver/remote/RemoteSettings.h"
@@ -154,6 +157,11 @@ private:
     void queueJob(PageList pages, bool ahead);
     void evictOverflow();
     void runHelper();
+    // Under `lock`: in a child forked since, the parent's threads let go and their pages given back.
+    void adoptAfterFork();
+    static void beforeFork();
+    static void afterForkInParent();
+    static void afterForkInChild();
 
     const std::unique_ptr<RemoteSource> source;
     const std::string cacheKey;
@@ -161,9 +169,11 @@ private:
     std::unique_ptr<DiskCache> cache;
 
     mutable std::mutex lock;
-    std::condition_variable pageDone;  // a claimed page became ready or was given up
-    std::condition_variable jobWaiting;
-    std::condition_variable tailRoom; // the reads went on, or the tail is to end
+    // On the heap, so that a child forked while threads of the parent waited on them can leave them be:
+    // destroyed, they would wait for those threads.
+    std::unique_ptr<std::condition_variable> pageDone = std::make_unique<std::condition_variable>(); // a claimed page became ready or was given up
+    std::unique_ptr<std::condition_variable> jobWaiting = std::make_unique<std::condition_variable>();
+    std::unique_ptr<std::condition_variable> tailRoom = std::make_unique<std::condition_variable>(); // the reads went on, or the tail is to end
     std::uint64_t readFrontier = 0;   // where the furthest read or hint ends
     std::map<std::uint64_t, Page> pages;
     std::uint64_t held = 0;
@@ -176,6 +186,7 @@ private:
     std::vector<std::thread> helpers;
     unsigned idleHelpers = 0;
     bool stopping = false;
+    bool forked = false; // this is a child forked since the threads started
 
     static std::atomic<std::uint64_t> processHeld;
 };

@@ -54,6 +54,10 @@ public:
     const std::string& displayName() const { return display; }
     const RemoteSettings& settings() const { return options; }
 
+    // Around a fork (ProcessForks.h): the pool's lock taken, then let go.
+    void holdForFork() { poolLock.lock(); }
+    void releaseAfterFork() { poolLock.unlock(); }
+
     // Reads [offset, offset + length) of the file, within its size, into `destination`.
     bool fetch(std::uint64_t offset, std::size_t length, char* destination, RemoteError& error);
 

@@ -16,6 +16,10 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -157,6 +161,41 @@ TEST_F(Remote, AReadElsewhereEndsTheOpeningAnswerAndCostsOneRequest)
     file.reset();
     EXPECT_LT(secondsSince(start), 2.0);
 }
+
+#ifndef _WIN32
+// As a daemon that opens its archive and then goes to the background does: the child has none of the
+// parent's threads, the one bringing the open's answer included.
+TEST_F(Remote, AChildForkedWhileTheOpeningAnswerComesReadsAndClosesTheFile)
+{
+    const std::string bytes = patternBytes(past + MiB);
+    server->putFile(path, bytes);
+    auto file = open(server->http(path));
+    ASSERT_TRUE(file) << error.message;
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        // Near the open's answer, then past it; then closed. A hang here is the parent's to end.
+        std::string got(100 * KiB, '\0');
+        RemoteError childError;
+        const bool near = file->read(2 * MiB, got.data(), got.size(), childError) && got == bytes.substr(2 * MiB, got.size());
+        const bool far = file->read(past + 10, got.data(), got.size(), childError) && got == bytes.substr(past + 10, got.size());
+        file.reset();
+        _exit(near && far ? 0 : 1);
+    }
+    int status = -1;
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (waitpid(child, &status, WNOHANG) == 0 && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (Clock::now() >= deadline) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        FAIL() << "the child hung";
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    // The parent's file goes on as before.
+    EXPECT_EQ(readAt(*file, 3 * MiB, 10), bytes.substr(3 * MiB, 10));
+}
+#endif
 
 TEST_F(Remote, AReadPastTheOpeningBytesCostsOneRequestUntilASecondReadGoesOnInOrder)
 {
