@@ -20,7 +20,8 @@
 //   maxInFlight requests in flight on helper threads of the file. willNeed() counts as a read, so a
 //   reader that hints its way in order is read ahead too;
 // - memory: a file holds at most fileMemory of pages (those used longest ago go first), and read-ahead
-//   stops while all remote files of the process together hold processMemory;
+//   stops while all remote files of the process together hold processMemory; while its opening answer
+//   comes, a file also keeps a buffer of openBytes + openTail for it;
 // - pages fetched are kept in the disk cache (DiskCache.h) under the URL without its query, the
 //   validator and the size, so a later run reads them without requests.
 // A file found changed on the server stays failed: every later read reports Changed.
