@@ -128,9 +128,14 @@ bool RemoteFile::tookOpeningBytes(const char* bytes, std::uint64_t end)
         takeTailPages(bytes, end);
     }
     // Held back while no reader comes near: the server then waits too, and a reader elsewhere ends the
-    // answer having cost little more than its opening bytes.
+    // answer having cost little more than its opening bytes. A file nobody reads from soon (opened to
+    // look at its index, or by a reader still to come) has the answer end, so that the server and its
+    // log see it end with the open.
     std::unique_lock<std::mutex> hold(lock);
-    tailRoom->wait(hold, [this] { return tail.stop || !tail.active || tail.next * pageSize <= readFrontier + tailReach; });
+    const auto mayGoOn = [this] { return tail.stop || !tail.active || tail.next * pageSize <= readFrontier + tailReach; };
+    if (!tail.readerCame && !tailRoom->wait_for(hold, readerWait, mayGoOn) && !tail.readerCame)
+        endTail();
+    tailRoom->wait(hold, mayGoOn);
     // An answer about to end by itself is let end, so that its connection is kept.
     const bool more = end < std::min<std::uint64_t>(size(), openBytes + openTail);
     return !more || (tail.active && !tail.stop);
@@ -353,6 +358,7 @@ bool RemoteFile::readPages(std::uint64_t firstPage, std::uint64_t lastPage, std:
     adoptAfterFork();
     endTailUnlessNear(offset);
     moveFrontier(offset + length);
+    tail.readerCame = tail.readerCame || readAheadOn;
     bool noted = false;
     for (;;) {
         if (lasting) {
@@ -414,6 +420,7 @@ void RemoteFile::willNeed(std::uint64_t offset, std::uint64_t length)
         return;
     endTailUnlessNear(offset);
     moveFrontier(end);
+    tail.readerCame = tail.readerCame || readAheadOn;
     // A hint is a read to come: a reader that hints its way in order is read ahead, past the hint, as
     // one that reads.
     PageList claimed = claimAbsent(offset / pageSize, (end - 1) / pageSize);

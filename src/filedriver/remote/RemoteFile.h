@@ -7,9 +7,9 @@
 // the validator), and the rest of that answer goes on coming, on a thread of the file, kept at most
 // tailReach ahead of the furthest read, for a reader that reads on in order from there, as an archive's
 // reader of its first member does: it then waits for no second round trip. A read or hint elsewhere
-// (more than tailReach past what has come), the disk cache holding what follows, or a break in the
-// answer ends it; its pages not come yet are then asked for as any others. The file is held in pages
-// of 64 KiB:
+// (more than tailReach past what has come), no reader's read within readerWait of the answer being held
+// back, the disk cache holding what follows, or a break in the answer ends it; its pages not come yet
+// are then asked for as any others. The file is held in pages of 64 KiB:
 // - read() fetches the pages of its span that are neither in memory nor in the disk cache, from the
 //   first missing one to the last, in one request, so a read of uncached bytes costs exactly one;
 // - a reader going in order (up to 4 such streams at once; a read continues a stream when it starts
@@ -36,6 +36,7 @@
 #include "filedriver/remote/RemoteSettings.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -59,6 +60,7 @@ public:
     static constexpr std::uint64_t firstWindow = 8 * 1024 * 1024;
     static constexpr std::uint64_t openTail = firstWindow;
     static constexpr std::uint64_t tailReach = 4 * 1024 * 1024;
+    static constexpr std::chrono::milliseconds readerWait{50};
     static constexpr std::uint64_t maxWindow = 16 * 1024 * 1024;
     static constexpr std::uint64_t leastChunk = 256 * 1024;
     static constexpr unsigned maxInFlight = 8;
@@ -124,6 +126,7 @@ private:
         std::uint64_t next = 0; // the first page not taken yet
         std::uint64_t end = 0;  // the pages claimed for it end here
         bool active = false;    // pages still to come
+        bool readerCame = false; // a read or hint since the index was read
         bool stop = false;
         std::thread thread;
     };

@@ -143,9 +143,11 @@ TEST_F(Remote, AReadElsewhereEndsTheOpeningAnswerAndCostsOneRequest)
     server->putFile(path, bytes);
     auto file = open(server->http(path));
     ASSERT_TRUE(file) << error.message;
-    // Unread, the answer is held back near the opening bytes.
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // Unread, the answer is held back near the opening bytes, and soon ended: nginx logs it while the
+    // file is open.
+    std::this_thread::sleep_for(RemoteFile::readerWait + std::chrono::milliseconds(200));
     EXPECT_LE(file->bytesHeld(), RemoteFile::openBytes + RemoteFile::tailReach + 2 * RemoteFile::pageSize);
+    EXPECT_EQ(requests(), 1u);
     EXPECT_EQ(readAt(*file, past + MiB, 10), bytes.substr(past + MiB, 10));
     // Its pages not come are anybody's: a read of them costs one request.
     EXPECT_EQ(readAt(*file, past - 100, 10), bytes.substr(past - 100, 10));
