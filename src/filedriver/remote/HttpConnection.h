@@ -57,6 +57,10 @@ public:
 
     ExchangeOutcome exchange(const Exchange& request, AnswerSink& sink);
 
+    // Sets the client library up for the process, as the first connection would: what registers its
+    // own end at exit (OpenSSL's, under libcurl) then, so that handlers registered after it run first.
+    static void prepareProcess();
+
 private:
     struct Platform;
     std::unique_ptr<Platform> platform;

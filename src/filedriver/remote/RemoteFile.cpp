@@ -1,11 +1,13 @@
 #include "filedriver/remote/RemoteFile.h"
 
 #include "filedriver/remote/DiskCache.h"
+#include "filedriver/remote/HttpConnection.h"
 #include "filedriver/remote/ProcessForks.h"
 #include "filedriver/remote/RemoteSource.h"
 #include "filedriver/remote/Url.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <set>
@@ -16,8 +18,16 @@ namespace {
 constexpr std::size_t maxStreams = 4;
 constexpr std::uint64_t maxSpanPages = RemoteFile::maxWindow / RemoteFile::pageSize;
 
-std::mutex openFilesLock;
-std::set<RemoteFile*> openFiles; // guarded by openFilesLock
+// Never destroyed: files may close in other objects' destructors at exit, after this file's statics.
+struct OpenFiles {
+    std::mutex lock;
+    std::set<RemoteFile*> files; // guarded by lock
+};
+OpenFiles& openFiles()
+{
+    static OpenFiles* const registry = new OpenFiles;
+    return *registry;
+}
 
 } // namespace
 
@@ -47,18 +57,30 @@ std::unique_ptr<RemoteFile> RemoteFile::open(std::string_view text, const Remote
 RemoteFile::RemoteFile(std::unique_ptr<RemoteSource> source, std::string cacheKey)
     : source(std::move(source)), cacheKey(std::move(cacheKey))
 {
-    static std::once_flag handlersSet;
-    std::call_once(handlersSet, [] { setForkHandlers(beforeFork, afterForkInParent, afterForkInChild); });
-    std::lock_guard<std::mutex> hold(openFilesLock);
-    openFiles.insert(this);
+    static std::once_flag processSet;
+    std::call_once(processSet, [] {
+        setForkHandlers(beforeFork, afterForkInParent, afterForkInChild);
+        // Files still open at exit (archives a program keeps) end their threads before the client
+        // library ends: a thread of theirs ending after it would leave its per-thread state behind.
+        HttpConnection::prepareProcess();
+        std::atexit(endThreadsAtExit);
+    });
+    std::lock_guard<std::mutex> hold(openFiles().lock);
+    openFiles().files.insert(this);
 }
 
 RemoteFile::~RemoteFile()
 {
     {
-        std::lock_guard<std::mutex> hold(openFilesLock);
-        openFiles.erase(this);
+        std::lock_guard<std::mutex> hold(openFiles().lock);
+        openFiles().files.erase(this);
     }
+    endThreads();
+    processHeld -= held;
+}
+
+void RemoteFile::endThreads()
+{
     {
         std::lock_guard<std::mutex> hold(lock);
         adoptAfterFork();
@@ -72,7 +94,16 @@ RemoteFile::~RemoteFile()
         tail.thread.join();
     for (std::thread& helper : helpers)
         helper.join();
-    processHeld -= held;
+    std::lock_guard<std::mutex> hold(lock);
+    helpers.clear();
+    idleHelpers = 0;
+}
+
+void RemoteFile::endThreadsAtExit()
+{
+    std::lock_guard<std::mutex> hold(openFiles().lock);
+    for (RemoteFile* file : openFiles().files)
+        file->endThreads();
 }
 
 bool RemoteFile::startOpening(RemoteError& error)
@@ -246,8 +277,8 @@ void RemoteFile::adoptAfterFork()
 
 void RemoteFile::beforeFork()
 {
-    openFilesLock.lock();
-    for (RemoteFile* file : openFiles) {
+    openFiles().lock.lock();
+    for (RemoteFile* file : openFiles().files) {
         file->lock.lock();
         file->source->holdForFork();
     }
@@ -255,21 +286,21 @@ void RemoteFile::beforeFork()
 
 void RemoteFile::afterForkInParent()
 {
-    for (RemoteFile* file : openFiles) {
+    for (RemoteFile* file : openFiles().files) {
         file->source->releaseAfterFork();
         file->lock.unlock();
     }
-    openFilesLock.unlock();
+    openFiles().lock.unlock();
 }
 
 void RemoteFile::afterForkInChild()
 {
-    for (RemoteFile* file : openFiles) {
+    for (RemoteFile* file : openFiles().files) {
         file->forked = true;
         file->source->releaseAfterFork();
         file->lock.unlock();
     }
-    openFilesLock.unlock();
+    openFiles().lock.unlock();
 }
 
 void RemoteFile::moveFrontier(std::uint64_t end)
@@ -563,9 +594,15 @@ void RemoteFile::planReadAhead(Stream& stream)
     stream.aheadEnd = want;
 }
 
-void RemoteFile::queueJob(PageList pages, bool ahead)
+void RemoteFile::queueJob(PageList claimed, bool ahead)
 {
-    jobs.push_back(Job{std::move(pages), ahead});
+    // Once the threads have ended (at exit), nobody would fetch them: a reader does so itself.
+    if (stopping) {
+        for (std::uint64_t page : claimed)
+            pages.erase(page);
+        return;
+    }
+    jobs.push_back(Job{std::move(claimed), ahead});
     while (idleHelpers < jobs.size() && helpers.size() < maxInFlight)
         helpers.emplace_back([this] { runHelper(); }), ++idleHelpers;
     jobWaiting->notify_all();

@@ -158,11 +158,14 @@ private:
     void noteRead(std::uint64_t offset, std::size_t length, bool missed, bool reachedAhead);
     void planReadAhead(Stream& stream);
     // Under `lock`: hands claimed pages to the helpers, starting one where all are busy.
-    void queueJob(PageList pages, bool ahead);
+    void queueJob(PageList claimed, bool ahead);
     void evictOverflow();
     void runHelper();
     // Under `lock`: in a child forked since, the parent's threads let go and their pages given back.
     void adoptAfterFork();
+    // Stops and joins the file's threads; reads still work after, on the reader's own thread.
+    void endThreads();
+    static void endThreadsAtExit();
     static void beforeFork();
     static void afterForkInParent();
     static void afterForkInChild();

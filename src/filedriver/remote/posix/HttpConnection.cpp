@@ -137,6 +137,11 @@ struct HttpConnection::Platform {
     }
 };
 
+void HttpConnection::prepareProcess()
+{
+    initialiseCurlOnce();
+}
+
 HttpConnection::HttpConnection(const RemoteSettings& settings) : platform(std::make_unique<Platform>())
 {
     initialiseCurlOnce();

@@ -234,6 +234,10 @@ struct HttpConnection::Platform {
     }
 };
 
+void HttpConnection::prepareProcess()
+{
+}
+
 HttpConnection::HttpConnection(const RemoteSettings& settings) : platform(std::make_unique<Platform>())
 {
     platform->session.reset(WinHttpOpen(L"gleanerqt-filedriver", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
