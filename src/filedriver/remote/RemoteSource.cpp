@@ -333,7 +333,10 @@ void RemoteSource::attempt(FetchAttempt& state)
         RangeSink sink(display, fileSize, etag, lastModified, state);
         std::unique_ptr<HttpConnection> connection = takeConnection();
         const ExchangeOutcome outcome = connection->exchange(request, sink);
-        giveBack(std::move(connection));
+        // Only a connection whose exchange ran to its end is still open: kept, the next request takes it
+        // rather than one that would have to connect again.
+        if (outcome.failure == ExchangeFailure::None)
+            giveBack(std::move(connection));
         if (state.verdict != FetchAttempt::Verdict::Done || state.ended)
             return;
         if (!sink.location.empty()) {
