@@ -182,11 +182,15 @@ void RemoteFile::becomeOpen(std::uint64_t end)
     const std::uint64_t filePages = (size() + pageSize - 1) / pageSize;
     const std::uint64_t openingPages = std::min<std::uint64_t>(filePages, openBytes / pageSize);
     std::uint64_t lastPage = std::min<std::uint64_t>(filePages, (openBytes + openTail) / pageSize);
-    // What the disk cache holds after the opening bytes is read from it, not from the network.
+    // What the disk cache holds after the opening bytes is read from it, not from the network; the page
+    // that tells is kept.
+    std::vector<char> probe;
     if (lastPage > openingPages && cache) {
-        std::vector<char> probe(pageLength(openingPages));
+        probe.resize(pageLength(openingPages));
         if (cache->load(openingPages, probe.data(), probe.size()))
             lastPage = openingPages;
+        else
+            probe.clear();
     }
     // Whatever came past the opening pages is kept, tail or not.
     lastPage = std::max<std::uint64_t>(lastPage, std::min<std::uint64_t>(end / pageSize, filePages));
@@ -197,6 +201,8 @@ void RemoteFile::becomeOpen(std::uint64_t end)
         claimAbsent(0, lastPage - 1);
     tail.active = lastPage > 0;
     tail.stop = lastPage == openingPages;
+    if (!probe.empty() && pages.find(openingPages) == pages.end())
+        fillPage(openingPages, std::move(probe), false);
 }
 
 void RemoteFile::takeTailPages(const char* bytes, std::uint64_t end)
@@ -214,24 +220,13 @@ void RemoteFile::takeTailPages(const char* bytes, std::uint64_t end)
     if (to == from)
         return;
     std::vector<std::vector<char>> taken;
-    for (std::uint64_t page = from; page < to; ++page) {
-        const char* const start = bytes + page * pageSize;
-        taken.emplace_back(start, start + pageLength(page));
-        if (cache)
-            cache->store(page, taken.back().data(), taken.back().size());
-    }
+    for (std::uint64_t page = from; page < to; ++page)
+        taken.push_back(keepPage(page, bytes + page * pageSize));
     std::lock_guard<std::mutex> hold(lock);
     if (!tail.active) // ended meanwhile: its pages are readers' now
         return;
-    for (std::uint64_t page = from; page < to; ++page) {
-        Page& entry = pages[page];
-        entry.bytes = std::move(taken[page - from]);
-        entry.ready = true;
-        entry.ahead = page * pageSize >= openBytes;
-        entry.lastUse = ++useClock;
-        held += entry.bytes.size();
-        processHeld += entry.bytes.size();
-    }
+    for (std::uint64_t page = from; page < to; ++page)
+        fillPage(page, std::move(taken[page - from]), page * pageSize >= openBytes);
     tail.next = to;
     tail.active = to < tail.end;
     evictOverflow();
@@ -303,24 +298,21 @@ void RemoteFile::afterForkInChild()
     openFiles().lock.unlock();
 }
 
-void RemoteFile::moveFrontier(std::uint64_t end)
-{
-    if (end <= readFrontier)
-        return;
-    readFrontier = end;
-    if (tail.active)
-        tailRoom->notify_all();
-}
-
-void RemoteFile::endTailUnlessNear(std::uint64_t offset)
+void RemoteFile::tailSeesRead(std::uint64_t offset, std::uint64_t end)
 {
     // An archive's index is read where it lies: only a reader's reads tell where the reading goes.
-    if (!tail.active || !readAheadOn)
-        return;
-    const std::uint64_t page = offset / pageSize;
-    if (page < tail.next || (page < tail.end && (page - tail.next) * pageSize <= tailReach))
-        return;
-    endTail();
+    if (tail.active && readAheadOn) {
+        const std::uint64_t page = offset / pageSize;
+        const bool near = page < tail.next || (page < tail.end && (page - tail.next) * pageSize <= tailReach);
+        if (!near)
+            endTail();
+    }
+    tail.readerCame = tail.readerCame || readAheadOn;
+    if (end > readFrontier) {
+        readFrontier = end;
+        if (tail.active)
+            tailRoom->notify_all();
+    }
 }
 
 std::uint64_t RemoteFile::size() const
@@ -387,9 +379,7 @@ bool RemoteFile::readPages(std::uint64_t firstPage, std::uint64_t lastPage, std:
 {
     std::unique_lock<std::mutex> hold(lock);
     adoptAfterFork();
-    endTailUnlessNear(offset);
-    moveFrontier(offset + length);
-    tail.readerCame = tail.readerCame || readAheadOn;
+    tailSeesRead(offset, offset + length);
     bool noted = false;
     for (;;) {
         if (lasting) {
@@ -449,9 +439,7 @@ void RemoteFile::willNeed(std::uint64_t offset, std::uint64_t length)
     adoptAfterFork();
     if (lasting || processHeld + (end - offset) > processMemory)
         return;
-    endTailUnlessNear(offset);
-    moveFrontier(end);
-    tail.readerCame = tail.readerCame || readAheadOn;
+    tailSeesRead(offset, end);
     // A hint is a read to come: a reader that hints its way in order is read ahead, past the hint, as
     // one that reads.
     PageList claimed = claimAbsent(offset / pageSize, (end - 1) / pageSize);
@@ -490,18 +478,12 @@ bool RemoteFile::loadClaimed(const PageList& claimed, bool ahead, RemoteError& e
     const bool fetched = missing.empty() || fetchMissing(missing, loaded, error);
     std::lock_guard<std::mutex> hold(lock);
     for (std::uint64_t page : claimed) {
-        Page& entry = pages[page];
         auto bytes = loaded.find(page);
         if (!fetched || bytes == loaded.end()) {
             pages.erase(page);
             continue;
         }
-        entry.bytes = std::move(bytes->second);
-        entry.ready = true;
-        entry.ahead = ahead;
-        entry.lastUse = ++useClock;
-        held += entry.bytes.size();
-        processHeld += entry.bytes.size();
+        fillPage(page, std::move(bytes->second), ahead);
     }
     if (!fetched && error.kind == RemoteErrorKind::Changed)
         lasting = error;
@@ -519,14 +501,28 @@ bool RemoteFile::fetchMissing(const PageList& missing, std::map<std::uint64_t, s
     const auto span = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(end - start));
     if (!source->fetch(start, static_cast<std::size_t>(end - start), span.get(), error))
         return false;
-    for (std::uint64_t page : missing) {
-        const char* const from = span.get() + (page * pageSize - start);
-        std::vector<char> bytes(from, from + static_cast<std::ptrdiff_t>(pageLength(page)));
-        if (cache)
-            cache->store(page, bytes.data(), bytes.size());
-        loaded[page] = std::move(bytes);
-    }
+    for (std::uint64_t page : missing)
+        loaded[page] = keepPage(page, span.get() + (page * pageSize - start));
     return true;
+}
+
+std::vector<char> RemoteFile::keepPage(std::uint64_t page, const char* bytes)
+{
+    std::vector<char> kept(bytes, bytes + static_cast<std::ptrdiff_t>(pageLength(page)));
+    if (cache)
+        cache->store(page, kept.data(), kept.size());
+    return kept;
+}
+
+void RemoteFile::fillPage(std::uint64_t page, std::vector<char> bytes, bool ahead)
+{
+    Page& entry = pages[page];
+    entry.bytes = std::move(bytes);
+    entry.ready = true;
+    entry.ahead = ahead;
+    entry.lastUse = ++useClock;
+    held += entry.bytes.size();
+    processHeld += entry.bytes.size();
 }
 
 auto RemoteFile::streamOf(std::uint64_t offset) -> std::vector<Stream>::iterator

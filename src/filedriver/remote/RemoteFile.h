@@ -141,10 +141,13 @@ private:
     void takeTailPages(const char* bytes, std::uint64_t end);
     // Under `lock`: the pages claimed for the tail and not come are given back to readers.
     void endTail();
-    void endTailUnlessNear(std::uint64_t offset);
-    // Under `lock`.
-    void moveFrontier(std::uint64_t end);
+    // Under `lock`: a read or hint of [offset, end) ends the tail if it lies elsewhere, and lets it on.
+    void tailSeesRead(std::uint64_t offset, std::uint64_t end);
     std::size_t pageLength(std::uint64_t page) const;
+    // A page's bytes, copied from `bytes` and kept in the disk cache.
+    std::vector<char> keepPage(std::uint64_t page, const char* bytes);
+    // Under `lock`: a claimed page becomes ready with `bytes`, counted as held.
+    void fillPage(std::uint64_t page, std::vector<char> bytes, bool ahead);
     bool readPages(std::uint64_t firstPage, std::uint64_t lastPage, std::uint64_t offset, char* destination,
         std::size_t length, RemoteError& error);
     // Fetches pages claimed (entered as not ready) by the caller, from the disk cache or in one request.
