@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -471,9 +472,19 @@ TEST_F(Remote, AnOpeningAnswerBrokenPastItsOpeningBytesEndsThereAndIsNotRetried)
         // Past the break (halfway, 2 MiB in): asked for on its own, once the answer has ended.
         EXPECT_EQ(readAt(*file, 3 * MiB, 64 * KiB), bytes.substr(3 * MiB, 64 * KiB)) << fault;
         EXPECT_EQ(readAt(*file, 0, 64 * KiB), bytes.substr(0, 64 * KiB)) << fault;
+        // The server logs an answer when it ends, so the broken one may come after the other.
         const auto logged = server->requestsFor(path);
         ASSERT_EQ(logged.size(), before + 2) << fault;
-        EXPECT_EQ(logged.back().range.substr(0, 14), "bytes=3145728-") << fault;
+        std::vector<std::string> ranges{logged[before].range, logged[before + 1].range};
+        std::sort(ranges.begin(), ranges.end());
+        EXPECT_EQ(ranges[0], "bytes=0-" + std::to_string(past - 1)) << fault;
+#ifdef _WIN32
+        // WinHTTP under Wine may hand over nothing before a reset: the opening bytes never came, so
+        // the opening answer was asked for again and brought the rest.
+        if (fault == "reset1" && ranges[1] == ranges[0])
+            continue;
+#endif
+        EXPECT_EQ(ranges[1].substr(0, 14), "bytes=3145728-") << fault;
     }
 }
 
