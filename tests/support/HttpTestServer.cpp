@@ -91,9 +91,14 @@ void HttpTestServer::putFile(const std::string& name, const std::string& bytes, 
     fs::rename(temporary, target);
 }
 
-std::vector<LoggedRequest> HttpTestServer::requestsFor(const std::string& path) const
+std::vector<LoggedRequest> HttpTestServer::requestsFor(const std::string& path, std::size_t atLeast) const
 {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     std::vector<LoggedRequest> last = readLog(accessLog, path);
+    while (last.size() < atLeast && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        last = readLog(accessLog, path);
+    }
     for (int i = 0; i < 40; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         std::vector<LoggedRequest> now = readLog(accessLog, path);

@@ -40,8 +40,10 @@ public:
     // another ETag even within the same second).
     void putFile(const std::string& name, const std::string& bytes, int ageSeconds = 100) const;
 
-    // The requests nginx logged for `path` ("/name"), once the log has stopped growing (at most 2 s).
-    std::vector<LoggedRequest> requestsFor(const std::string& path) const;
+    // The requests nginx logged for `path` ("/name"), once the log has stopped growing (at most 2 s),
+    // and first (10 s at most) once it holds `atLeast` of them: nginx logs an answer when it ends, which
+    // for one the client ends on a thread of its own comes after the call that started it returned.
+    std::vector<LoggedRequest> requestsFor(const std::string& path, std::size_t atLeast = 0) const;
 
 private:
     std::string httpBase, httpsBase, proxyBase;
