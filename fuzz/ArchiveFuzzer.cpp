@@ -6,13 +6,14 @@
 #include "orva/Log.h"
 #include "orva/WideText.h"
 
+#include "ScratchFolder.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
 #include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -24,10 +25,7 @@ constexpr std::size_t mostMembers = 64;
 
 const FilePath& archivePath()
 {
-    static const FilePath path = [] {
-        char directory[] = "/tmp/gleaner-fuzz-XXXXXX";
-        return FilePath(orva::fromNative(std::string(mkdtemp(directory)) + "/input.mca"));
-    }();
+    static const FilePath path(orva::fromNative(scratchFolder() + "/input.mca"));
     return path;
 }
 

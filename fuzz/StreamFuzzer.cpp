@@ -4,13 +4,14 @@
 #include "filedriver/FileStream.h"
 #include "orva/WideText.h"
 
+#include "ScratchFolder.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -21,10 +22,7 @@ constexpr std::uint32_t mostFileSize = 1 << 16;
 
 const std::string& filePath()
 {
-    static const std::string path = [] {
-        char directory[] = "/tmp/gleaner-fuzz-XXXXXX";
-        return std::string(mkdtemp(directory)) + "/stream.bin";
-    }();
+    static const std::string path = scratchFolder() + "/stream.bin";
     return path;
 }
 

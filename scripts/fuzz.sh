@@ -26,10 +26,12 @@ for fuzzer in "${fuzzers[@]}"; do
     workers=${FUZZ_WORKERS:-1}
     pids=()
     rm -f "$root/$fuzzer".log "$root/$fuzzer"-*.log
+    # The files the fuzzers write go here, removed after the run.
+    scratch=$(mktemp -d "$root/scratch.XXXXXX") || exit 1
     for ((w = 1; w <= workers; w++)); do
         log=$root/$fuzzer.log
         ((workers == 1)) || log=$root/$fuzzer-$w.log
-        "$root/bin/${fuzzer}Fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+        TMPDIR=$scratch "$root/bin/${fuzzer}Fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
             -artifact_prefix="$root/findings/$fuzzer-" "$corpus" >"$log" 2>&1 &
         pids+=($!)
     done
@@ -37,6 +39,7 @@ for fuzzer in "${fuzzers[@]}"; do
     for pid in "${pids[@]}"; do
         wait "$pid" || rc=1
     done
+    rm -rf "$scratch"
     runs=0
     for log in "$root/$fuzzer".log "$root/$fuzzer"-*.log; do
         [[ -f $log ]] || continue
