@@ -95,7 +95,7 @@ protected:
         return bytes;
     }
 
-    // How many requests were logged for the file, waiting for `expected` of them to be.
+    // How many requests were logged for the file, once (10 s at most) `expected` of them are.
     std::size_t requests(std::size_t expected = 0) const { return server->requestsFor(path, expected).size(); }
     // The requests after the open's, in the order they ended (the open's answer may end after them).
     std::vector<testsupport::LoggedRequest> laterRequests() const
