@@ -101,8 +101,9 @@ void RemoteFile::endThreads()
 
 void RemoteFile::endThreadsAtExit()
 {
-    std::lock_guard<std::mutex> hold(openFiles().lock);
-    for (RemoteFile* file : openFiles().files)
+    OpenFiles& open = openFiles();
+    std::lock_guard<std::mutex> hold(open.lock);
+    for (RemoteFile* file : open.files)
         file->endThreads();
 }
 
@@ -272,30 +273,34 @@ void RemoteFile::adoptAfterFork()
 
 void RemoteFile::beforeFork()
 {
-    openFiles().lock.lock();
-    for (RemoteFile* file : openFiles().files) {
+    OpenFiles& open = openFiles();
+    open.lock.lock();
+    for (RemoteFile* file : open.files) {
         file->lock.lock();
         file->source->holdForFork();
     }
 }
 
-void RemoteFile::afterForkInParent()
+void RemoteFile::afterFork(bool inChild)
 {
-    for (RemoteFile* file : openFiles().files) {
+    OpenFiles& open = openFiles();
+    for (RemoteFile* file : open.files) {
+        if (inChild)
+            file->forked = true;
         file->source->releaseAfterFork();
         file->lock.unlock();
     }
-    openFiles().lock.unlock();
+    open.lock.unlock();
+}
+
+void RemoteFile::afterForkInParent()
+{
+    afterFork(false);
 }
 
 void RemoteFile::afterForkInChild()
 {
-    for (RemoteFile* file : openFiles().files) {
-        file->forked = true;
-        file->source->releaseAfterFork();
-        file->lock.unlock();
-    }
-    openFiles().lock.unlock();
+    afterFork(true);
 }
 
 void RemoteFile::tailSeesRead(std::uint64_t offset, std::uint64_t end)

@@ -170,6 +170,8 @@ private:
     void endThreads();
     static void endThreadsAtExit();
     static void beforeFork();
+    // Lets go of what beforeFork took; in the child, marks every file forked.
+    static void afterFork(bool inChild);
     static void afterForkInParent();
     static void afterForkInChild();
 
